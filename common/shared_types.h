@@ -1,0 +1,51 @@
+// Types shared by every part of Vorlank: the operating mode, the runs that the slicer cuts the
+// signal into, the run log of log mode, and the status words that cross threads.
+//
+// Threads: the main thread, the audio completion thread and the console-stop thread all touch a
+// SharedStatus. Each word is a single 32-bit atomic, read and written whole with relaxed order;
+// no reader relies on an order between two words, so no lock and no fence is needed.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+enum class Mode : int32_t {
+    Test = 0,  // decode frames and show frame rate, errors and Pos1
+    Log = 1,   // store raw run lengths and write them to a file
+};
+
+enum class RunLevel : int32_t {
+    Low = 0,
+    High = 1,
+};
+
+// One maximal stretch of samples on the same side of the slicer's threshold.
+struct Run {
+    int32_t length;  // samples at 44 100 Hz, at least 1
+    RunLevel level;
+};
+
+// Relaxed loads and stores are all any word needs; this keeps the call sites short.
+inline int32_t Load(const std::atomic<int32_t>& word) { return word.load(std::memory_order_relaxed); }
+inline void Store(std::atomic<int32_t>& word, int32_t value) { word.store(value, std::memory_order_relaxed); }
+
+static_assert(std::atomic<int32_t>::is_always_lock_free,
+              "status words are shared with the audio thread and must never take a lock");
+
+// The record of log mode. The audio thread fills `entries` and `count`; the main thread reads
+// `count` live for the status line and `entries` only after capture has stopped.
+struct RunLog {
+    const char* path = nullptr;  // the file name as given on the command line
+    int32_t capacity = 0;        // number of entries, 0 .. 2^30 - 1
+    int32_t* entries = nullptr;  // `capacity` run lengths in samples; even entries Low, odd High
+    std::atomic<int32_t> count{0};  // entries stored so far, 0 .. capacity
+};
+
+// The words that cross threads, all zero at start.
+struct SharedStatus {
+    std::atomic<int32_t> stopRequested{0};  // 1 = leave the status loop; only ever set to 1
+    std::atomic<int32_t> capturing{0};      // 1 = hand filled buffers back to the device
+    std::atomic<int32_t> pcmFrames{0};      // frames completed
+    std::atomic<int32_t> pcmErrors{0};      // bad headers and invalid code words
+    std::atomic<int32_t> pos1{0};           // last position value, 0 .. 1023
+};

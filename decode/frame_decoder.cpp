@@ -1,0 +1,116 @@
+#include "decode/frame_decoder.h"
+
+#include <cmath>
+
+#include "decode/symbol_code.h"
+
+namespace {
+
+constexpr int32_t kSyncCells = 18;
+constexpr int32_t kHeaderBits = 6;
+constexpr uint32_t kHeaderKindA = 0b000011;
+constexpr uint32_t kHeaderKindB = 0b000000;
+constexpr int32_t kKindBSkippedBits = 2;
+constexpr int32_t kFirstSlotA = 0;
+constexpr int32_t kFirstSlotB = 16;
+constexpr int32_t kFrameEndA = 15;  // symbolCount after the last of 15 words
+constexpr int32_t kFrameEndB = 32;  // symbolCount after the last of 16 words
+constexpr int32_t kPos1Ready = 19;  // slots 17 and 18 are both in
+
+// The register is 32 bits wide. A well-formed frame never holds more than 17 unconsumed bits, so
+// more than 32 only happens on garbage (a long run inside a frame). Then only the newest 32 bits
+// can be kept: the count is held at 32 and a run of 32 or more cells fills the whole register
+// with its level, which never shifts by the full width. The words read from such a register mean
+// nothing, but every read stays inside the register, the 10-bit table and the 32 slots.
+constexpr int32_t kRegisterBits = 32;
+
+void AppendCells(FrameDecoder& d, int32_t cells) {
+    if (cells >= kRegisterBits) {
+        d.shiftReg = d.level != 0 ? ~0u : 0u;
+    } else if (cells > 0) {
+        const uint32_t fill = d.level != 0 ? (1u << cells) - 1u : 0u;
+        d.shiftReg = (d.shiftReg << cells) | fill;
+    }
+    d.level ^= 1u;
+    // bitCount may be negative after the skipped bits of kind B; those bits are dropped as they
+    // arrive. It never exceeds the register.
+    const int64_t held = int64_t{d.bitCount} + cells;
+    d.bitCount = held > kRegisterBits ? kRegisterBits : static_cast<int32_t>(held);
+}
+
+// Removes the oldest `width` unconsumed bits and returns them, first-received most significant.
+uint32_t TakeBits(FrameDecoder& d, int32_t width) {
+    d.bitCount -= width;
+    return (d.shiftReg >> d.bitCount) & ((1u << width) - 1u);
+}
+
+void ReadHeader(FrameDecoder& d, SharedStatus& status) {
+    if (d.bitCount < kHeaderBits) return;
+    const uint32_t header = TakeBits(d, kHeaderBits);
+    if (header == kHeaderKindA) {
+        d.symbolCount = kFirstSlotA;
+        d.state = DecoderState::Symbols;
+    } else if (header == kHeaderKindB) {
+        d.bitCount -= kKindBSkippedBits;
+        d.symbolCount = kFirstSlotB;
+        d.state = DecoderState::Symbols;
+    } else {
+        Store(status.pcmErrors, Load(status.pcmErrors) + 1);
+        d.state = DecoderState::Hunting;
+    }
+}
+
+// At most one code word per run. The code keeps every run short enough that a well-formed frame
+// never falls behind this way: its words are all read by the run that holds its last bit.
+void ReadSymbol(FrameDecoder& d, SharedStatus& status) {
+    if (d.bitCount < kCodeWordBits) return;
+    const int32_t value = LookupSymbol(TakeBits(d, kCodeWordBits));
+    // symbolCount is at most 31 here: kind A ends at 15 and kind B at 32, both back to Hunting.
+    d.sym[d.symbolCount] = value;
+    d.symbolCount += 1;
+    if (value < 0) {
+        Store(status.pcmErrors, Load(status.pcmErrors) + 1);
+        d.state = DecoderState::Hunting;
+        return;
+    }
+    switch (d.symbolCount) {
+        case kFrameEndA:
+        case kFrameEndB:
+            Store(status.pcmFrames, Load(status.pcmFrames) + 1);
+            d.state = DecoderState::Hunting;
+            break;
+        case kPos1Ready:
+            Store(status.pos1, (d.sym[18] >> 2) | (d.sym[17] << 4));
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+int32_t CellsInRun(int32_t length) {
+    const double cells = std::floor(static_cast<double>(length) * CellsPerSample + 0.5);
+    // Lengths are at least 1; anything below rounds to no cells at all.
+    return cells > 0.0 ? static_cast<int32_t>(cells) : 0;
+}
+
+void DecodeRun(FrameDecoder& d, SharedStatus& status, int32_t length) {
+    const int32_t cells = CellsInRun(length);
+    if (d.state == DecoderState::Hunting) {
+        if (cells == kSyncCells) {
+            d.level = 0;
+            d.shiftReg = 0;
+            d.bitCount = 0;
+            d.symbolCount = 0;
+            d.state = DecoderState::Header;
+        }
+        return;
+    }
+    AppendCells(d, cells);
+    if (d.state == DecoderState::Header) {
+        ReadHeader(d, status);
+    } else {
+        ReadSymbol(d, status);
+    }
+}

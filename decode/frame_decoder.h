@@ -1,0 +1,45 @@
+// Frame decoder: turns run lengths (samples) into bit cells, bits, code words and frames.
+//
+// A bit cell lasts 6.623 samples at 44 100 Hz. A frame starts with a sync run of 18 cells; the
+// run after it carries 0-bits, the next 1-bits, and so on alternating, whatever level the slicer
+// saw. Then come a 6-bit header and 10-bit code words (see symbol_code.h):
+//
+//   kind A:  sync | 000011 | 15 code words -> slots 0..14
+//   kind B:  sync | 000000 | 2 skipped bits | 16 code words -> slots 16..31
+//
+// Pos1, the 10-bit position, is taken from slots 17 and 18 of a kind-B frame:
+//
+//   pos1 = sym[17] (6 bits) above the upper 4 bits of sym[18]:  [ s17 5..0 | s18 5..2 ]
+//
+// Threads: DecodeRun runs on the audio thread only. It writes pcmFrames, pcmErrors and pos1 of
+// the SharedStatus with relaxed stores; the rest of the record is private to that thread.
+#pragma once
+
+#include <cstdint>
+
+#include "common/shared_types.h"
+
+// 1 / 6.623: bit cells per sample.
+inline constexpr double CellsPerSample = 0.15098897780462026;
+
+enum class DecoderState : int32_t {
+    Hunting = 0,  // waiting for a sync run of exactly 18 cells
+    Header = 1,   // collecting the 6 header bits
+    Symbols = 2,  // collecting 10-bit code words
+};
+
+struct FrameDecoder {
+    DecoderState state = DecoderState::Hunting;
+    uint32_t level = 0;     // bit value (0 or 1) given to the cells of the next run
+    uint32_t shiftReg = 0;  // newest bit at the least significant end
+    int32_t bitCount = 0;   // unconsumed bits: the lowest bitCount bits of shiftReg, oldest highest
+    int32_t symbolCount = 0;  // slot the next symbol goes to, 0..32
+    int32_t sym[32] = {};     // symbol per slot: 0..63, or -1 for the word that ended a frame
+};
+
+// Whole bit cells in a run of `length` samples, rounded to nearest: 1-3 samples give 0 cells,
+// 4-9 give 1, 116-122 give 18.
+int32_t CellsInRun(int32_t length);
+
+// Feeds one run, in delivery order. `length` is in samples, at least 1.
+void DecodeRun(FrameDecoder& decoder, SharedStatus& status, int32_t length);

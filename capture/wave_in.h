@@ -1,0 +1,109 @@
+// The wave-input interface that the capture stream is written against: the subset of the Windows
+// multimedia (winmm) wave-input API it needs, with winmm's names, records and messages.
+//
+// One implementation per platform, chosen by CMake:
+//   wave_in_win.cpp   Windows: the real winmm. winmm forbids calling wave functions from inside
+//                     its callback, so the driver signals an event and a thread of ours runs the
+//                     completion routine; there it may hand the buffer back with waveInAddBuffer.
+//   wave_in_alsa.cpp  Linux: the same calls over ALSA on the "default" capture device.
+//   wave_in_fake.cpp  Tests: buffers of chosen byte counts delivered from a thread of the test's.
+//
+// Contract shared by every implementation:
+//   - waveInOpen accepts only CALLBACK_FUNCTION; the routine gets WIM_OPEN, then one WIM_DATA per
+//     filled buffer, one at a time, on one thread that is not the caller's, in queue order, with
+//     dwBytesRecorded telling how many bytes of lpData hold samples; WIM_CLOSE comes last.
+//   - waveInAddBuffer may be called from inside the routine.
+//   - once waveInStop has returned, no filled buffer is handed to the routine any more; buffers
+//     still queued come back (possibly partly filled) only through waveInReset or waveInClose.
+//   - once waveInClose has returned, the routine is never called again.
+#pragma once
+
+#include <cstdint>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <mmsystem.h>
+#endif
+
+namespace wave {
+
+#ifdef _WIN32
+
+using ::DWORD;
+using ::DWORD_PTR;
+using ::HWAVEIN;
+using ::MMRESULT;
+using ::UINT;
+using ::WAVEFORMATEX;
+using ::WAVEHDR;
+using ::WORD;
+
+#else
+
+using WORD = uint16_t;
+using DWORD = uint32_t;
+using UINT = uint32_t;
+using DWORD_PTR = uintptr_t;
+using MMRESULT = uint32_t;
+
+struct WaveInDevice;  // private to each implementation
+using HWAVEIN = WaveInDevice*;
+
+struct WAVEFORMATEX {
+    WORD wFormatTag;
+    WORD nChannels;
+    DWORD nSamplesPerSec;
+    DWORD nAvgBytesPerSec;
+    WORD nBlockAlign;
+    WORD wBitsPerSample;
+    WORD cbSize;
+};
+
+struct WAVEHDR {
+    char* lpData;
+    DWORD dwBufferLength;
+    DWORD dwBytesRecorded;
+    DWORD_PTR dwUser;
+    DWORD dwFlags;
+    DWORD dwLoops;
+    WAVEHDR* lpNext;
+    DWORD_PTR reserved;
+};
+
+inline constexpr UINT WAVE_MAPPER = 0xFFFFFFFFu;
+inline constexpr WORD WAVE_FORMAT_PCM = 1;
+inline constexpr DWORD CALLBACK_FUNCTION = 0x00030000u;
+inline constexpr UINT WIM_OPEN = 0x3BE;
+inline constexpr UINT WIM_CLOSE = 0x3BF;
+inline constexpr UINT WIM_DATA = 0x3C0;
+inline constexpr DWORD WHDR_DONE = 0x00000001u;
+inline constexpr DWORD WHDR_PREPARED = 0x00000002u;
+inline constexpr DWORD WHDR_INQUEUE = 0x00000010u;
+inline constexpr MMRESULT MMSYSERR_NOERROR = 0;
+inline constexpr MMRESULT MMSYSERR_ERROR = 1;
+inline constexpr MMRESULT MMSYSERR_BADDEVICEID = 2;
+inline constexpr MMRESULT MMSYSERR_INVALHANDLE = 5;
+inline constexpr MMRESULT MMSYSERR_NODRIVER = 6;
+inline constexpr MMRESULT MMSYSERR_NOMEM = 7;
+inline constexpr MMRESULT MMSYSERR_INVALPARAM = 11;
+inline constexpr MMRESULT WAVERR_BADFORMAT = 32;
+inline constexpr MMRESULT WAVERR_STILLPLAYING = 33;
+inline constexpr MMRESULT WAVERR_UNPREPARED = 34;
+
+#endif
+
+// Signature of the completion routine given to waveInOpen as its callback.
+using WaveInProc = void (*)(HWAVEIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                            DWORD_PTR param2);
+
+MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
+                    DWORD_PTR instance, DWORD flags);
+MMRESULT waveInPrepareHeader(HWAVEIN device, WAVEHDR* header, UINT headerSize);
+MMRESULT waveInUnprepareHeader(HWAVEIN device, WAVEHDR* header, UINT headerSize);
+MMRESULT waveInAddBuffer(HWAVEIN device, WAVEHDR* header, UINT headerSize);
+MMRESULT waveInStart(HWAVEIN device);
+MMRESULT waveInStop(HWAVEIN device);
+MMRESULT waveInReset(HWAVEIN device);
+MMRESULT waveInClose(HWAVEIN device);
+
+}  // namespace wave

@@ -17,6 +17,9 @@
 //                           MarkMainSequenceDone before returning, and the log file still gets
 //                           written.
 //
+// Each binding defines InstallConsoleStop and MarkMainSequenceDone; console_stop.cpp, shared by
+// both, defines RequestConsoleStop and WaitMainSequenceDone.
+//
 // Threads: InstallConsoleStop and MarkMainSequenceDone run on the main thread; RequestConsoleStop
 // runs on the thread that receives the request (the POSIX watcher, or the console's thread).
 #pragma once

@@ -1,7 +1,5 @@
 #include "decode/frame_decoder.h"
 
-#include <cmath>
-
 #include "decode/symbol_code.h"
 
 namespace {
@@ -90,9 +88,11 @@ void ReadSymbol(FrameDecoder& d, SharedStatus& status) {
 }  // namespace
 
 int32_t CellsInRun(int32_t length) {
-    const double cells = std::floor(static_cast<double>(length) * CellsPerSample + 0.5);
-    // Lengths are at least 1; anything below rounds to no cells at all.
-    return cells > 0.0 ? static_cast<int32_t>(cells) : 0;
+    // Round to nearest: floor(length / 6.623 + 0.5). For the positive values that lengths of one
+    // sample or more give, truncation is floor, and it spares a library call per run where the
+    // target has no rounding instruction. Lengths below 1 never occur; they give no cells.
+    const double cells = static_cast<double>(length) * CellsPerSample + 0.5;
+    return cells >= 1.0 ? static_cast<int32_t>(cells) : 0;
 }
 
 void DecodeRun(FrameDecoder& d, SharedStatus& status, int32_t length) {

@@ -59,13 +59,13 @@ void SliceBuffer(RunSlicer& slicer, const void* data, uint32_t bytesRecorded) {
         }
         const double threshold = (lower + upper) * 0.5;
         if (s > threshold) {
-            if (highRun != kMaxRun) ++highRun;
+            highRun += static_cast<int32_t>(highRun != kMaxRun);
             if (lowRun != 0) {
                 DeliverRun(slicer.out, Run{lowRun, RunLevel::Low});
                 lowRun = 0;
             }
         } else {
-            if (lowRun != kMaxRun) ++lowRun;
+            lowRun += static_cast<int32_t>(lowRun != kMaxRun);
             if (highRun != 0) {
                 DeliverRun(slicer.out, Run{highRun, RunLevel::High});
                 highRun = 0;

@@ -1,0 +1,169 @@
+// Throughput of the run slicer and frame decoder on a minute of synthesized signal, fed in the
+// 512-sample buffers that capture delivers, against a bare loop of the same per-sample arithmetic
+// that delivers nothing. The ratio of the two shows what the delivery of runs and the decoding
+// cost on top of the unavoidable envelope arithmetic; the worst single buffer shows the margin to
+// the 11.6 ms in which the device fills the other buffer.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "decode/run_slicer.h"
+#include "synth/signal_synth.h"
+
+namespace {
+
+constexpr double kSampleRate = 44100.0;
+constexpr uint32_t kBufferBytes = 1024;  // one capture buffer: 512 samples, 11.6 ms
+constexpr double kBufferBudgetMicros = 1e6 * 512 / kSampleRate;
+
+const std::vector<uint8_t>& MinuteOfSignal() {
+    static const std::vector<uint8_t> bytes = [] {
+        synth::SynthConfig config;
+        config.noise = 200.0;
+        config.lowPass = 0.8;
+        config.sweep = true;
+        config.frameCount = synth::FramesForDuration(config, 60.0);
+        const synth::SynthResult signal = synth::Synthesize(config);
+        std::vector<uint8_t> out;
+        out.reserve(signal.samples.size() * 2);
+        for (int16_t s : signal.samples) {
+            out.push_back(static_cast<uint8_t>(static_cast<uint16_t>(s) & 0xFF));
+            out.push_back(static_cast<uint8_t>(static_cast<uint16_t>(s) >> 8));
+        }
+        return out;
+    }();
+    return bytes;
+}
+
+struct Chain {
+    FrameDecoder decoder;
+    SharedStatus status;
+    RunSlicer slicer;
+    Chain() { slicer.out = RunConsumers{Mode::Test, &decoder, nullptr, &status}; }
+};
+
+void ReportAudio(benchmark::State& state, size_t bytes) {
+    const double samples = static_cast<double>(bytes / 2) * static_cast<double>(state.iterations());
+    state.counters["samples/s"] = benchmark::Counter(samples, benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] = benchmark::Counter(samples / kSampleRate, benchmark::Counter::kIsRate);
+}
+
+void BM_SliceAndDecode(benchmark::State& state) {
+    const std::vector<uint8_t>& bytes = MinuteOfSignal();
+    int32_t frames = 0;
+    for (auto _ : state) {
+        Chain chain;
+        for (size_t at = 0; at < bytes.size(); at += kBufferBytes) {
+            const auto n = static_cast<uint32_t>(std::min<size_t>(kBufferBytes, bytes.size() - at));
+            SliceBuffer(chain.slicer, bytes.data() + at, n);
+        }
+        frames = Load(chain.status.pcmFrames);
+        benchmark::DoNotOptimize(frames);
+    }
+    ReportAudio(state, bytes.size());
+    state.counters["frames"] = frames;
+}
+BENCHMARK(BM_SliceAndDecode)->Unit(benchmark::kMillisecond);
+
+// The slicer's envelope arithmetic alone, sample for sample the same operations, but the runs are
+// only counted, never delivered. This is the floor that the real path is compared with; it is a
+// deliberate copy of the loop, kept here and nowhere else.
+void BM_BareEnvelopeLoop(benchmark::State& state) {
+    const std::vector<uint8_t>& bytes = MinuteOfSignal();
+    for (auto _ : state) {
+        double upper = 0.0, lower = 0.0;
+        int32_t highRun = 0, lowRun = 0, runs = 0;
+        for (size_t at = 0; at < bytes.size(); at += kBufferBytes) {
+            const size_t end = std::min<size_t>(at + kBufferBytes, bytes.size()) & ~size_t{1};
+            for (size_t i = at; i < end; i += 2) {
+                const double s = static_cast<int16_t>(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
+                upper = upper - 0.1;
+                lower = lower + 0.1;
+                if (upper < lower) upper = lower + 1.0;
+                if (s > upper) {
+                    upper = s;
+                } else if (s < lower) {
+                    lower = s;
+                }
+                if (s > (lower + upper) * 0.5) {
+                    ++highRun;
+                    if (lowRun != 0) {
+                        ++runs;
+                        lowRun = 0;
+                    }
+                } else {
+                    ++lowRun;
+                    if (highRun != 0) {
+                        ++runs;
+                        highRun = 0;
+                    }
+                }
+            }
+            benchmark::ClobberMemory();
+        }
+        benchmark::DoNotOptimize(runs);
+    }
+    ReportAudio(state, bytes.size());
+}
+BENCHMARK(BM_BareEnvelopeLoop)->Unit(benchmark::kMillisecond);
+
+// The slowest single 512-sample buffer over ten minutes of signal.
+void BM_WorstBuffer(benchmark::State& state) {
+    const std::vector<uint8_t>& bytes = MinuteOfSignal();
+    double worstMicros = 0.0;
+    for (auto _ : state) {
+        Chain chain;
+        for (int pass = 0; pass < 10; ++pass) {
+            for (size_t at = 0; at + kBufferBytes <= bytes.size(); at += kBufferBytes) {
+                const auto start = std::chrono::steady_clock::now();
+                SliceBuffer(chain.slicer, bytes.data() + at, kBufferBytes);
+                const auto end = std::chrono::steady_clock::now();
+                worstMicros = std::max(worstMicros, std::chrono::duration<double, std::micro>(end - start).count());
+            }
+        }
+    }
+    state.counters["worst_buffer_us"] = worstMicros;
+    state.counters["budget_us"] = kBufferBudgetMicros;
+}
+BENCHMARK(BM_WorstBuffer)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// Prints the usual table, then the throughput of the real path as a share of the bare loop's,
+// both taken from this same run.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
+                perIteration_[run.run_name.function_name] = run.real_accumulated_time / static_cast<double>(run.iterations);
+            }
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        const auto real = perIteration_.find("BM_SliceAndDecode");
+        const auto bare = perIteration_.find("BM_BareEnvelopeLoop");
+        if (real != perIteration_.end() && bare != perIteration_.end() && real->second > 0.0) {
+            std::printf("slicer+decoder throughput / bare loop throughput = %.3f\n", bare->second / real->second);
+        }
+    }
+
+private:
+    std::map<std::string, double> perIteration_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

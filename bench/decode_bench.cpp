@@ -50,7 +50,8 @@ struct Chain {
 void ReportAudio(benchmark::State& state, size_t bytes) {
     const double samples = static_cast<double>(bytes / 2) * static_cast<double>(state.iterations());
     state.counters["samples/s"] = benchmark::Counter(samples, benchmark::Counter::kIsRate);
-    state.counters["x_realtime"] = benchmark::Counter(samples / kSampleRate, benchmark::Counter::kIsRate);
+    state.counters["x_realtime"] =
+        benchmark::Counter(samples / kSampleRate, benchmark::Counter::kIsRate);
 }
 
 void BM_SliceAndDecode(benchmark::State& state) {
@@ -81,7 +82,8 @@ void BM_BareEnvelopeLoop(benchmark::State& state) {
         for (size_t at = 0; at < bytes.size(); at += kBufferBytes) {
             const size_t end = std::min<size_t>(at + kBufferBytes, bytes.size()) & ~size_t{1};
             for (size_t i = at; i < end; i += 2) {
-                const double s = static_cast<int16_t>(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
+                const double s =
+                    static_cast<int16_t>(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
                 upper = upper - 0.1;
                 lower = lower + 0.1;
                 if (upper < lower) upper = lower + 1.0;
@@ -123,7 +125,8 @@ void BM_WorstBuffer(benchmark::State& state) {
                 const auto start = std::chrono::steady_clock::now();
                 SliceBuffer(chain.slicer, bytes.data() + at, kBufferBytes);
                 const auto end = std::chrono::steady_clock::now();
-                worstMicros = std::max(worstMicros, std::chrono::duration<double, std::micro>(end - start).count());
+                worstMicros = std::max(
+                    worstMicros, std::chrono::duration<double, std::micro>(end - start).count());
             }
         }
     }
@@ -139,7 +142,8 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Iteration && run.iterations > 0) {
-                perIteration_[run.run_name.function_name] = run.real_accumulated_time / static_cast<double>(run.iterations);
+                perIteration_[run.run_name.function_name] =
+                    run.real_accumulated_time / static_cast<double>(run.iterations);
             }
         }
         ConsoleReporter::ReportRuns(runs);
@@ -149,7 +153,8 @@ public:
         const auto real = perIteration_.find("BM_SliceAndDecode");
         const auto bare = perIteration_.find("BM_BareEnvelopeLoop");
         if (real != perIteration_.end() && bare != perIteration_.end() && real->second > 0.0) {
-            std::printf("slicer+decoder throughput / bare loop throughput = %.3f\n", bare->second / real->second);
+            std::printf("slicer+decoder throughput / bare loop throughput = %.3f\n",
+                        bare->second / real->second);
         }
     }
 

@@ -26,8 +26,12 @@ struct Run {
 };
 
 // Relaxed loads and stores are all any word needs; this keeps the call sites short.
-inline int32_t Load(const std::atomic<int32_t>& word) { return word.load(std::memory_order_relaxed); }
-inline void Store(std::atomic<int32_t>& word, int32_t value) { word.store(value, std::memory_order_relaxed); }
+inline int32_t Load(const std::atomic<int32_t>& word) {
+    return word.load(std::memory_order_relaxed);
+}
+inline void Store(std::atomic<int32_t>& word, int32_t value) {
+    word.store(value, std::memory_order_relaxed);
+}
 
 static_assert(std::atomic<int32_t>::is_always_lock_free,
               "status words are shared with the audio thread and must never take a lock");
@@ -35,9 +39,9 @@ static_assert(std::atomic<int32_t>::is_always_lock_free,
 // The record of log mode. The audio thread fills `entries` and `count`; the main thread reads
 // `count` live for the status line and `entries` only after capture has stopped.
 struct RunLog {
-    const char* path = nullptr;  // the file name as given on the command line
-    int32_t capacity = 0;        // number of entries, 0 .. 2^30 - 1
-    int32_t* entries = nullptr;  // `capacity` run lengths in samples; even entries Low, odd High
+    const char* path = nullptr;     // the file name as given on the command line
+    int32_t capacity = 0;           // number of entries, 0 .. 2^30 - 1
+    int32_t* entries = nullptr;     // `capacity` run lengths in samples; even entries Low, odd High
     std::atomic<int32_t> count{0};  // entries stored so far, 0 .. capacity
 };
 

@@ -17,4 +17,6 @@ inline constexpr int kSymbolCount = 64;
 extern const std::array<int32_t, kCodeWordCount> SymbolCodeTable;
 
 // `word` must already be masked to ten bits (0..1023).
-inline int32_t LookupSymbol(uint32_t word) { return SymbolCodeTable[word]; }
+inline int32_t LookupSymbol(uint32_t word) {
+    return SymbolCodeTable[word];
+}

@@ -14,10 +14,14 @@ namespace {
 int32_t RunLength(uint32_t word) {
     const uint32_t value = word & 0x3FFFFFFFu;
     switch (word >> 30) {
-        case 0: return static_cast<int32_t>(1 + value % 64);
-        case 1: return static_cast<int32_t>(100 + value % 40);
-        case 2: return static_cast<int32_t>(1 + value % 4000);
-        default: return static_cast<int32_t>(1 + (word & 0x7FFFFFFEu));
+        case 0:
+            return static_cast<int32_t>(1 + value % 64);
+        case 1:
+            return static_cast<int32_t>(100 + value % 40);
+        case 2:
+            return static_cast<int32_t>(1 + value % 4000);
+        default:
+            return static_cast<int32_t>(1 + (word & 0x7FFFFFFEu));
     }
 }
 

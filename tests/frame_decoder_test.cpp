@@ -12,10 +12,12 @@
 namespace {
 
 // Samples for a run of `cells` bit cells at the nominal 6.623 samples per cell.
-int32_t SamplesFor(int32_t cells) { return static_cast<int32_t>(std::lround(cells * 6.623)); }
+int32_t SamplesFor(int32_t cells) {
+    return static_cast<int32_t>(std::lround(cells * 6.623));
+}
 
-constexpr int32_t kSync = 120;         // 18 cells
-constexpr int32_t kZeroCellRun = 2;    // too short for a cell, but still a change of level
+constexpr int32_t kSync = 120;       // 18 cells
+constexpr int32_t kZeroCellRun = 2;  // too short for a cell, but still a change of level
 
 // Ten-bit word of a symbol value, found by searching the table (whose contents are checked
 // against the code's rule in symbol_code_test.cpp).
@@ -83,9 +85,9 @@ TEST(FrameDecoder, RunLengthsRoundToCells) {
     const struct {
         int32_t samples;
         int32_t cells;
-    } cases[] = {{1, 0},    {3, 0},    {4, 1},    {9, 1},    {10, 2},   {16, 2},  {17, 3},
-                 {23, 3},   {115, 17}, {116, 18}, {122, 18}, {123, 19}, {203, 31}, {208, 31},
-                 {209, 32}, {0, 0},    {-5, 0}};
+    } cases[] = {{1, 0},    {3, 0},    {4, 1},    {9, 1},    {10, 2},   {16, 2},
+                 {17, 3},   {23, 3},   {115, 17}, {116, 18}, {122, 18}, {123, 19},
+                 {203, 31}, {208, 31}, {209, 32}, {0, 0},    {-5, 0}};
     for (const auto& c : cases) EXPECT_EQ(CellsInRun(c.samples), c.cells) << c.samples;
     for (int32_t cells = 0; cells <= 40; ++cells) EXPECT_EQ(CellsInRun(SamplesFor(cells)), cells);
     // The longest run the slicer can deliver still converts without overflow.
@@ -216,7 +218,8 @@ TEST(FrameDecoder, RandomWellFormedFramesAllCompleteWithoutBacklog) {
         std::vector<int> symbols(kindA ? 15 : 16);
         for (int& s : symbols) s = symbol(rng);
         const std::string skipped = std::string(1, "01"[rng() % 2]) + "01"[rng() % 2];
-        const std::vector<int32_t> runs = RunsFor(kindA ? FrameA(symbols) : FrameB(symbols, skipped));
+        const std::vector<int32_t> runs =
+            RunsFor(kindA ? FrameA(symbols) : FrameB(symbols, skipped));
         h.Feed(kSync);
         for (size_t i = 0; i + 1 < runs.size(); ++i) {
             h.Feed(runs[i]);
@@ -235,7 +238,8 @@ TEST(FrameDecoder, RandomWellFormedFramesAllCompleteWithoutBacklog) {
 }
 
 TEST(FrameDecoder, LongRunsInsideAFrameStayInBounds) {
-    const int32_t lengths[] = {SamplesFor(32), SamplesFor(33), 100000, std::numeric_limits<int32_t>::max()};
+    const int32_t lengths[] = {SamplesFor(32), SamplesFor(33), 100000,
+                               std::numeric_limits<int32_t>::max()};
     for (int32_t length : lengths) {
         for (int32_t headerRuns = 0; headerRuns < 2; ++headerRuns) {
             Harness h;

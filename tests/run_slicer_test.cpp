@@ -51,7 +51,8 @@ struct Chain {
 std::vector<int16_t> Square(int16_t amplitude, int halfPeriod, int halfPeriods) {
     std::vector<int16_t> samples;
     for (int h = 0; h < halfPeriods; ++h) {
-        samples.insert(samples.end(), halfPeriod, static_cast<int16_t>(h % 2 == 0 ? amplitude : -amplitude));
+        samples.insert(samples.end(), halfPeriod,
+                       static_cast<int16_t>(h % 2 == 0 ? amplitude : -amplitude));
     }
     return samples;
 }
@@ -111,8 +112,10 @@ TEST(RunSlicer, SquareWavesGiveExactRuns) {
         c.Feed(Square(sq.amplitude, sq.halfPeriod, halfPeriods));
         // The first High run is not logged and the last run is still open.
         const std::vector<int32_t> entries = c.Entries();
-        ASSERT_EQ(entries.size(), static_cast<size_t>(halfPeriods - 2)) << sq.amplitude << "/" << sq.halfPeriod;
-        for (int32_t e : entries) ASSERT_EQ(e, sq.halfPeriod) << sq.amplitude << "/" << sq.halfPeriod;
+        ASSERT_EQ(entries.size(), static_cast<size_t>(halfPeriods - 2))
+            << sq.amplitude << "/" << sq.halfPeriod;
+        for (int32_t e : entries)
+            ASSERT_EQ(e, sq.halfPeriod) << sq.amplitude << "/" << sq.halfPeriod;
     }
 }
 

@@ -40,13 +40,13 @@ void AppendRun(RunLog& log, SharedStatus& status, Run run) {
 
 void SliceBuffer(RunSlicer& slicer, const void* data, uint32_t bytesRecorded) {
     const auto* bytes = static_cast<const uint8_t*>(data);
-    const uint32_t samples = bytesRecorded / 2;
+    const size_t samples = bytesRecorded / 2;
     // Work on locals so the compiler keeps the state in registers through the loop.
     double upper = slicer.upper;
     double lower = slicer.lower;
     int32_t highRun = slicer.highRun;
     int32_t lowRun = slicer.lowRun;
-    for (uint32_t i = 0; i < samples; ++i) {
+    for (size_t i = 0; i < samples; ++i) {
         const auto raw = static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
         const double s = static_cast<int16_t>(raw);
         upper = upper - kEnvelopeStep;

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int32_t frames = 0;
     int32_t errors = 0;
     for (size_t at = 0; at + 4 <= size; at += 4) {
-        uint32_t word;
+        uint32_t word = 0;
         std::memcpy(&word, data + at, 4);
         DecodeRun(decoder, status, RunLength(word));
         Check(decoder.bitCount <= 32);

@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t at = 0;
     while (at < bytes) {
         chunkSeed = chunkSeed * 1103515245u + 12345u;
-        const size_t chunk = 2 * (1 + (chunkSeed >> 16) % 600);
+        const size_t chunk = size_t{2} * (1 + (chunkSeed >> 16) % 600);
         const size_t n = chunk < bytes - at ? chunk : bytes - at;
         SliceBuffer(chunked.slicer, samples + at, static_cast<uint32_t>(n));
         at += n;

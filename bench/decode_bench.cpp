@@ -48,7 +48,9 @@ struct Chain {
 };
 
 void ReportAudio(benchmark::State& state, size_t bytes) {
-    const double samples = static_cast<double>(bytes / 2) * static_cast<double>(state.iterations());
+    const size_t samplesPerPass = bytes / 2;
+    const double samples =
+        static_cast<double>(samplesPerPass) * static_cast<double>(state.iterations());
     state.counters["samples/s"] = benchmark::Counter(samples, benchmark::Counter::kIsRate);
     state.counters["x_realtime"] =
         benchmark::Counter(samples / kSampleRate, benchmark::Counter::kIsRate);

@@ -20,12 +20,12 @@
 // The handle given to the caller is the address of a WinWaveIn record of ours (an opaque token,
 // never dereferenced as a winmm handle), so two devices never share state.
 //
-// Stopping: waveInStop and waveInReset first close the gate on deliveries and wait for a routine
-// that is running to return, and only then stop the device. From then on the caller's headers
-// stay where they are: still queued after waveInStop, handed back (WHDR_DONE, possibly partly
-// filled) by waveInReset or waveInClose without a call of the routine. waveInClose ends the worker
-// after WIM_CLOSE, so the routine never runs after it returns; it must not be called from inside
-// the routine.
+// Stopping: waveInStop, waveInReset and waveInClose first close the gate on filling and wait for
+// a routine that is running to return, and only then stop the device. After waveInStop the
+// caller's headers stay queued and no sound moves into them; waveInReset and waveInClose give
+// them back as winmm does, each through one more WIM_DATA on the worker, as it is (partly filled
+// or empty). waveInClose completes those, sends WIM_CLOSE and ends the worker before it returns,
+// so the routine never runs after that; it must not be called from inside the routine.
 #include <cstring>
 
 #include "capture/wave_in.h"
@@ -66,9 +66,10 @@ struct WinWaveIn {
     WAVEHDR* queue[kQueueCapacity] = {};  // the caller's headers, oldest first
     unsigned head = 0;
     unsigned size = 0;
-    bool delivering = false;      // the gate: WIM_DATA is handed out only while this is set
+    unsigned givenBack = 0;       // the oldest `givenBack` of them are to be completed as they are
+    bool filling = false;         // the gate: sound moves into the caller's headers only while set
 
-    // Held by the worker while it copies and runs the routine, so that stopping can wait for it.
+    // Held by the worker while it fills headers and runs the routine, so stopping can wait for it.
     CRITICAL_SECTION routineLock;
 };
 
@@ -85,7 +86,7 @@ DWORD UsableBytes(const WinWaveIn& in, const WAVEHDR& header) {
     return header.dwBufferLength - header.dwBufferLength % in.blockAlign;
 }
 
-// Hands the oldest caller header back to the caller: out of the queue, done.
+// Requires `lock`. Takes the oldest caller header out of the queue, done, for its WIM_DATA.
 WAVEHDR* PopCallerHeader(WinWaveIn& in) {
     WAVEHDR* header = in.queue[in.head];
     in.head = (in.head + 1) % kQueueCapacity;
@@ -107,7 +108,7 @@ void QueueAllBlocks(WinWaveIn& in) {
 // Requires `lock`. Moves finished sound from the driver's blocks into the caller's headers until
 // a caller header is full (returned, to be delivered), or nothing more can move (nullptr).
 WAVEHDR* FillCallerHeader(WinWaveIn& in) {
-    while (in.delivering) {
+    while (in.filling) {
         Block& block = in.blocks[in.oldestBlock];
         if (!IsDone(block.header)) return nullptr;
         if (block.consumed == block.header.dwBytesRecorded) {
@@ -129,14 +130,23 @@ WAVEHDR* FillCallerHeader(WinWaveIn& in) {
     return nullptr;
 }
 
-void DeliverFinished(WinWaveIn& in) {
+// Requires `lock`. The next caller header to complete: given-back ones first, as they are.
+WAVEHDR* NextCompletion(WinWaveIn& in) {
+    if (in.givenBack > 0) {
+        --in.givenBack;
+        return PopCallerHeader(in);
+    }
+    return FillCallerHeader(in);
+}
+
+void CompleteAll(WinWaveIn& in) {
     EnterCriticalSection(&in.routineLock);
     for (;;) {
         EnterCriticalSection(&in.lock);
-        WAVEHDR* full = FillCallerHeader(in);
+        WAVEHDR* done = NextCompletion(in);
         LeaveCriticalSection(&in.lock);
-        if (full == nullptr) break;
-        in.routine(ToHandle(in), WIM_DATA, in.instance, reinterpret_cast<DWORD_PTR>(full), 0);
+        if (done == nullptr) break;
+        in.routine(ToHandle(in), WIM_DATA, in.instance, reinterpret_cast<DWORD_PTR>(done), 0);
     }
     LeaveCriticalSection(&in.routineLock);
 }
@@ -145,11 +155,13 @@ DWORD WINAPI WorkerMain(void* param) {
     WinWaveIn& in = *static_cast<WinWaveIn*>(param);
     in.routine(ToHandle(in), WIM_OPEN, in.instance, 0, 0);
     const HANDLE waits[2] = {in.quitEvent, in.wakeEvent};
-    // The quit event comes first so that it wins when both are set. One wake-up may stand for
-    // several finished blocks (the event does not count), so each wake-up moves all it can.
+    // One wake-up may stand for several finished blocks (the event does not count), so each
+    // wake-up completes all it can. The quit event comes first so that it wins when both are set;
+    // what waveInClose gave back is still completed before WIM_CLOSE.
     while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-        DeliverFinished(in);
+        CompleteAll(in);
     }
+    CompleteAll(in);
     in.routine(ToHandle(in), WIM_CLOSE, in.instance, 0, 0);
     return 0;
 }
@@ -158,19 +170,21 @@ DWORD WINAPI WorkerMain(void* param) {
 // itself it does not wait (the lock is re-entrant), and nothing else is running then.
 void CloseGate(WinWaveIn& in) {
     EnterCriticalSection(&in.lock);
-    in.delivering = false;
+    in.filling = false;
     LeaveCriticalSection(&in.lock);
     EnterCriticalSection(&in.routineLock);
     LeaveCriticalSection(&in.routineLock);
 }
 
-// Stops the driver and takes every block and every caller header back. Requires a closed gate.
+// Stops the driver, takes every block back from it and gives every queued caller header back
+// through the worker. Requires a closed gate.
 MMRESULT ResetAll(WinWaveIn& in) {
     MMRESULT result = ::waveInReset(in.device);
     EnterCriticalSection(&in.lock);
     in.blocksQueued = false;
-    while (in.size > 0) PopCallerHeader(in);
+    in.givenBack = in.size;
     LeaveCriticalSection(&in.lock);
+    SetEvent(in.wakeEvent);
     return result;
 }
 
@@ -275,7 +289,7 @@ MMRESULT waveInStart(HWAVEIN device) {
     WinWaveIn& in = *FromHandle(device);
     EnterCriticalSection(&in.lock);
     if (!in.blocksQueued) QueueAllBlocks(in);
-    in.delivering = true;
+    in.filling = true;
     LeaveCriticalSection(&in.lock);
     SetEvent(in.wakeEvent);
     return ::waveInStart(in.device);

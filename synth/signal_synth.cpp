@@ -1,0 +1,210 @@
+#include "synth/signal_synth.h"
+
+#include <cmath>
+
+#include "synth/noise_source.h"
+
+namespace synth {
+
+namespace {
+
+// Symbol -> code word, first-sent bit leftmost. Every run of equal bits in a word is at least two
+// cells long, so the signal never holds an isolated one-cell pulse; a word and its complement
+// carry v and 63 - v.
+constexpr std::array<uint16_t, 64> kCodeWords = {
+    0b1111111000, 0b1111110011, 0b1111100011, 0b1111100111,  //  0 ..  3
+    0b1111000111, 0b1111001111, 0b1110001111, 0b1110011111,  //  4 ..  7
+    0b0011111111, 0b0001111111, 0b0000111111, 0b1100111111,  //  8 .. 11
+    0b1100011111, 0b1100001111, 0b1110000111, 0b1111000011,  // 12 .. 15
+    0b0011111100, 0b0011110011, 0b0011100111, 0b0011001111,  // 16 .. 19
+    0b1111001100, 0b1110011100, 0b1100111100, 0b1100110011,  // 20 .. 23
+    0b1111110000, 0b1111100000, 0b1110000011, 0b1100000111,  // 24 .. 27
+    0b1100011100, 0b1110011000, 0b1110001100, 0b1100111000,  // 28 .. 31
+    0b0011000111, 0b0001110011, 0b0001100111, 0b0011100011,  // 32 .. 35
+    0b0011111000, 0b0001111100, 0b0000011111, 0b0000001111,  // 36 .. 39
+    0b0011001100, 0b0011000011, 0b0001100011, 0b0000110011,  // 40 .. 43
+    0b1100110000, 0b1100011000, 0b1100001100, 0b1100000011,  // 44 .. 47
+    0b0000111100, 0b0001111000, 0b0011110000, 0b0011100000,  // 48 .. 51
+    0b0011000000, 0b1111000000, 0b1110000000, 0b1100000000,  // 52 .. 55
+    0b0001100000, 0b0001110000, 0b0000110000, 0b0000111000,  // 56 .. 59
+    0b0000011000, 0b0000011100, 0b0000001100, 0b0000000111,  // 60 .. 63
+};
+
+constexpr uint32_t kHeaderA = 0b000011;
+constexpr uint32_t kHeaderB = 0b000000;
+// The two bits after a kind-B header carry nothing. Sent as 0s they lengthen the header's run of
+// zeros instead of making a one-cell pulse.
+constexpr uint32_t kSpareBits = 0b00;
+
+// Pos1 sweeps as a triangle: positions 0..2045 of a cycle map to 0..1023..1.
+constexpr int64_t kSweepCycle = 2 * kPos1Max;
+
+// Noise and payload come from separate streams so that adding noise never changes the symbols.
+constexpr uint64_t kNoiseStreamTweak = 0x6E6F697365ull;  // "noise"
+
+void AppendBits(std::vector<uint8_t>& cells, uint32_t value, int32_t bits) {
+    for (int32_t b = bits - 1; b >= 0; --b) cells.push_back(static_cast<uint8_t>((value >> b) & 1u));
+}
+
+void AppendLevel(std::vector<uint8_t>& cells, uint8_t bit, int32_t count) {
+    cells.insert(cells.end(), static_cast<size_t>(count), bit);
+}
+
+FrameKind KindOfFrame(const SynthConfig& config, int32_t index) {
+    return config.kinds[static_cast<size_t>(index) % config.kinds.size()];
+}
+
+}  // namespace
+
+uint16_t CodeWordOf(int32_t symbol) { return kCodeWords[static_cast<size_t>(symbol & 63)]; }
+
+const std::array<uint16_t, 64>& CodeWords() { return kCodeWords; }
+
+void SetPos1(Frame& frame, int32_t pos1) {
+    frame.slots[kPos1HighSlot] = (pos1 >> 4) & 63;
+    frame.slots[kPos1LowSlot] = ((pos1 & 15) << 2) | (frame.slots[kPos1LowSlot] & 3);
+}
+
+int32_t FrameCells(FrameKind kind, int32_t gapCells) {
+    const int32_t body = kind == FrameKind::A ? kHeaderBits + kWordsA * kWordBits
+                                              : kHeaderBits + kSpareBitsB + kWordsB * kWordBits;
+    return gapCells + kSyncCells + body;
+}
+
+void AppendFrameCells(std::vector<uint8_t>& cells, const Frame& frame, int32_t gapCells) {
+    AppendLevel(cells, 0, gapCells);
+    AppendLevel(cells, 1, kSyncCells);
+    int32_t firstSlot = kFirstSlotA;
+    int32_t words = kWordsA;
+    if (frame.kind == FrameKind::A) {
+        AppendBits(cells, kHeaderA, kHeaderBits);
+    } else {
+        AppendBits(cells, kHeaderB, kHeaderBits);
+        AppendBits(cells, kSpareBits, kSpareBitsB);
+        firstSlot = kFirstSlotB;
+        words = kWordsB;
+    }
+    for (int32_t slot = firstSlot; slot < firstSlot + words; ++slot) {
+        AppendBits(cells, CodeWordOf(frame.slots[slot]), kWordBits);
+    }
+}
+
+void AppendClosingCells(std::vector<uint8_t>& cells, int32_t gapCells) {
+    AppendLevel(cells, 0, gapCells);
+    AppendLevel(cells, 1, kClosingCells);
+}
+
+std::string CheckConfig(const SynthConfig& c) {
+    if (c.frameCount < 0 || c.frameCount > kMaxFrames) return "frame count must be 0..100000";
+    if (c.kinds.empty()) return "frame kind pattern must not be empty";
+    if (c.pos1 < 0 || c.pos1 > kPos1Max) return "Pos1 must be 0..1023";
+    if (c.sweepStep < 1 || c.sweepStep > kPos1Max) return "sweep step must be 1..1023";
+    if (c.gapCells < kMinGapCells || c.gapCells > kMaxGapCells) return "gap must be 2..7 cells";
+    // The negated comparisons also reject NaN.
+    if (!(c.cellLength >= kMinCellLength && c.cellLength <= kMaxCellLength)) {
+        return "cell length must be 3..100 samples";
+    }
+    if (!(c.amplitude >= 0.0 && c.amplitude <= 32767.0)) return "amplitude must be 0..32767";
+    if (!(c.offset >= -32768.0 && c.offset <= 32767.0)) return "offset must be -32768..32767";
+    if (!(c.noise >= 0.0 && c.noise <= 32767.0)) return "noise must be 0..32767";
+    if (!(c.lowPass >= 0.0 && c.lowPass <= 10000.0)) return "low-pass time constant must be 0..10000 samples";
+    // An hour of silence on either side is far more than any use needs and keeps sizes sane.
+    if (c.silenceBefore < 0 || c.silenceBefore > 3600 * kSampleRate) return "silence before must be 0..3600 s";
+    if (c.silenceAfter < 0 || c.silenceAfter > 3600 * kSampleRate) return "silence after must be 0..3600 s";
+    return {};
+}
+
+int32_t Pos1ForFrame(const SynthConfig& config, int32_t index) {
+    if (!config.sweep) return config.pos1;
+    const int64_t p = (config.pos1 + int64_t{index} * config.sweepStep) % kSweepCycle;
+    return static_cast<int32_t>(p <= kPos1Max ? p : kSweepCycle - p);
+}
+
+std::vector<uint8_t> BuildCells(const SynthConfig& config, SynthSummary& summary) {
+    NoiseSource payload;
+    SeedNoise(payload, config.seed);
+    std::vector<uint8_t> cells;
+    cells.reserve(static_cast<size_t>(config.frameCount) * FrameCells(FrameKind::B, config.gapCells) +
+                  config.gapCells + kClosingCells);
+    summary = SynthSummary{};
+    for (int32_t f = 0; f < config.frameCount; ++f) {
+        Frame frame;
+        frame.kind = KindOfFrame(config, f);
+        // Every slot is drawn, used or not, so a frame's payload does not depend on its kind.
+        for (int32_t& symbol : frame.slots) symbol = static_cast<int32_t>(NextBelow(payload, 64));
+        if (frame.kind == FrameKind::B) {
+            const int32_t pos1 = Pos1ForFrame(config, summary.framesB);
+            SetPos1(frame, pos1);
+            summary.pos1Values.push_back(pos1);
+            ++summary.framesB;
+        } else {
+            ++summary.framesA;
+        }
+        AppendFrameCells(cells, frame, config.gapCells);
+    }
+    AppendClosingCells(cells, config.gapCells);
+    summary.cellCount = static_cast<int64_t>(cells.size());
+    return cells;
+}
+
+int64_t CellEdge(int64_t k, double cellLength) {
+    return static_cast<int64_t>(std::floor(static_cast<double>(k) * cellLength + 0.5));
+}
+
+std::vector<int16_t> RenderCells(const std::vector<uint8_t>& cells, const SynthConfig& config) {
+    const auto cellCount = static_cast<int64_t>(cells.size());
+    const int64_t total = config.silenceBefore + CellEdge(cellCount, config.cellLength) + config.silenceAfter;
+    std::vector<int16_t> out;
+    out.reserve(static_cast<size_t>(total));
+
+    NoiseSource noise;
+    SeedNoise(noise, config.seed ^ kNoiseStreamTweak);
+    const double high = config.invert ? -config.amplitude : config.amplitude;
+    // Exact discretisation of an RC low-pass driven by a level held over each sample.
+    const bool filtered = config.lowPass > 0.0;
+    const double alpha = filtered ? 1.0 - std::exp(-1.0 / config.lowPass) : 1.0;
+    double y = 0.0;
+
+    auto emit = [&](double ideal, int64_t count) {
+        for (int64_t i = 0; i < count; ++i) {
+            y = filtered ? y + alpha * (ideal - y) : ideal;
+            double v = y + config.offset;
+            if (config.noise > 0.0) v += config.noise * NextGaussian(noise);
+            v = std::floor(v + 0.5);
+            if (v > 32767.0) v = 32767.0;
+            if (v < -32768.0) v = -32768.0;
+            out.push_back(static_cast<int16_t>(v));
+        }
+    };
+
+    emit(0.0, config.silenceBefore);
+    for (int64_t k = 0; k < cellCount; ++k) {
+        const int64_t length = CellEdge(k + 1, config.cellLength) - CellEdge(k, config.cellLength);
+        emit(cells[static_cast<size_t>(k)] != 0 ? high : -high, length);
+    }
+    emit(0.0, config.silenceAfter);
+    return out;
+}
+
+SynthResult Synthesize(const SynthConfig& config) {
+    SynthResult result;
+    const std::vector<uint8_t> cells = BuildCells(config, result.summary);
+    result.samples = RenderCells(cells, config);
+    result.summary.sampleCount = static_cast<int64_t>(result.samples.size());
+    return result;
+}
+
+int32_t FramesForDuration(const SynthConfig& config, double seconds) {
+    const double budget = seconds * kSampleRate;
+    int64_t cells = config.gapCells + kClosingCells;
+    int32_t frames = 0;
+    while (frames < kMaxFrames) {
+        const int64_t next = cells + FrameCells(KindOfFrame(config, frames), config.gapCells);
+        if (static_cast<double>(CellEdge(next, config.cellLength)) > budget) break;
+        cells = next;
+        ++frames;
+    }
+    return frames;
+}
+
+}  // namespace synth

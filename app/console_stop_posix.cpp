@@ -1,0 +1,68 @@
+// POSIX binding of the console stop: the terminal's stop keys and the usual termination requests
+// are fetched synchronously by one watcher thread, so the stop request runs as ordinary code
+// (it may print and flush) instead of inside an asynchronous signal handler.
+#include <pthread.h>
+#include <signal.h>
+
+#include "app/console_stop.h"
+
+namespace {
+
+// Ctrl+C, Ctrl+\ (the terminal's counterpart of Ctrl+Break), a polite kill, and the terminal
+// going away: each asks the tool to stop in order and write its log.
+constexpr int kStopSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+
+// The stop signals the watcher fetches. A signal that the tool inherited as ignored (nohup, or a
+// background job of a non-interactive shell) stays ignored: whoever started the tool asked for
+// that, and an ignored signal would never reach sigwait anyway.
+sigset_t WatchedSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : kStopSignals) {
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            sigaddset(&signals, signal);
+        }
+    }
+    return signals;
+}
+
+// The first stop signal in `signals`, or 0 when every one of them is ignored.
+int FirstSignal(const sigset_t& signals) {
+    for (int signal : kStopSignals) {
+        if (sigismember(&signals, signal) == 1) return signal;
+    }
+    return 0;
+}
+
+void WatchStopSignals(ConsoleStop* stop, sigset_t signals) {
+    for (;;) {
+        int signal = 0;
+        if (sigwait(&signals, &signal) != 0) continue;
+        // MarkMainSequenceDone wakes the watcher with one of its own signals to end it.
+        if (Load(stop->mainSequenceDone) != 0) return;
+        RequestConsoleStop(*stop);
+    }
+}
+
+}  // namespace
+
+void InstallConsoleStop(ConsoleStop& stop, SharedStatus& status, FILE* out) {
+    stop.status = &status;
+    stop.out = out;
+    const sigset_t signals = WatchedSignals();
+    // Blocked here, on the main thread, before any other thread exists: every thread started
+    // later (the watcher, the capture threads) inherits the mask, so the signals stay pending
+    // until the watcher's sigwait takes them.
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    if (FirstSignal(signals) != 0) stop.watcher = std::thread(WatchStopSignals, &stop, signals);
+}
+
+void MarkMainSequenceDone(ConsoleStop& stop) {
+    Store(stop.mainSequenceDone, 1);
+    if (!stop.watcher.joinable()) return;
+    // Wake the watcher with a signal it waits for; it sees the flag and returns. Stop signals
+    // arriving from now on stay blocked and pending until the process ends.
+    pthread_kill(stop.watcher.native_handle(), FirstSignal(WatchedSignals()));
+    stop.watcher.join();
+}

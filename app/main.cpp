@@ -1,0 +1,50 @@
+// vorlank: listens to the sound input for a pulse-code-modulated serial signal and either decodes
+// it live (`T`) or records its raw run lengths to a file (`L FileName NbSamples`).
+//
+// This file is the wiring: it owns the one instance of every record and runs the main sequence
+// in its fixed order on the main thread.
+#include <cstdio>
+
+#include "app/console_stop.h"
+#include "app/program_control.h"
+#include "app/run_log.h"
+#include "common/shared_types.h"
+#include "decode/frame_decoder.h"
+#include "decode/run_slicer.h"
+
+int main(int argc, char** argv) {
+    const CommandLine commandLine = ParseCommandLine(argc - 1, argv + 1, stdout);
+    if (commandLine.exitCode != 0) return commandLine.exitCode;
+
+    // Static storage: a console event may still be delivered on its own thread while the process
+    // is exiting, after main's frame is gone; the records it touches must outlive main.
+    static SharedStatus status;
+    static RunLog runLog;
+    static FrameDecoder decoder;
+    static RunSlicer slicer;
+    static ConsoleStop consoleStop;
+    const Mode mode = commandLine.mode;
+
+    if (mode == Mode::Log) {
+        const int32_t created = Create(runLog, commandLine.fileName, commandLine.nbSamples, stdout);
+        if (created != 0) return created;
+    }
+    slicer.out = RunConsumers{mode, &decoder, &runLog, &status};
+
+    InstallConsoleStop(consoleStop, status, stdout);
+
+    // The capture stream starts here, feeding `slicer` from the audio thread.
+
+    StatusLoop statusLoop;
+    statusLoop.mode = mode;
+    statusLoop.status = &status;
+    statusLoop.runLog = &runLog;
+    statusLoop.out = stdout;
+    RunStatusLoop(statusLoop);
+
+    // The capture stream stops here; after that no audio thread touches `runLog`.
+
+    const int32_t exitCode = mode == Mode::Log ? WriteLogFile(runLog, stdout) : 0;
+    MarkMainSequenceDone(consoleStop);
+    return exitCode;
+}

@@ -1,0 +1,55 @@
+// Program control: the command line and the status loop that the main sequence runs.
+//
+// Command line: `T` (test mode) or `L FileName NbSamples` (log mode). Words are compared whole
+// and case-sensitively, `T` before `L`; words after a complete form are ignored. Anything else
+// prints the five-line usage text and ends the tool with exit code 1.
+//
+// Status loop: every 500 ms one line from the shared words, until stopRequested is set. The
+// sleep and the output are held in the StatusLoop record so tests can run the loop without
+// waiting.
+//
+// Threads: everything here runs on the main thread. The loop reads pcmFrames, pcmErrors, pos1
+// and the run log's count while the audio thread writes them; each is read whole with a relaxed
+// load, so a line may mix values from slightly different moments, and nothing depends on that.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "common/shared_types.h"
+
+// Result of reading the command line.
+struct CommandLine {
+    int32_t exitCode = 0;  // 1 when the usage text was printed and the tool must end now
+    Mode mode = Mode::Test;
+    const char* fileName = nullptr;   // log mode: the second word, used unchanged as a path
+    const char* nbSamples = nullptr;  // log mode: the third word, read by Create (run_log.h)
+};
+
+// `words` are the `count` words after the program name. On a command line that matches neither
+// form, prints the usage text to `out` and returns exitCode 1.
+CommandLine ParseCommandLine(int count, const char* const* words, FILE* out);
+
+// Period of the status lines. The test-mode rate is frames per period times two, per second.
+inline constexpr int32_t StatusPeriodMs = 500;
+
+// Sleeps `milliseconds`; `context` is whatever the StatusLoop record carries for it.
+using SleepFunction = void (*)(void* context, int32_t milliseconds);
+
+// The real sleep of the running tool; needs no context.
+void SleepMilliseconds(void* context, int32_t milliseconds);
+
+struct StatusLoop {
+    Mode mode = Mode::Test;
+    const SharedStatus* status = nullptr;
+    const RunLog* runLog = nullptr;  // log mode only: its count is shown as #Transitions
+    FILE* out = nullptr;             // every line is flushed as it is written
+    SleepFunction sleep = SleepMilliseconds;
+    void* sleepContext = nullptr;
+    int32_t framesAtLastLine = 0;  // pcmFrames read right after the previous test-mode line
+};
+
+// Prints the status line of the mode, then sleeps StatusPeriodMs, for as long as stopRequested
+// is 0. The stop request is checked before the first line and after every sleep, so a stop
+// during a sleep ends the loop without a further line. There is no other way out.
+void RunStatusLoop(StatusLoop& loop);

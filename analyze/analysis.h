@@ -1,0 +1,38 @@
+// The streaming pass of vorlank-analyze: reads an opened input chunk by chunk and sends every run
+// through the same decode/ code the live tool uses, collecting statistics on the way.
+//
+//   run log:  runs -> statistics, decoder                      (the log holds the slicer's output)
+//   WAV:      samples -> signal level, run slicer -> runs -> statistics, decoder
+//
+// Memory is fixed: one chunk of input, the records below, and nothing that grows with the input.
+//
+// Threads: one caller; no shared state.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "analyze/decode_tally.h"
+#include "analyze/input_reader.h"
+#include "analyze/run_stats.h"
+
+struct Analysis {
+    InputKind kind = InputKind::RunLog;
+    RunStats runs;
+    DecodeTally tally;
+    Pos1Track track;
+    int64_t lastPos1At = -1;  // sample at which Pos1 was last written, -1 = never
+    int64_t zeroTail = 0;     // run log: zero entries left out at its end
+    WavFormat format;         // WAV: the recording's format
+    SignalLevel level;        // WAV: every sample of the data chunk
+};
+
+// Time covered by the input, in samples: the whole data chunk of a recording; the sum of the runs
+// of a log (a log holds nothing else).
+int64_t DurationSamples(const Analysis& analysis);
+
+// Reads `reader` to its end into `analysis`, a freshly made record. Each Pos1 write is also appended
+// to `pos1Csv`, when not null, as "seconds,value" (see report.h). Returns false with `error` set
+// when the input turns out corrupt part-way; `analysis` then holds what came before.
+bool AnalyzeInput(InputReader& reader, Analysis& analysis, std::FILE* pos1Csv, std::string& error);

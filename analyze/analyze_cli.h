@@ -1,0 +1,35 @@
+// Command line of vorlank-analyze and the whole run from words to exit code, kept apart from main
+// so that tests can drive it with their own files and output streams.
+//
+//   vorlank-analyze [--pos1 FILE.csv] [--svg FILE.svg] FILE
+//
+// Options may stand before or after FILE; "--" ends the options (for a FILE that starts with '-').
+//
+// Threads: one caller.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitBadInput = 1;  // the input cannot be read, is corrupt or in another format
+inline constexpr int kExitUsage = 2;     // the command line is wrong
+inline constexpr int kExitOutput = 3;    // --pos1 or --svg could not be written
+
+struct AnalyzeOptions {
+    bool help = false;
+    std::string input;
+    std::string pos1Path;  // empty: no CSV
+    std::string svgPath;   // empty: no picture
+};
+
+// `args` are the words after the program name. Returns false with a one-line `error` (no program
+// name, no line feed) when they do not form a command.
+bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& options, std::string& error);
+
+const char* AnalyzeUsage();
+
+// Runs the whole tool: the report goes to `out`, messages to `err` as
+// "vorlank-analyze: <what>: <why>\n". Returns the exit code.
+int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);

@@ -1,0 +1,34 @@
+// What vorlank-analyze writes: the plain-text report on standard output, the Pos1 track as CSV,
+// and an SVG picture with the run-length histogram and the Pos1 track, which any browser shows.
+//
+// Every text line is flushed as soon as it is written, so a report piped into another program or
+// a console shows up line by line.
+//
+// Threads: one caller; no shared state.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "analyze/analysis.h"
+
+// The report: input, frames by kind, errors by kind, Pos1, runs and duration, the signal level of
+// a recording, the fitted cell length with the worst rounding margins, and the run-length
+// histogram in cells with the lengths in samples that make up each row.
+void PrintReport(std::FILE* out, const char* path, const Analysis& analysis);
+
+// Pos1 CSV: the header "seconds,pos1", then one row per Pos1 write: the time (seconds from the
+// start of the input, to the sample) and the value 0..1023.
+void WritePos1Header(std::FILE* csv);
+void WritePos1Row(std::FILE* csv, int64_t atSample, int32_t value);
+
+// The picture: title, histogram of run lengths in cells on a logarithmic count axis (runs of 1 to
+// 8 cells, the sync run and the rest in their own colours), and Pos1 over time. Returns false when
+// writing failed.
+bool WriteSvg(std::FILE* svg, const char* title, const Analysis& analysis);
+
+// Colours the picture uses, so a check of its rendering knows what to look for.
+inline constexpr const char* kSvgDataRunColour = "#1f77b4";
+inline constexpr const char* kSvgSyncRunColour = "#2ca02c";
+inline constexpr const char* kSvgOtherRunColour = "#8c8c8c";
+inline constexpr const char* kSvgPos1Colour = "#d62728";

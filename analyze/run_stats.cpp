@@ -1,0 +1,110 @@
+#include "analyze/run_stats.h"
+
+#include <cmath>
+
+#include "decode/frame_decoder.h"
+
+namespace {
+
+// Enough for any real signal: each round moves the estimate to the fit of the previous counts, and
+// the counts of runs of at most 8 cells settle within a few rounds unless the runs are noise.
+constexpr int kMaxFitRounds = 50;
+
+int64_t CellsAt(int32_t length, double cellsPerSample) {
+    return static_cast<int64_t>(std::floor(length * cellsPerSample + 0.5));
+}
+
+bool Fitted(int64_t cells) { return cells >= kFitMinCells && cells <= kFitMaxCells; }
+
+struct Sums {
+    double lengthTimesCells = 0.0;
+    double cellsSquared = 0.0;
+    int64_t runs = 0;
+};
+
+Sums SumFit(const RunStats& stats, double cellsPerSample) {
+    Sums sums;
+    for (int32_t length = 1; length < kHistogramLengths; ++length) {
+        const int64_t runs = stats.byLength[length];
+        const int64_t cells = CellsAt(length, cellsPerSample);
+        if (runs == 0 || !Fitted(cells)) continue;
+        const auto n = static_cast<double>(runs);
+        sums.lengthTimesCells += n * static_cast<double>(cells) * length;
+        sums.cellsSquared += n * static_cast<double>(cells * cells);
+        sums.runs += runs;
+    }
+    return sums;
+}
+
+bool SameCounts(const RunStats& stats, double cellsPerSampleA, double cellsPerSampleB) {
+    for (int32_t length = 1; length < kHistogramLengths; ++length) {
+        if (stats.byLength[length] != 0 && CellsAt(length, cellsPerSampleA) != CellsAt(length, cellsPerSampleB)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Smallest margin over the fitted runs when cells are counted at `cellsPerSample`.
+void WorstMargin(const RunStats& stats, double cellsPerSample, double& margin, int32_t& where) {
+    margin = 0.5;
+    where = 0;
+    for (int32_t length = 1; length < kHistogramLengths; ++length) {
+        if (stats.byLength[length] == 0 || !Fitted(CellsAt(length, cellsPerSample))) continue;
+        const double m = RoundingMargin(length * cellsPerSample);
+        if (where == 0 || m < margin) {
+            margin = m;
+            where = length;
+        }
+    }
+}
+
+}  // namespace
+
+void AddRun(RunStats& stats, int32_t length) {
+    ++stats.runCount;
+    stats.totalSamples += length;
+    if (length > stats.longestRun) stats.longestRun = length;
+    if (length >= kHistogramLengths) {
+        ++stats.longRuns;
+    } else if (length > 0) {
+        ++stats.byLength[length];
+    }
+}
+
+double RoundingMargin(double cells) { return 0.5 - std::fabs(cells - std::floor(cells + 0.5)); }
+
+CellFit FitCellLength(const RunStats& stats) {
+    CellFit fit;
+    // Start from the decoder's own rounding, so the first counts are exactly the ones it reads.
+    double cellsPerSample = CellsPerSample;
+    Sums sums = SumFit(stats, cellsPerSample);
+    for (int round = 0; round < kMaxFitRounds && sums.runs > 0; ++round) {
+        const double next = sums.cellsSquared / sums.lengthTimesCells;  // 1 / slope
+        const bool settled = SameCounts(stats, cellsPerSample, next);
+        cellsPerSample = next;
+        if (settled) break;
+        sums = SumFit(stats, cellsPerSample);
+    }
+    if (sums.runs == 0) return fit;
+    fit.runsUsed = sums.runs;
+    fit.cellLength = sums.lengthTimesCells / sums.cellsSquared;
+    WorstMargin(stats, CellsPerSample, fit.decoderMargin, fit.decoderWorstLength);
+    WorstMargin(stats, 1.0 / fit.cellLength, fit.fittedMargin, fit.fittedWorstLength);
+    return fit;
+}
+
+void AddSamples(SignalLevel& level, const uint8_t* bytes, size_t count) {
+    for (size_t i = 0; i + 1 < count; i += 2) {
+        const int32_t s = static_cast<int16_t>(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
+        if (level.samples == 0 || s < level.minSample) level.minSample = s;
+        if (level.samples == 0 || s > level.maxSample) level.maxSample = s;
+        if (s == -32768 || s == 32767) ++level.clipped;
+        level.sum += s;
+        ++level.samples;
+    }
+}
+
+double DcOffset(const SignalLevel& level) {
+    return level.samples > 0 ? static_cast<double>(level.sum) / static_cast<double>(level.samples) : 0.0;
+}

@@ -2,6 +2,8 @@
 
 namespace synth {
 
-bool SetStdoutBinary() { return true; }
+bool SetStdoutBinary() {
+    return true;
+}
 
 }  // namespace synth

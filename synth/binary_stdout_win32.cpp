@@ -6,6 +6,8 @@
 
 namespace synth {
 
-bool SetStdoutBinary() { return _setmode(_fileno(stdout), _O_BINARY) != -1; }
+bool SetStdoutBinary() {
+    return _setmode(_fileno(stdout), _O_BINARY) != -1;
+}
 
 }  // namespace synth

@@ -6,7 +6,9 @@ namespace synth {
 
 namespace {
 
-uint64_t RotateLeft(uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
+uint64_t RotateLeft(uint64_t x, int k) {
+    return (x << k) | (x >> (64 - k));
+}
 
 }  // namespace
 

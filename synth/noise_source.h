@@ -14,7 +14,7 @@
 namespace synth {
 
 struct NoiseSource {
-    uint64_t s[4] = {};       // xoshiro256** state, never all zero once seeded
+    uint64_t s[4] = {};          // xoshiro256** state, never all zero once seeded
     double spareGaussian = 0.0;  // the polar method yields pairs; the second waits here
     bool hasSpare = false;
 };

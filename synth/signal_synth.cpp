@@ -37,13 +37,14 @@ constexpr uint32_t kHeaderB = 0b000000;
 constexpr uint32_t kSpareBits = 0b00;
 
 // Pos1 sweeps as a triangle: positions 0..2045 of a cycle map to 0..1023..1.
-constexpr int64_t kSweepCycle = 2 * kPos1Max;
+constexpr int64_t kSweepCycle = int64_t{2} * kPos1Max;
 
 // Noise and payload come from separate streams so that adding noise never changes the symbols.
 constexpr uint64_t kNoiseStreamTweak = 0x6E6F697365ull;  // "noise"
 
 void AppendBits(std::vector<uint8_t>& cells, uint32_t value, int32_t bits) {
-    for (int32_t b = bits - 1; b >= 0; --b) cells.push_back(static_cast<uint8_t>((value >> b) & 1u));
+    for (int32_t b = bits - 1; b >= 0; --b)
+        cells.push_back(static_cast<uint8_t>((value >> b) & 1u));
 }
 
 void AppendLevel(std::vector<uint8_t>& cells, uint8_t bit, int32_t count) {
@@ -56,9 +57,13 @@ FrameKind KindOfFrame(const SynthConfig& config, int32_t index) {
 
 }  // namespace
 
-uint16_t CodeWordOf(int32_t symbol) { return kCodeWords[static_cast<size_t>(symbol & 63)]; }
+uint16_t CodeWordOf(int32_t symbol) {
+    return kCodeWords[static_cast<size_t>(symbol & 63)];
+}
 
-const std::array<uint16_t, 64>& CodeWords() { return kCodeWords; }
+const std::array<uint16_t, 64>& CodeWords() {
+    return kCodeWords;
+}
 
 void SetPos1(Frame& frame, int32_t pos1) {
     frame.slots[kPos1HighSlot] = (pos1 >> 4) & 63;
@@ -107,10 +112,13 @@ std::string CheckConfig(const SynthConfig& c) {
     if (!(c.amplitude >= 0.0 && c.amplitude <= 32767.0)) return "amplitude must be 0..32767";
     if (!(c.offset >= -32768.0 && c.offset <= 32767.0)) return "offset must be -32768..32767";
     if (!(c.noise >= 0.0 && c.noise <= 32767.0)) return "noise must be 0..32767";
-    if (!(c.lowPass >= 0.0 && c.lowPass <= 10000.0)) return "low-pass time constant must be 0..10000 samples";
+    if (!(c.lowPass >= 0.0 && c.lowPass <= 10000.0))
+        return "low-pass time constant must be 0..10000 samples";
     // An hour of silence on either side is far more than any use needs and keeps sizes sane.
-    if (c.silenceBefore < 0 || c.silenceBefore > 3600 * kSampleRate) return "silence before must be 0..3600 s";
-    if (c.silenceAfter < 0 || c.silenceAfter > 3600 * kSampleRate) return "silence after must be 0..3600 s";
+    if (c.silenceBefore < 0 || c.silenceBefore > 3600 * kSampleRate)
+        return "silence before must be 0..3600 s";
+    if (c.silenceAfter < 0 || c.silenceAfter > 3600 * kSampleRate)
+        return "silence after must be 0..3600 s";
     return {};
 }
 
@@ -124,7 +132,8 @@ std::vector<uint8_t> BuildCells(const SynthConfig& config, SynthSummary& summary
     NoiseSource payload;
     SeedNoise(payload, config.seed);
     std::vector<uint8_t> cells;
-    cells.reserve(static_cast<size_t>(config.frameCount) * FrameCells(FrameKind::B, config.gapCells) +
+    cells.reserve(static_cast<size_t>(config.frameCount) *
+                      FrameCells(FrameKind::B, config.gapCells) +
                   config.gapCells + kClosingCells);
     summary = SynthSummary{};
     for (int32_t f = 0; f < config.frameCount; ++f) {
@@ -153,7 +162,8 @@ int64_t CellEdge(int64_t k, double cellLength) {
 
 std::vector<int16_t> RenderCells(const std::vector<uint8_t>& cells, const SynthConfig& config) {
     const auto cellCount = static_cast<int64_t>(cells.size());
-    const int64_t total = config.silenceBefore + CellEdge(cellCount, config.cellLength) + config.silenceAfter;
+    const int64_t total =
+        config.silenceBefore + CellEdge(cellCount, config.cellLength) + config.silenceAfter;
     std::vector<int16_t> out;
     out.reserve(static_cast<size_t>(total));
 

@@ -81,22 +81,22 @@ int32_t FrameCells(FrameKind kind, int32_t gapCells);
 
 struct SynthConfig {
     // Content
-    int32_t frameCount = 10;                        // 0 .. kMaxFrames
+    int32_t frameCount = 10;                                   // 0 .. kMaxFrames
     std::vector<FrameKind> kinds{FrameKind::A, FrameKind::B};  // repeated cyclically, not empty
-    int32_t pos1 = 512;       // Pos1 of every kind-B frame, or the sweep's start; 0..1023
-    bool sweep = false;       // Pos1 runs 0 -> 1023 -> 0 ... (triangle), one step per kind-B frame
-    int32_t sweepStep = 1;    // 1..1023
-    int32_t gapCells = 4;     // 0-cells before each sync; kMinGapCells..kMaxGapCells
+    int32_t pos1 = 512;     // Pos1 of every kind-B frame, or the sweep's start; 0..1023
+    bool sweep = false;     // Pos1 runs 0 -> 1023 -> 0 ... (triangle), one step per kind-B frame
+    int32_t sweepStep = 1;  // 1..1023
+    int32_t gapCells = 4;   // 0-cells before each sync; kMinGapCells..kMaxGapCells
     // Rendering
     double cellLength = kNominalCellLength;  // samples per cell, kMinCellLength..kMaxCellLength
-    double amplitude = 10000.0;  // peak of the clean signal, 0..32767
-    double offset = 0.0;         // DC offset added to every sample, -32768..32767
-    double noise = 0.0;          // standard deviation of the added Gaussian noise, >= 0
-    bool invert = false;         // 1-bits negative instead of positive
-    double lowPass = 0.0;        // low-pass time constant in samples; 0 = sharp edges
-    int32_t silenceBefore = 0;   // samples of silence before the first cell
-    int32_t silenceAfter = 0;    // samples of silence after the last cell
-    uint64_t seed = 1;           // payload and noise
+    double amplitude = 10000.0;              // peak of the clean signal, 0..32767
+    double offset = 0.0;                     // DC offset added to every sample, -32768..32767
+    double noise = 0.0;                      // standard deviation of the added Gaussian noise, >= 0
+    bool invert = false;                     // 1-bits negative instead of positive
+    double lowPass = 0.0;                    // low-pass time constant in samples; 0 = sharp edges
+    int32_t silenceBefore = 0;               // samples of silence before the first cell
+    int32_t silenceAfter = 0;                // samples of silence after the last cell
+    uint64_t seed = 1;                       // payload and noise
 };
 
 // Limits that keep a signal decodable and its size sane (about 45 minutes of frames).
@@ -114,7 +114,7 @@ struct SynthSummary {
     int32_t framesB = 0;
     std::vector<int32_t> pos1Values;  // the Pos1 of every kind-B frame, in order
     int64_t cellCount = 0;
-    int64_t sampleCount = 0;          // silence included
+    int64_t sampleCount = 0;  // silence included
 };
 
 // Checks a config against the limits above; returns an empty string if it is usable, otherwise

@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
     } else {
         std::string error;
         if (!synth::WriteWavFile(cmd.outputPath, result.samples, error)) {
-            std::fprintf(stderr, "vorlank-synth: cannot write %s: %s\n", cmd.outputPath.c_str(), error.c_str());
+            std::fprintf(stderr, "vorlank-synth: cannot write %s: %s\n", cmd.outputPath.c_str(),
+                         error.c_str());
             return synth::kExitWriteFailed;
         }
     }

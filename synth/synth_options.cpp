@@ -18,17 +18,17 @@ struct OptionDef {
 };
 
 constexpr OptionDef kOptions[] = {
-    {"output", 'o', true},        {"raw", 0, false},           {"frames", 'n', true},
-    {"duration", 'd', true},      {"kinds", 'k', true},        {"pos1", 'p', true},
-    {"sweep", 0, false},          {"sweep-step", 0, true},     {"gap", 0, true},
-    {"cell-length", 'c', true},   {"amplitude", 'a', true},    {"offset", 0, true},
-    {"noise", 0, true},           {"invert", 0, false},        {"lowpass", 0, true},
-    {"silence-before", 0, true},  {"silence-after", 0, true},  {"seed", 0, true},
+    {"output", 'o', true},       {"raw", 0, false},          {"frames", 'n', true},
+    {"duration", 'd', true},     {"kinds", 'k', true},       {"pos1", 'p', true},
+    {"sweep", 0, false},         {"sweep-step", 0, true},    {"gap", 0, true},
+    {"cell-length", 'c', true},  {"amplitude", 'a', true},   {"offset", 0, true},
+    {"noise", 0, true},          {"invert", 0, false},       {"lowpass", 0, true},
+    {"silence-before", 0, true}, {"silence-after", 0, true}, {"seed", 0, true},
     {"help", 'h', false},
 };
 
 // Longest silence accepted on either side, in milliseconds: one hour.
-constexpr int64_t kMaxSilenceMs = 3600 * 1000;
+constexpr int64_t kMaxSilenceMs = int64_t{3600} * 1000;
 constexpr double kMaxDurationSeconds = 3600.0;
 constexpr size_t kMaxPatternLength = 64;
 
@@ -51,9 +51,10 @@ bool StartsCleanly(const std::string& text) {
     return !text.empty() && std::isspace(static_cast<unsigned char>(text[0])) == 0;
 }
 
-std::string RangeError(std::string_view name, const std::string& text, const char* what, const std::string& lo,
-                       const std::string& hi) {
-    return "--" + std::string(name) + ": '" + text + "' is not " + what + " from " + lo + " to " + hi;
+std::string RangeError(std::string_view name, const std::string& text, const char* what,
+                       const std::string& lo, const std::string& hi) {
+    return "--" + std::string(name) + ": '" + text + "' is not " + what + " from " + lo + " to " +
+           hi;
 }
 
 bool ReadInt(std::string_view name, const std::string& text, int64_t lo, int64_t hi, int64_t& out,
@@ -151,7 +152,8 @@ bool Apply(SynthCommand& cmd, Pending& pending, std::string_view name, const std
         c.frameCount = static_cast<int32_t>(n);
         pending.framesGiven = true;
     } else if (name == "duration") {
-        if (!ReadReal(name, value, 0.0, kMaxDurationSeconds, pending.durationSeconds, error)) return false;
+        if (!ReadReal(name, value, 0.0, kMaxDurationSeconds, pending.durationSeconds, error))
+            return false;
         pending.durationGiven = true;
     } else if (name == "kinds") {
         return ReadKinds(value, c.kinds, error);
@@ -196,7 +198,8 @@ bool Apply(SynthCommand& cmd, Pending& pending, std::string_view name, const std
 // Checks that need every option: output choice, frame count from the duration.
 bool Finish(SynthCommand& cmd, const Pending& pending) {
     if (cmd.raw == !cmd.outputPath.empty()) {
-        cmd.error = cmd.raw ? "--raw and --output exclude each other" : "choose an output: -o FILE.wav or --raw";
+        cmd.error = cmd.raw ? "--raw and --output exclude each other"
+                            : "choose an output: -o FILE.wav or --raw";
         return false;
     }
     if (pending.framesGiven && pending.durationGiven) {
@@ -228,7 +231,8 @@ SynthCommand ParseSynthCommand(const std::vector<std::string>& args) {
         bool inlineValue = false;
         if (word.size() > 2 && word.compare(0, 2, "--") == 0) {
             const size_t eq = word.find('=');
-            def = FindLong(std::string_view(word).substr(2, eq == std::string::npos ? std::string::npos : eq - 2));
+            def = FindLong(std::string_view(word).substr(
+                2, eq == std::string::npos ? std::string::npos : eq - 2));
             if (eq != std::string::npos) {
                 value = word.substr(eq + 1);
                 inlineValue = true;
@@ -270,7 +274,8 @@ SynthCommand ParseSynthCommand(const std::vector<std::string>& args) {
 
 const char* SynthUsage() {
     return "Usage: vorlank-synth (-o FILE.wav | --raw) [options]\n"
-           "Synthesizes the PCM serial signal that Vorlank decodes: 16-bit mono samples at 44100 Hz.\n"
+           "Synthesizes the PCM serial signal that Vorlank decodes: 16-bit mono samples at 44100 "
+           "Hz.\n"
            "\n"
            "Output (exactly one):\n"
            "  -o, --output FILE      write a RIFF/WAVE file (PCM, 16-bit, mono, 44100 Hz)\n"
@@ -283,7 +288,8 @@ const char* SynthUsage() {
            "  -p, --pos1 V           Pos1 carried by every kind-B frame, 0..1023 (default 512);\n"
            "                         with --sweep, the value the sweep starts from (default 0)\n"
            "      --sweep            Pos1 sweeps 0 -> 1023 -> 0 ..., one step per kind-B frame\n"
-           "      --sweep-step N     Pos1 change per kind-B frame when sweeping, 1..1023 (default 1)\n"
+           "      --sweep-step N     Pos1 change per kind-B frame when sweeping, 1..1023 (default "
+           "1)\n"
            "      --gap N            0-cells before every sync and at the end, 2..7 (default 4)\n"
            "      --seed N           seed of payload symbols and noise, 64-bit (default 1)\n"
            "Rendering:\n"
@@ -292,7 +298,8 @@ const char* SynthUsage() {
            "      --offset V         DC offset, -32768..32767 (default 0)\n"
            "      --noise SIGMA      standard deviation of Gaussian noise (default 0)\n"
            "      --invert           inverted polarity: sync run negative\n"
-           "      --lowpass TAU      first-order low-pass time constant in samples (default 0: off)\n"
+           "      --lowpass TAU      first-order low-pass time constant in samples (default 0: "
+           "off)\n"
            "      --silence-before MS  silence before the signal, milliseconds (default 0)\n"
            "      --silence-after MS   silence after the signal, milliseconds (default 0)\n"
            "  -h, --help             show this text\n"
@@ -311,9 +318,11 @@ std::string FormatSummary(const SynthSummary& s) {
         last = std::to_string(s.pos1Values.back());
     }
     char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(s.sampleCount) / kSampleRate);
-    return "frames=" + std::to_string(s.framesA + s.framesB) + " kindA=" + std::to_string(s.framesA) +
-           " kindB=" + std::to_string(s.framesB) + " pos1First=" + first + " pos1Last=" + last +
+    std::snprintf(seconds, sizeof seconds, "%.3f",
+                  static_cast<double>(s.sampleCount) / kSampleRate);
+    return "frames=" + std::to_string(s.framesA + s.framesB) +
+           " kindA=" + std::to_string(s.framesA) + " kindB=" + std::to_string(s.framesB) +
+           " pos1First=" + first + " pos1Last=" + last +
            " samples=" + std::to_string(s.sampleCount) + " seconds=" + seconds;
 }
 

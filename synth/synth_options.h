@@ -24,10 +24,10 @@ inline constexpr int kExitUsage = 2;
 
 struct SynthCommand {
     ParseStatus status = ParseStatus::Run;
-    std::string error;        // one line, without program name or line feed
-    SynthConfig config;       // frameCount already derived from --duration if that was given
-    std::string outputPath;   // WAV file, when not raw
-    bool raw = false;         // raw s16le samples on stdout
+    std::string error;       // one line, without program name or line feed
+    SynthConfig config;      // frameCount already derived from --duration if that was given
+    std::string outputPath;  // WAV file, when not raw
+    bool raw = false;        // raw s16le samples on stdout
 };
 
 // `args` are the words after the program name.

@@ -61,7 +61,8 @@ std::array<uint8_t, kWavHeaderBytes> WavHeader(uint64_t sampleCount) {
 
 std::vector<uint8_t> SamplesToBytes(const std::vector<int16_t>& samples) {
     std::vector<uint8_t> bytes(2 * samples.size());
-    for (size_t i = 0; i < samples.size(); ++i) Put16(&bytes[2 * i], static_cast<uint16_t>(samples[i]));
+    for (size_t i = 0; i < samples.size(); ++i)
+        Put16(&bytes[2 * i], static_cast<uint16_t>(samples[i]));
     return bytes;
 }
 
@@ -76,7 +77,8 @@ bool WriteRaw(std::FILE* out, const std::vector<int16_t>& samples) {
     return WriteSamples(out, samples) && std::fflush(out) == 0;
 }
 
-bool WriteWavFile(const std::string& path, const std::vector<int16_t>& samples, std::string& error) {
+bool WriteWavFile(const std::string& path, const std::vector<int16_t>& samples,
+                  std::string& error) {
     if (samples.size() > kMaxWavSamples) {
         error = "too many samples for a WAV file";
         return false;

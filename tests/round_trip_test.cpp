@@ -60,7 +60,8 @@ Decoded Decode(const std::vector<int16_t>& samples, size_t chunk, bool trailingB
 }
 
 TEST(CodeTables, SynthesizerAndDecoderAgreeOnEverySymbol) {
-    for (int32_t v = 0; v < 64; ++v) EXPECT_EQ(LookupSymbol(synth::CodeWordOf(v)), v) << "symbol " << v;
+    for (int32_t v = 0; v < 64; ++v)
+        EXPECT_EQ(LookupSymbol(synth::CodeWordOf(v)), v) << "symbol " << v;
 }
 
 struct ChannelCase {
@@ -73,25 +74,47 @@ struct ChannelCase {
 const ChannelCase kChannels[] = {
     {"Clean", [](SynthConfig&) {}},
     {"Quiet", [](SynthConfig& c) { c.amplitude = 60; }},
-    {"FullScaleClipped", [](SynthConfig& c) { c.amplitude = 32767; c.offset = 9000; }},
+    {"FullScaleClipped",
+     [](SynthConfig& c) {
+         c.amplitude = 32767;
+         c.offset = 9000;
+     }},
     {"Noisy", [](SynthConfig& c) { c.noise = 1500; }},
-    {"NoisyWithSilence", [](SynthConfig& c) { c.noise = 800; c.silenceBefore = 4410; c.silenceAfter = 4410; }},
+    {"NoisyWithSilence",
+     [](SynthConfig& c) {
+         c.noise = 800;
+         c.silenceBefore = 4410;
+         c.silenceAfter = 4410;
+     }},
     {"Inverted", [](SynthConfig& c) { c.invert = true; }},
-    {"InvertedAfterSilence", [](SynthConfig& c) { c.invert = true; c.silenceBefore = 2000; }},
+    {"InvertedAfterSilence",
+     [](SynthConfig& c) {
+         c.invert = true;
+         c.silenceBefore = 2000;
+     }},
     // The slicer's envelopes start at zero. With an offset larger than the amplitude both levels
     // are positive, so when the signal starts at the very first sample the gap before the first
     // sync reads as High, merges with the sync and hides it: the first frame may be lost. Every
     // later frame must come through.
     {"PositiveOffset", [](SynthConfig& c) { c.offset = 12000; }, 1},
-    {"PositiveOffsetAfterSilence", [](SynthConfig& c) { c.offset = 12000; c.silenceBefore = 2000; }},
-    {"NegativeOffsetAfterSilence", [](SynthConfig& c) { c.offset = -15000; c.silenceBefore = 3000; }},
+    {"PositiveOffsetAfterSilence",
+     [](SynthConfig& c) {
+         c.offset = 12000;
+         c.silenceBefore = 2000;
+     }},
+    {"NegativeOffsetAfterSilence",
+     [](SynthConfig& c) {
+         c.offset = -15000;
+         c.silenceBefore = 3000;
+     }},
     {"SoftEdges", [](SynthConfig& c) { c.lowPass = 1.5; }},
     {"VerySoftEdges", [](SynthConfig& c) { c.lowPass = 3.0; }},
     {"SlowBitRate", [](SynthConfig& c) { c.cellLength = 6.75; }},
     {"FastBitRate", [](SynthConfig& c) { c.cellLength = 6.5; }},
     {"WidestGap", [](SynthConfig& c) { c.gapCells = 7; }},
     {"NarrowestGap", [](SynthConfig& c) { c.gapCells = 2; }},
-    {"EverythingAtOnce", [](SynthConfig& c) {
+    {"EverythingAtOnce",
+     [](SynthConfig& c) {
          c.invert = true;
          c.offset = -4000;
          c.lowPass = 2.0;
@@ -129,7 +152,8 @@ TEST_P(RoundTrip, DecodesEveryFrameWithoutErrorsAndTheLastPos1) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Channels, RoundTrip,
-                         ::testing::Combine(::testing::ValuesIn(kChannels), ::testing::Values(1, 7, 256, 512)),
+                         ::testing::Combine(::testing::ValuesIn(kChannels),
+                                            ::testing::Values(1, 7, 256, 512)),
                          [](const auto& info) {
                              return std::string(std::get<0>(info.param).name) + "_Chunk" +
                                     std::to_string(std::get<1>(info.param));
@@ -158,8 +182,10 @@ TEST(RoundTrip, MarginalSignalsDecodeNoFalseFrames) {
     config.lowPass = 2.0;
     const Decoded got = Decode(synth::Synthesize(config).samples, 512);
     EXPECT_LE(got.frames, 200);
-    EXPECT_GE(got.frames, 80) << "noise at under a third of the amplitude should let many frames through";
-    EXPECT_GT(got.errors, 0) << "this much noise must corrupt some frames, or the test proves nothing";
+    EXPECT_GE(got.frames, 80)
+        << "noise at under a third of the amplitude should let many frames through";
+    EXPECT_GT(got.errors, 0)
+        << "this much noise must corrupt some frames, or the test proves nothing";
 }
 
 TEST(RoundTrip, Pos1TrackingSeesEverySweptValueInOrder) {
@@ -256,7 +282,8 @@ TEST_P(LogRoundTrip, StoredRunsAreTheCellRunsStartingLow) {
     slicer.out = RunConsumers{Mode::Log, nullptr, &log, &status};
     const auto bytes = synth::SamplesToBytes(samples);
     for (size_t at = 0; at < bytes.size(); at += 1024) {
-        SliceBuffer(slicer, bytes.data() + at, static_cast<uint32_t>(std::min<size_t>(1024, bytes.size() - at)));
+        SliceBuffer(slicer, bytes.data() + at,
+                    static_cast<uint32_t>(std::min<size_t>(1024, bytes.size() - at)));
     }
 
     // The closing mark is still open when the samples end, so it is never delivered.

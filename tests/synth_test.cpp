@@ -38,7 +38,8 @@ struct CellRun {
 std::vector<CellRun> CellRuns(const std::vector<uint8_t>& cells) {
     std::vector<CellRun> runs;
     for (size_t i = 0; i < cells.size(); ++i) {
-        if (runs.empty() || runs.back().bit != cells[i]) runs.push_back({cells[i], static_cast<int64_t>(i), 0});
+        if (runs.empty() || runs.back().bit != cells[i])
+            runs.push_back({cells[i], static_cast<int64_t>(i), 0});
         ++runs.back().cells;
     }
     return runs;
@@ -118,7 +119,8 @@ TEST_P(FrameLayout, SyncHeaderAndWordsSitWhereTheReceiverReadsThem) {
     int sym[kSlotCount] = {};
     for (int w = 0; w < c.words; ++w) {
         const int slot = c.firstSlot + w;
-        sym[slot] = SymbolOfWord(ReadBits(cells, header + c.bitsBeforeWords + 10 * w, 10));
+        sym[slot] = SymbolOfWord(
+            ReadBits(cells, header + static_cast<size_t>(c.bitsBeforeWords + 10 * w), 10));
         EXPECT_EQ(sym[slot], frame.slots[slot]) << "slot " << slot;
     }
     if (c.kind == FrameKind::B) {
@@ -126,11 +128,12 @@ TEST_P(FrameLayout, SyncHeaderAndWordsSitWhereTheReceiverReadsThem) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, FrameLayout,
-                         ::testing::Values(LayoutCase{FrameKind::A, 4, 4 + 18 + 6 + 150, 0b000011, 0, 15, 6},
-                                           LayoutCase{FrameKind::B, 4, 4 + 18 + 6 + 2 + 160, 0b000000, 16, 16, 8},
-                                           LayoutCase{FrameKind::A, 2, 2 + 18 + 6 + 150, 0b000011, 0, 15, 6},
-                                           LayoutCase{FrameKind::B, 7, 7 + 18 + 6 + 2 + 160, 0b000000, 16, 16, 8}));
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, FrameLayout,
+    ::testing::Values(LayoutCase{FrameKind::A, 4, 4 + 18 + 6 + 150, 0b000011, 0, 15, 6},
+                      LayoutCase{FrameKind::B, 4, 4 + 18 + 6 + 2 + 160, 0b000000, 16, 16, 8},
+                      LayoutCase{FrameKind::A, 2, 2 + 18 + 6 + 150, 0b000011, 0, 15, 6},
+                      LayoutCase{FrameKind::B, 7, 7 + 18 + 6 + 2 + 160, 0b000000, 16, 16, 8}));
 
 TEST(FrameLayout, OnlySyncRunsReachEighteenCellsAndNoRunIsShorterThanTwo) {
     // A receiver hunting for a frame takes any run of 18 cells for a sync, and a soft channel
@@ -162,8 +165,8 @@ TEST(Pos1, SplitsIntoSlotSeventeenAndTheUpperBitsOfSlotEighteen) {
     struct Case {
         int pos1, low2, sym17, sym18;
     };
-    for (const Case& c : {Case{1023, 0, 63, 60}, Case{0, 3, 0, 3}, Case{17, 0, 1, 4}, Case{17, 2, 1, 6},
-                          Case{512, 1, 32, 1}}) {
+    for (const Case& c : {Case{1023, 0, 63, 60}, Case{0, 3, 0, 3}, Case{17, 0, 1, 4},
+                          Case{17, 2, 1, 6}, Case{512, 1, 32, 1}}) {
         Frame frame;
         frame.slots[18] = c.low2;
         SetPos1(frame, c.pos1);
@@ -184,8 +187,8 @@ TEST(Pos1, SweepRunsUpToTheTopAndBackDown) {
     EXPECT_EQ(Pos1ForFrame(config, 2047), 1);
     config.pos1 = 1000;
     config.sweepStep = 300;
-    EXPECT_EQ(Pos1ForFrame(config, 1), 746);   // 1300 folds back from the top
-    EXPECT_EQ(Pos1ForFrame(config, 4), 154);   // 2200 wraps past a whole cycle
+    EXPECT_EQ(Pos1ForFrame(config, 1), 746);  // 1300 folds back from the top
+    EXPECT_EQ(Pos1ForFrame(config, 4), 154);  // 2200 wraps past a whole cycle
     for (int i = 0; i < 5000; ++i) {
         const int v = Pos1ForFrame(config, i);
         ASSERT_GE(v, 0);
@@ -225,7 +228,8 @@ TEST_P(CellTiming, EveryEdgeStaysWithinHalfASampleOfItsExactTime) {
     const auto samples = RenderCells(cells, config);
     const double L = config.cellLength;
     const auto cellCount = static_cast<double>(cells.size());
-    ASSERT_EQ(static_cast<int64_t>(samples.size()), 37 + static_cast<int64_t>(std::floor(cellCount * L + 0.5)));
+    ASSERT_EQ(static_cast<int64_t>(samples.size()),
+              37 + static_cast<int64_t>(std::floor(cellCount * L + 0.5)));
     for (size_t k = 1; k < cells.size(); ++k) {
         if (cells[k] == cells[k - 1]) continue;
         // Find the first sample of cell k's level after the exact edge's neighbourhood begins.
@@ -246,10 +250,11 @@ TEST(Rendering, LevelsOffsetPolarityAndClipping) {
         int16_t high, low;  // sample of a 1-cell and of a 0-cell
     };
     const std::vector<uint8_t> cells = {0, 0, 1, 1, 1, 0};
-    for (const Case& c : {Case{10000, 0, false, 10000, -10000}, Case{10000, 0, true, -10000, 10000},
-                          Case{8000, 5000, false, 13000, -3000}, Case{8000, -9000.4, true, -17000, -1000},
-                          Case{30000, 10000, false, 32767, -20000}, Case{30000, -10000, true, -32768, 20000},
-                          Case{0, 123, false, 123, 123}}) {
+    for (const Case& c :
+         {Case{10000, 0, false, 10000, -10000}, Case{10000, 0, true, -10000, 10000},
+          Case{8000, 5000, false, 13000, -3000}, Case{8000, -9000.4, true, -17000, -1000},
+          Case{30000, 10000, false, 32767, -20000}, Case{30000, -10000, true, -32768, 20000},
+          Case{0, 123, false, 123, 123}}) {
         SynthConfig config;
         config.cellLength = 5.0;
         config.amplitude = c.amplitude;
@@ -263,7 +268,8 @@ TEST(Rendering, LevelsOffsetPolarityAndClipping) {
         for (size_t i = 0; i < s.size(); ++i) {
             int16_t want = silence;
             if (i >= 3 && i < 33) want = cells[(i - 3) / 5] != 0 ? c.high : c.low;
-            ASSERT_EQ(s[i], want) << "sample " << i << " amplitude " << c.amplitude << " offset " << c.offset;
+            ASSERT_EQ(s[i], want) << "sample " << i << " amplitude " << c.amplitude << " offset "
+                                  << c.offset;
         }
     }
 }
@@ -351,7 +357,7 @@ TEST(WavFile, HeaderFieldsAndLittleEndianSamples) {
     ASSERT_EQ(bytes.size(), 44u + 12u);
     auto u16 = [&](size_t at) { return bytes[at] | (bytes[at + 1] << 8); };
     auto u32 = [&](size_t at) { return static_cast<uint32_t>(u16(at) | (u16(at + 2) << 16)); };
-    auto tag = [&](size_t at) { return std::string(bytes.begin() + at, bytes.begin() + at + 4); };
+    auto tag = [&](size_t at) { return std::string(reinterpret_cast<const char*>(&bytes[at]), 4); };
     EXPECT_EQ(tag(0), "RIFF");
     EXPECT_EQ(u32(4), 36u + 12u);
     EXPECT_EQ(tag(8), "WAVE");
@@ -366,7 +372,8 @@ TEST(WavFile, HeaderFieldsAndLittleEndianSamples) {
     EXPECT_EQ(tag(36), "data");
     EXPECT_EQ(u32(40), 12u);
     const std::vector<uint8_t> data(bytes.begin() + 44, bytes.end());
-    EXPECT_EQ(data, (std::vector<uint8_t>{0, 0, 1, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x80, 0x34, 0x12}));
+    EXPECT_EQ(data,
+              (std::vector<uint8_t>{0, 0, 1, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x80, 0x34, 0x12}));
 }
 
 TEST(WavFile, UnwritablePathIsReported) {
@@ -375,19 +382,21 @@ TEST(WavFile, UnwritablePathIsReported) {
     EXPECT_FALSE(error.empty());
 }
 
-SynthCommand Parse(std::vector<std::string> args) { return ParseSynthCommand(args); }
+SynthCommand Parse(const std::vector<std::string>& args) {
+    return ParseSynthCommand(args);
+}
 
 TEST(Options, BadCommandLinesAreRejectedWithAMessage) {
     const std::vector<std::vector<std::string>> bad = {
-        {},                                         // no output chosen
-        {"-n", "3"},                                // still no output
-        {"--raw", "-o", "x.wav"},                   // two outputs
-        {"--raw", "--frames"},                      // missing value
-        {"--raw", "--frames", "12x"},               // trailing junk
-        {"--raw", "--frames", ""},                  // empty number
-        {"--raw", "--frames", " 5"},                // leading blank
-        {"--raw", "--frames", "-1"},                // below range
-        {"--raw", "--frames", "100001"},            // above range
+        {},                                             // no output chosen
+        {"-n", "3"},                                    // still no output
+        {"--raw", "-o", "x.wav"},                       // two outputs
+        {"--raw", "--frames"},                          // missing value
+        {"--raw", "--frames", "12x"},                   // trailing junk
+        {"--raw", "--frames", ""},                      // empty number
+        {"--raw", "--frames", " 5"},                    // leading blank
+        {"--raw", "--frames", "-1"},                    // below range
+        {"--raw", "--frames", "100001"},                // above range
         {"--raw", "--frames", "99999999999999999999"},  // overflow
         {"--raw", "--pos1", "1024"},
         {"--raw", "--noise", "nan"},
@@ -401,8 +410,8 @@ TEST(Options, BadCommandLinesAreRejectedWithAMessage) {
         {"--raw", "--kinds", ""},
         {"--raw", "--seed", "-1"},
         {"--raw", "--frames", "3", "--duration", "1"},
-        {"--raw", "--duration", "0.01"},            // shorter than one frame
-        {"--raw=yes"},                              // flag with a value
+        {"--raw", "--duration", "0.01"},  // shorter than one frame
+        {"--raw=yes"},                    // flag with a value
         {"--raw", "--bogus"},
         {"--raw", "-x"},
         {"--raw", "stray"},
@@ -418,10 +427,33 @@ TEST(Options, BadCommandLinesAreRejectedWithAMessage) {
 }
 
 TEST(Options, ValuesReachTheConfig) {
-    const SynthCommand cmd = Parse({"-o", "out.wav", "-n", "42", "--kinds=AAB", "--pos1", "700", "--sweep",
-                                    "--sweep-step", "9", "--gap", "6", "-c", "6.75", "-a", "1234.5", "--offset",
-                                    "-300", "--noise=25", "--invert", "--lowpass", "2.5", "--silence-before",
-                                    "100", "--silence-after=10", "--seed", "18446744073709551615"});
+    const SynthCommand cmd = Parse({"-o",
+                                    "out.wav",
+                                    "-n",
+                                    "42",
+                                    "--kinds=AAB",
+                                    "--pos1",
+                                    "700",
+                                    "--sweep",
+                                    "--sweep-step",
+                                    "9",
+                                    "--gap",
+                                    "6",
+                                    "-c",
+                                    "6.75",
+                                    "-a",
+                                    "1234.5",
+                                    "--offset",
+                                    "-300",
+                                    "--noise=25",
+                                    "--invert",
+                                    "--lowpass",
+                                    "2.5",
+                                    "--silence-before",
+                                    "100",
+                                    "--silence-after=10",
+                                    "--seed",
+                                    "18446744073709551615"});
     ASSERT_EQ(cmd.status, ParseStatus::Run) << cmd.error;
     const SynthConfig& c = cmd.config;
     EXPECT_EQ(cmd.outputPath, "out.wav");
@@ -466,10 +498,12 @@ TEST(Options, HelpWinsAndSummaryLineIsParsable) {
     s.framesB = 3;
     s.pos1Values = {5, 6, 7};
     s.sampleCount = 44100 * 3 / 2;
-    EXPECT_EQ(FormatSummary(s), "frames=5 kindA=2 kindB=3 pos1First=5 pos1Last=7 samples=66150 seconds=1.500");
+    EXPECT_EQ(FormatSummary(s),
+              "frames=5 kindA=2 kindB=3 pos1First=5 pos1Last=7 samples=66150 seconds=1.500");
     s.framesB = 0;
     s.pos1Values.clear();
-    EXPECT_EQ(FormatSummary(s), "frames=2 kindA=2 kindB=0 pos1First=- pos1Last=- samples=66150 seconds=1.500");
+    EXPECT_EQ(FormatSummary(s),
+              "frames=2 kindA=2 kindB=0 pos1First=- pos1Last=- samples=66150 seconds=1.500");
 }
 
 }  // namespace

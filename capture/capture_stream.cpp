@@ -97,32 +97,34 @@ void Start(CaptureStream& stream) {
     if (wave::waveInOpen(&stream.handle, WAVE_MAPPER, &stream.format,
                          reinterpret_cast<DWORD_PTR>(&ProcessBuffer),
                          reinterpret_cast<DWORD_PTR>(&stream), CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
-        // Every later call then fails on the null handle and no buffer is ever queued.
         stream.handle = {};
     }
+    const bool open = stream.handle != HWAVEIN{};
 
+    // The buffers are allocated even without a device, so that Stop releases them the same way.
     for (DWORD_PTR index = 0; index < 2; ++index) {
         WAVEHDR* header = AllocBuffer(index);
         stream.buffers[index] = header;
-        if (header == nullptr) continue;
+        if (!open || header == nullptr) continue;
         wave::waveInPrepareHeader(stream.handle, header, sizeof(WAVEHDR));
         // Counted before it is queued: its completion may run before waveInAddBuffer returns.
         stream.buffersOut.fetch_add(1, std::memory_order_relaxed);
         Requeue(stream, stream.handle, header);
     }
 
-    wave::waveInStart(stream.handle);
+    if (open) wave::waveInStart(stream.handle);
 }
 
 void Stop(CaptureStream& stream) {
     Store(stream.status->capturing, 0);
     std::this_thread::sleep_for(kDrainWait);
-    wave::waveInStop(stream.handle);
+    const bool open = stream.handle != HWAVEIN{};
+    if (open) wave::waveInStop(stream.handle);
 
-    if (WaitForBuffers(stream)) {
+    if (!open || WaitForBuffers(stream)) {
         for (WAVEHDR*& header : stream.buffers) {
             if (header == nullptr) continue;
-            wave::waveInUnprepareHeader(stream.handle, header, sizeof(WAVEHDR));
+            if (open) wave::waveInUnprepareHeader(stream.handle, header, sizeof(WAVEHDR));
             Release(header->lpData);
             Release(header);
             header = nullptr;
@@ -132,7 +134,7 @@ void Stop(CaptureStream& stream) {
                              "they are left allocated\n");
     }
 
-    wave::waveInClose(stream.handle);
+    if (open) wave::waveInClose(stream.handle);
     stream.handle = {};
 }
 

@@ -5,12 +5,12 @@
 //   Start: capturing <- 1; open; for buffer 0 then 1: allocate, prepare, queue; start recording.
 //   each filled buffer (ProcessBuffer, on the device's thread): slice it; queue it again while
 //          capturing is set, otherwise keep it.
-//   Stop:  capturing <- 0; wait 100 ms; stop; reset and wait until both buffers are back with us;
-//          for buffer 0 then 1: unprepare, free block, free header; close.
+//   Stop:  capturing <- 0; wait 100 ms; stop; reset until both buffers are back with us; for
+//          buffer 0 then 1: unprepare, free block, free header; close.
 //
 // Failures of the wave-input calls are not reported from here: a device that cannot be opened
-// simply never completes a buffer, and the tool runs on with zero counters until it is stopped.
-// (The platform layer says why on stderr.) Stop never waits for a buffer that was never queued.
+// simply never completes a buffer, and the tool runs on with zero counters until it is stopped
+// (the platform layer says why on stderr). Nothing is asked of a device that did not open.
 //
 // Threads: Start and Stop run on the main thread, once each per run of the tool. ProcessBuffer
 // runs on the device's completion thread, one buffer at a time; the slicer and its consumers run
@@ -31,8 +31,8 @@ struct CaptureStream {
     wave::HWAVEIN handle{};     // the open device; stays null when it could not be opened
     wave::WAVEFORMATEX format{};  // PCM, mono, 44 100 Hz, 16 bits
     wave::WAVEHDR* buffers[2] = {nullptr, nullptr};  // header i has dwUser = i and owns a 1024-byte block
-    // Buffers that the device holds or a completion is still working on. Counted up just before a
-    // buffer is queued and down when a completion is done with a buffer it does not queue again;
+    // Buffers that the device holds or a completion is still working on: counted up just before a
+    // buffer is queued, down when a completion is done with a buffer it does not queue again.
     // Stop frees the buffers only once this is back at zero.
     std::atomic<int32_t> buffersOut{0};
     RunSlicer* slicer = nullptr;      // receives every filled buffer

@@ -13,8 +13,10 @@
 //     filled buffer, one at a time, on one thread that is not the caller's, in queue order, with
 //     dwBytesRecorded telling how many bytes of lpData hold samples; WIM_CLOSE comes last.
 //   - waveInAddBuffer may be called from inside the routine.
-//   - once waveInStop has returned, no filled buffer is handed to the routine any more; buffers
-//     still queued come back (possibly partly filled) only through waveInReset or waveInClose.
+//   - waveInStop waits for a routine that is running to return (unless called from inside it);
+//     once waveInStop has returned, no more sound is put into the queued buffers.
+//   - buffers still queued come back, as winmm does it, through one more WIM_DATA each (possibly
+//     partly filled or empty) on the routine's thread, after waveInReset or within waveInClose.
 //   - once waveInClose has returned, the routine is never called again.
 #pragma once
 

@@ -15,6 +15,10 @@
 //     with one line giving an estimate of the samples lost;
 //   - the device vanishes: one line, and capture ends; the queued buffers stay queued until
 //     waveInReset or waveInClose gives them back.
+//
+// Stopping follows wave_in.h: waveInStop, waveInReset and waveInClose first wait until the thread
+// is out of its read loop and out of the routine; reset and close then give the queued headers
+// back through the thread, one WIM_DATA each.
 #include <alsa/asoundlib.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -59,10 +63,11 @@ struct WaveInDevice {
     std::mutex lock;
     std::condition_variable changed;
     std::deque<WAVEHDR*> queue;     // waiting to be filled, oldest first; the front may be filling
-    std::deque<WAVEHDR*> returned;  // given back by reset or close, still to be completed
+    std::deque<WAVEHDR*> returned;  // given back by reset or close, their WIM_DATA still to come
     bool started = false;
     bool closing = false;
-    bool filling = false;  // the capture thread is reading into queue.front()
+    bool filling = false;    // the capture thread is reading into queue.front()
+    bool inRoutine = false;  // the capture thread is running the routine for a filled buffer
     bool lost = false;     // the device vanished; nothing more is read
 
     // Private to the capture thread.
@@ -114,20 +119,28 @@ bool Configure(WaveInDevice& dev, const WAVEFORMATEX& format) {
     return true;
 }
 
+// alsa-lib prints its own diagnostics to stderr by default, several lines for one missing device;
+// each failure here is reported once, in one line of ours, instead.
+void QuietAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
 // Wakes the capture thread out of poll() so that it notices a stop, reset or close.
 void Wake(WaveInDevice& dev) {
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = write(dev.wakeFd, &one, sizeof one);
 }
 
-// Waits until the capture thread is out of its read loop: from then on it touches no queued
-// header until the device is started again.
+// Stops deliveries and waits until the capture thread is out of its read loop and out of the
+// routine: from then on it touches no header until the device is started again. From inside the
+// routine there is nothing to wait for.
 void QuiesceLocked(WaveInDevice& dev, Guard& guard) {
     dev.started = false;
     Wake(dev);
-    dev.changed.wait(guard, [&] { return !dev.filling; });
+    if (std::this_thread::get_id() == dev.thread.get_id()) return;
+    dev.changed.wait(guard, [&] { return !dev.filling && !dev.inRoutine; });
 }
 
+// Gives every queued header back as it is (partly filled or empty); the capture thread hands each
+// to the routine with one more WIM_DATA, as winmm does.
 void GiveBackQueuedLocked(WaveInDevice& dev) {
     dev.returned.insert(dev.returned.end(), dev.queue.begin(), dev.queue.end());
     dev.queue.clear();
@@ -142,7 +155,10 @@ void Call(WaveInDevice& dev, Guard& guard, UINT message, WAVEHDR* header) {
 
 void Complete(WaveInDevice& dev, Guard& guard, WAVEHDR* header) {
     header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+    dev.inRoutine = true;
     Call(dev, guard, WIM_DATA, header);
+    dev.inRoutine = false;
+    dev.changed.notify_all();
 }
 
 bool StillWanted(WaveInDevice& dev) {
@@ -280,6 +296,7 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT, const WAVEFORMATEX* format, DWORD_PTR
         return WAVERR_BADFORMAT;
     }
 
+    snd_lib_error_set_handler(QuietAlsaError);
     auto* dev = new WaveInDevice;
     int err = snd_pcm_open(&dev->pcm, kDeviceName, SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
     if (err < 0) {

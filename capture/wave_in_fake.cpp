@@ -20,11 +20,12 @@ FakeWaveIn* FakeOf(HWAVEIN device) {
     return fake;
 }
 
+bool Holds(const std::deque<WAVEHDR*>& list, const WAVEHDR* header) {
+    return std::find(list.begin(), list.end(), header) != list.end();
+}
+
 bool InUse(const FakeWaveIn& fake, const WAVEHDR* header) {
-    auto holds = [header](const std::deque<WAVEHDR*>& list) {
-        return std::find(list.begin(), list.end(), header) != list.end();
-    };
-    return holds(fake.queue) || holds(fake.returned) || fake.completing == header;
+    return Holds(fake.queue, header) || Holds(fake.returned, header) || fake.completing == header;
 }
 
 bool OnWorker(const FakeWaveIn& fake) { return std::this_thread::get_id() == fake.worker.get_id(); }
@@ -34,32 +35,37 @@ MMRESULT Record(FakeWaveIn& fake, FakeCall call, WAVEHDR* header, MMRESULT resul
     return result;
 }
 
-// Calls the routine for `header` with the lock released, as a driver would, and marks the
-// completion so that the calls it makes can be told apart.
+// Calls the routine with the lock released, as a driver would.
+void CallRoutine(FakeWaveIn& fake, Guard& guard, UINT message, WAVEHDR* header) {
+    const auto routine = reinterpret_cast<WaveInProc>(fake.callback);
+    guard.unlock();
+    routine(reinterpret_cast<HWAVEIN>(&fake), message, fake.instance, reinterpret_cast<DWORD_PTR>(header), 0);
+    guard.lock();
+}
+
+// One WIM_DATA for `header`, which has already left the queue.
 void Complete(FakeWaveIn& fake, Guard& guard, WAVEHDR* header) {
     header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
     fake.completing = header;
     Record(fake, FakeCall::Completion, header, MMSYSERR_NOERROR, true);
-    const auto routine = reinterpret_cast<WaveInProc>(fake.callback);
-    guard.unlock();
-    routine(reinterpret_cast<HWAVEIN>(&fake), WIM_DATA, fake.instance, reinterpret_cast<DWORD_PTR>(header), 0);
-    guard.lock();
+    fake.changed.notify_all();
+    if (fake.completionDelayMs > 0) {
+        guard.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(fake.completionDelayMs));
+        guard.lock();
+    }
+    CallRoutine(fake, guard, WIM_DATA, header);
+    Record(fake, FakeCall::CompletionEnd, header, MMSYSERR_NOERROR, true);
     fake.completing = nullptr;
+    fake.changed.notify_all();
 }
 
-void SendMessage(FakeWaveIn& fake, Guard& guard, UINT message) {
-    const auto routine = reinterpret_cast<WaveInProc>(fake.callback);
-    guard.unlock();
-    routine(reinterpret_cast<HWAVEIN>(&fake), message, fake.instance, 0, 0);
-    guard.lock();
-}
-
-void ServeRequest(FakeWaveIn& fake, Guard& guard, FakeWaveIn::Request request) {
+void Serve(FakeWaveIn& fake, Guard& guard, const FakeWaveIn::Request& request) {
     if (!request.data) {
-        SendMessage(fake, guard, request.message);
+        CallRoutine(fake, guard, request.message, nullptr);
         return;
     }
-    if (fake.queue.empty()) return;  // a reset took the buffers back meanwhile
+    if (!fake.started || fake.queue.empty()) return;
     WAVEHDR* header = fake.queue.front();
     fake.queue.pop_front();
     const size_t copy = std::min<size_t>(request.samples.size() * sizeof(int16_t), header->dwBufferLength);
@@ -70,33 +76,26 @@ void ServeRequest(FakeWaveIn& fake, Guard& guard, FakeWaveIn::Request request) {
 
 void Work(FakeWaveIn& fake) {
     Guard guard(fake.lock);
-    SendMessage(fake, guard, WIM_OPEN);
+    CallRoutine(fake, guard, WIM_OPEN, nullptr);
     for (;;) {
         fake.changed.wait(guard, [&] {
             return fake.closing || !fake.returned.empty() || !fake.requests.empty();
         });
         if (!fake.returned.empty()) {
-            if (fake.returnDelayMs > 0) {
-                guard.unlock();
-                std::this_thread::sleep_for(std::chrono::milliseconds(fake.returnDelayMs));
-                guard.lock();
-            }
-            while (!fake.returned.empty()) {
-                WAVEHDR* header = fake.returned.front();
-                fake.returned.pop_front();
-                Complete(fake, guard, header);
-            }
+            WAVEHDR* header = fake.returned.front();
+            fake.returned.pop_front();
+            Complete(fake, guard, header);
         } else if (!fake.requests.empty()) {
-            FakeWaveIn::Request request = std::move(fake.requests.front());
+            const FakeWaveIn::Request request = std::move(fake.requests.front());
             fake.requests.pop_front();
-            ServeRequest(fake, guard, std::move(request));
+            Serve(fake, guard, request);
             ++fake.served;
             fake.changed.notify_all();
         } else {
-            break;  // closing, and every buffer has been given back
+            break;  // closing, and everything given back has been completed
         }
     }
-    SendMessage(fake, guard, WIM_CLOSE);
+    CallRoutine(fake, guard, WIM_CLOSE, nullptr);
 }
 
 uint64_t Enqueue(FakeWaveIn& fake, FakeWaveIn::Request request) {
@@ -105,16 +104,31 @@ uint64_t Enqueue(FakeWaveIn& fake, FakeWaveIn::Request request) {
     return ++fake.requested;
 }
 
+// The stopping rule of wave_in.h: a completion under way finishes before stop or reset returns,
+// unless they are called from inside it.
+void WaitOutCompletion(FakeWaveIn& fake, Guard& guard) {
+    if (OnWorker(fake)) return;
+    fake.changed.wait(guard, [&] { return fake.completing == nullptr; });
+}
+
+void GiveBackQueued(FakeWaveIn& fake) {
+    fake.returned.insert(fake.returned.end(), fake.queue.begin(), fake.queue.end());
+    fake.queue.clear();
+    fake.changed.notify_all();
+}
+
 }  // namespace
 
 void InstallFake(FakeWaveIn& fake) { installed = &fake; }
 
 bool DeliverData(FakeWaveIn& fake, uint32_t bytes, const std::vector<int16_t>& samples) {
     Guard guard(fake.lock);
-    if (!fake.open || !fake.started || fake.queue.empty()) return false;
+    if (!fake.open) return false;
+    const auto before = static_cast<std::ptrdiff_t>(fake.calls.size());
     const uint64_t ticket = Enqueue(fake, FakeWaveIn::Request{true, bytes, 0, samples});
     fake.changed.wait(guard, [&] { return fake.served >= ticket; });
-    return true;
+    return std::any_of(fake.calls.begin() + before, fake.calls.end(),
+                       [](const FakeCallRecord& r) { return r.call == FakeCall::CompletionEnd; });
 }
 
 void DeliverMessage(FakeWaveIn& fake, UINT message) {
@@ -122,6 +136,11 @@ void DeliverMessage(FakeWaveIn& fake, UINT message) {
     if (!fake.open) return;
     const uint64_t ticket = Enqueue(fake, FakeWaveIn::Request{false, 0, message, {}});
     fake.changed.wait(guard, [&] { return fake.served >= ticket; });
+}
+
+void WaitForCompletionUnderWay(FakeWaveIn& fake) {
+    Guard guard(fake.lock);
+    fake.changed.wait(guard, [&] { return fake.completing != nullptr; });
 }
 
 namespace wave {
@@ -155,8 +174,7 @@ MMRESULT waveInUnprepareHeader(HWAVEIN device, WAVEHDR* header, UINT) {
     FakeWaveIn* fake = FakeOf(device);
     if (fake == nullptr) return MMSYSERR_INVALHANDLE;
     Guard guard(fake->lock);
-    const bool inUse = InUse(*fake, header);
-    if (inUse) return Record(*fake, FakeCall::Unprepare, header, WAVERR_STILLPLAYING, true);
+    if (InUse(*fake, header)) return Record(*fake, FakeCall::Unprepare, header, WAVERR_STILLPLAYING, true);
     header->dwFlags &= ~WHDR_PREPARED;
     return Record(*fake, FakeCall::Unprepare, header, MMSYSERR_NOERROR, false);
 }
@@ -165,9 +183,9 @@ MMRESULT waveInAddBuffer(HWAVEIN device, WAVEHDR* header, UINT) {
     FakeWaveIn* fake = FakeOf(device);
     if (fake == nullptr) return MMSYSERR_INVALHANDLE;
     Guard guard(fake->lock);
-    const bool inUse = std::find(fake->queue.begin(), fake->queue.end(), header) != fake->queue.end();
-    if ((header->dwFlags & WHDR_PREPARED) == 0) return Record(*fake, FakeCall::AddBuffer, header, WAVERR_UNPREPARED, inUse);
-    if (inUse || fake->closing) return Record(*fake, FakeCall::AddBuffer, header, MMSYSERR_INVALPARAM, inUse);
+    const bool queued = Holds(fake->queue, header);
+    if ((header->dwFlags & WHDR_PREPARED) == 0) return Record(*fake, FakeCall::AddBuffer, header, WAVERR_UNPREPARED, queued);
+    if (queued || fake->closing) return Record(*fake, FakeCall::AddBuffer, header, MMSYSERR_INVALPARAM, queued);
     header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     header->dwBytesRecorded = 0;
     fake->queue.push_back(header);
@@ -187,6 +205,7 @@ MMRESULT waveInStop(HWAVEIN device) {
     if (fake == nullptr) return MMSYSERR_INVALHANDLE;
     Guard guard(fake->lock);
     fake->started = false;
+    WaitOutCompletion(*fake, guard);
     return Record(*fake, FakeCall::Stop, nullptr, MMSYSERR_NOERROR, false);
 }
 
@@ -195,11 +214,8 @@ MMRESULT waveInReset(HWAVEIN device) {
     if (fake == nullptr) return MMSYSERR_INVALHANDLE;
     Guard guard(fake->lock);
     fake->started = false;
-    if (!fake->holdBuffersOnReset) {
-        fake->returned.insert(fake->returned.end(), fake->queue.begin(), fake->queue.end());
-        fake->queue.clear();
-        fake->changed.notify_all();
-    }
+    WaitOutCompletion(*fake, guard);
+    if (!fake->holdBuffersOnReset) GiveBackQueued(*fake);
     return Record(*fake, FakeCall::Reset, nullptr, MMSYSERR_NOERROR, false);
 }
 
@@ -209,12 +225,9 @@ MMRESULT waveInClose(HWAVEIN device) {
     Guard guard(fake->lock);
     const bool holding = !fake->queue.empty() || !fake->returned.empty() || fake->completing != nullptr;
     Record(*fake, FakeCall::Close, nullptr, MMSYSERR_NOERROR, holding);
-    // Closing gives back what is still queued, then the worker sends WIM_CLOSE and ends.
     fake->started = false;
     fake->closing = true;
-    fake->returned.insert(fake->returned.end(), fake->queue.begin(), fake->queue.end());
-    fake->queue.clear();
-    fake->changed.notify_all();
+    GiveBackQueued(*fake);
     guard.unlock();
     fake->worker.join();
     guard.lock();

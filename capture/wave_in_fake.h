@@ -10,6 +10,10 @@
 //   Stop(stream);
 //   ... then inspect fake.calls.
 //
+// It follows the stopping rules of wave_in.h: waveInStop and waveInReset wait for a completion
+// under way; reset and close give queued buffers back through one more WIM_DATA each, which the
+// fake's thread delivers after reset has returned.
+//
 // Every wave:: call is recorded with what the fake saw at that moment, so a test can check order
 // (prepare before queue, reset before unprepare) and safety (nothing unprepared or closed while
 // the device or a completion still held a buffer).
@@ -37,14 +41,15 @@ enum class FakeCall {
     Stop,
     Reset,
     Close,
-    Completion,  // the fake entered the completion routine with WIM_DATA for `header`
+    Completion,     // the fake took `header` for completion and is about to call the routine
+    CompletionEnd,  // the routine has returned for `header`
 };
 
 struct FakeCallRecord {
     FakeCall call;
     wave::WAVEHDR* header;     // the header passed, or the one completed; null otherwise
     wave::MMRESULT result;     // what the fake returned
-    bool headerInUse;          // the header was queued or inside a completion at the time
+    bool headerInUse;          // the header was queued or under completion at the time
     bool fromCompletion;       // made from inside the completion routine
 };
 
@@ -52,7 +57,7 @@ struct FakeWaveIn {
     // Set by the test before Start.
     wave::MMRESULT openResult = wave::MMSYSERR_NOERROR;  // anything else: open fails
     bool holdBuffersOnReset = false;  // a broken device: reset gives nothing back (close still does)
-    int returnDelayMs = 0;  // buffers given back by reset or close complete this much later
+    int completionDelayMs = 0;        // a completion waits this long before calling the routine
 
     // Filled by the fake; read by the test once Stop has returned.
     std::vector<FakeCallRecord> calls;
@@ -66,19 +71,18 @@ struct FakeWaveIn {
     bool open = false;
     bool started = false;
     bool closing = false;
-    bool inCompletion = false;
-    wave::WAVEHDR* completing = nullptr;
+    wave::WAVEHDR* completing = nullptr;  // the header whose completion is under way
     std::deque<wave::WAVEHDR*> queue;     // queued buffers, oldest first
-    std::deque<wave::WAVEHDR*> returned;  // buffers given back by reset or close, not yet completed
+    std::deque<wave::WAVEHDR*> returned;  // given back by reset or close, WIM_DATA still to come
     struct Request {
         bool data;  // true: complete the oldest queued buffer; false: send `message`
         uint32_t bytes;
         wave::UINT message;
         std::vector<int16_t> samples;
     };
-    std::deque<Request> requests;         // Deliver calls not yet served, oldest first
-    uint64_t requested = 0;               // Deliver calls made so far
-    uint64_t served = 0;                  // Deliver calls finished so far
+    std::deque<Request> requests;  // Deliver calls not yet served, oldest first
+    uint64_t requested = 0;        // Deliver calls made so far
+    uint64_t served = 0;           // Deliver calls finished so far
     wave::DWORD_PTR callback = 0;
     wave::DWORD_PTR instance = 0;
 };
@@ -89,8 +93,13 @@ void InstallFake(FakeWaveIn& fake);
 
 // Completes the oldest queued buffer on the fake's thread: copies `samples` (at most the buffer's
 // length) into it, sets dwBytesRecorded to `bytes` and calls the routine with WIM_DATA. Returns
-// false, completing nothing, when no buffer is queued or the device is not started.
+// once the routine has returned; false, completing nothing, when the device is not started or no
+// buffer is queued when the fake's thread takes up the request.
 bool DeliverData(FakeWaveIn& fake, uint32_t bytes, const std::vector<int16_t>& samples);
 
 // Calls the routine with `message` and no buffer, on the fake's thread.
 void DeliverMessage(FakeWaveIn& fake, wave::UINT message);
+
+// Waits until the fake's thread has taken a buffer for completion (it may still be before the
+// routine, see completionDelayMs).
+void WaitForCompletionUnderWay(FakeWaveIn& fake);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "capture/wave_in_fake.h"
@@ -176,13 +177,12 @@ TEST_F(CaptureStreamTest, OnceCapturingIsClearedACompletingBufferIsSlicedButKept
     ASSERT_TRUE(DeliverData(fake, 1024, Silence()));
     EXPECT_EQ(slicer.lowRun, 1024);
     EXPECT_EQ(CallsOf(FakeCall::AddBuffer).size(), queuedBefore);
-    EXPECT_EQ(stream.buffersOut.load(), 1);  // only the other buffer is still with the device
 }
 
-// The fake hands reset buffers back late, as a real driver does from its own thread: Stop must
-// wait for them rather than unprepare and free a buffer the device still holds.
-TEST_F(CaptureStreamTest, StopFreesTheBuffersOnlyAfterBothHaveComeBack) {
-    fake.returnDelayMs = 50;
+// The fake completes every buffer late, as a driver does from its own thread, also those that
+// reset gives back: Stop must wait for them rather than free a buffer the device still holds.
+TEST_F(CaptureStreamTest, StopTakesBothBuffersBackBeforeReleasingThemThenCloses) {
+    fake.completionDelayMs = 50;
     Start(stream);
     ASSERT_TRUE(DeliverData(fake, 1024, Silence()));
     ASSERT_TRUE(DeliverData(fake, 1024, Silence()));
@@ -203,13 +203,34 @@ TEST_F(CaptureStreamTest, StopFreesTheBuffersOnlyAfterBothHaveComeBack) {
         EXPECT_FALSE(r.headerInUse);
         EXPECT_EQ(r.result, MMSYSERR_NOERROR);
     }
-    // Stopped, reset, every completion over, then released, then closed with nothing held.
+    // Stopped, reset, every completion over (two delivered, two given back), then released, then
+    // closed holding nothing; nothing queued once stopping began.
     EXPECT_LT(First(FakeCall::Stop), First(FakeCall::Reset));
-    EXPECT_EQ(CallsOf(FakeCall::Completion).size(), 4u);  // two delivered, two given back by reset
-    EXPECT_LT(Last(FakeCall::Completion), First(FakeCall::Unprepare));
+    EXPECT_EQ(CallsOf(FakeCall::CompletionEnd).size(), 4u);
+    EXPECT_LT(Last(FakeCall::CompletionEnd), First(FakeCall::Unprepare));
     EXPECT_LT(Last(FakeCall::AddBuffer), First(FakeCall::Stop));
     EXPECT_EQ(Last(FakeCall::Close), static_cast<std::ptrdiff_t>(fake.calls.size()) - 1);
     EXPECT_FALSE(fake.calls.back().headerInUse);
+}
+
+// A completion the device has already started when Stop begins: it runs after `capturing` was
+// cleared, so it slices its buffer without queueing it again, and it is over before Stop returns.
+TEST_F(CaptureStreamTest, ACompletionUnderWayWhenStopBeginsIsSlicedKeptAndOverBeforeStopReturns) {
+    fake.completionDelayMs = 300;
+    Start(stream);
+    std::thread device([&] { EXPECT_TRUE(DeliverData(fake, 1024, Silence())); });
+    WaitForCompletionUnderWay(fake);
+    Stop(stream);
+    const size_t callsAtReturn = fake.calls.size();
+    device.join();
+
+    EXPECT_EQ(slicer.lowRun, 512);
+    EXPECT_EQ(fake.calls.size(), callsAtReturn);
+    EXPECT_LT(Last(FakeCall::CompletionEnd), First(FakeCall::Unprepare));
+    EXPECT_LT(Last(FakeCall::AddBuffer), First(FakeCall::Completion));
+    for (const FakeCallRecord& r : CallsOf(FakeCall::Unprepare)) EXPECT_FALSE(r.headerInUse);
+    EXPECT_EQ(stream.buffers[0], nullptr);
+    EXPECT_EQ(stream.buffers[1], nullptr);
 }
 
 TEST_F(CaptureStreamTest, ADeviceThatCannotBeOpenedLeavesTheCountersAtZeroAndStillStops) {
@@ -217,10 +238,10 @@ TEST_F(CaptureStreamTest, ADeviceThatCannotBeOpenedLeavesTheCountersAtZeroAndSti
     Start(stream);
     EXPECT_EQ(Load(status.capturing), 1);
     EXPECT_FALSE(DeliverData(fake, 1024, Silence()));
-    for (const FakeCallRecord& r : CallsOf(FakeCall::AddBuffer)) EXPECT_NE(r.result, MMSYSERR_NOERROR);
-
     Stop(stream);
-    EXPECT_EQ(stream.buffersOut.load(), 0);
+
+    ASSERT_EQ(fake.calls.size(), 1u);  // nothing is asked of a device that is not there
+    EXPECT_EQ(fake.calls[0].call, FakeCall::Open);
     EXPECT_EQ(stream.buffers[0], nullptr);
     EXPECT_EQ(stream.buffers[1], nullptr);
     EXPECT_EQ(Load(status.pcmFrames), 0);
@@ -229,7 +250,7 @@ TEST_F(CaptureStreamTest, ADeviceThatCannotBeOpenedLeavesTheCountersAtZeroAndSti
 }
 
 // A broken device that never gives its buffers back on reset: Stop gives up waiting, leaves the
-// buffers allocated instead of freeing them under the device, and still closes it.
+// buffers allocated rather than freeing them under the device, and still closes it.
 TEST_F(CaptureStreamTest, BuffersTheDeviceKeepsAreNeverFreedUnderIt) {
     fake.holdBuffersOnReset = true;
     Start(stream);
@@ -239,6 +260,7 @@ TEST_F(CaptureStreamTest, BuffersTheDeviceKeepsAreNeverFreedUnderIt) {
     EXPECT_TRUE(CallsOf(FakeCall::Unprepare).empty());
     EXPECT_EQ(stream.buffers[0], kept[0]);
     EXPECT_EQ(stream.buffers[1], kept[1]);
+    EXPECT_EQ(stream.handle, HWAVEIN{});
     // Closing gave them back, so they are ours to free now.
     EXPECT_EQ(stream.buffersOut.load(), 0);
     for (WAVEHDR* header : kept) {

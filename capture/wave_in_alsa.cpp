@@ -180,15 +180,17 @@ void ReportLost(int err) {
 }
 
 // The completion routine did not keep up and the ring overflowed. ALSA does not tell how much was
-// dropped, so the gap is estimated from the time since the last successful read.
+// dropped, so the gap is estimated from the time since the last successful read. A stream that
+// cannot be restarted is reported as gone instead (a vanished server also shows up as -EPIPE).
 int RecoverOverrun(WaveInDevice& dev) {
     int err = snd_pcm_recover(dev.pcm, -EPIPE, 1);
     if (err >= 0) err = snd_pcm_start(dev.pcm);
+    if (err < 0) return err;
     const std::chrono::duration<double> gap = Clock::now() - dev.lastRead;
     dev.lastRead = Clock::now();
     std::fprintf(stderr, "vorlank: audio input overrun, about %ld samples lost\n",
                  static_cast<long>(gap.count() * dev.rate + 0.5));
-    return err;
+    return 0;
 }
 
 // Waits for samples or a wake-up: 1 when samples may be read, 0 when the thread is asked to stop,

@@ -10,6 +10,11 @@ namespace {
 // the counts of runs of at most 8 cells settle within a few rounds unless the runs are noise.
 constexpr int kMaxFitRounds = 50;
 
+// The fit widens in stages. A cell count n is read right while n times the clock error stays under
+// half a cell, so runs of 1 and 2 cells are counted right even 20% off the nominal length; their
+// fit then counts runs of up to 4 cells right, and that fit the runs of up to 8.
+constexpr int32_t kFitStages[] = {2, 4, kFitMaxCells};
+
 int64_t CellsAt(int32_t length, double cellsPerSample) {
     return static_cast<int64_t>(std::floor(length * cellsPerSample + 0.5));
 }
@@ -22,12 +27,12 @@ struct Sums {
     int64_t runs = 0;
 };
 
-Sums SumFit(const RunStats& stats, double cellsPerSample) {
+Sums SumFit(const RunStats& stats, double cellsPerSample, int32_t maxCells) {
     Sums sums;
     for (int32_t length = 1; length < kHistogramLengths; ++length) {
         const int64_t runs = stats.byLength[length];
         const int64_t cells = CellsAt(length, cellsPerSample);
-        if (runs == 0 || !Fitted(cells)) continue;
+        if (runs == 0 || cells < kFitMinCells || cells > maxCells) continue;
         const auto n = static_cast<double>(runs);
         sums.lengthTimesCells += n * static_cast<double>(cells) * length;
         sums.cellsSquared += n * static_cast<double>(cells * cells);
@@ -78,14 +83,17 @@ CellFit FitCellLength(const RunStats& stats) {
     CellFit fit;
     // Start from the decoder's own rounding, so the first counts are exactly the ones it reads.
     double cellsPerSample = CellsPerSample;
-    Sums sums = SumFit(stats, cellsPerSample);
-    for (int round = 0; round < kMaxFitRounds && sums.runs > 0; ++round) {
-        const double next = sums.cellsSquared / sums.lengthTimesCells;  // 1 / slope
-        const bool settled = SameCounts(stats, cellsPerSample, next);
-        cellsPerSample = next;
-        if (settled) break;
-        sums = SumFit(stats, cellsPerSample);
+    for (int32_t maxCells : kFitStages) {
+        for (int round = 0; round < kMaxFitRounds; ++round) {
+            const Sums sums = SumFit(stats, cellsPerSample, maxCells);
+            if (sums.runs == 0) break;
+            const double next = sums.cellsSquared / sums.lengthTimesCells;  // 1 / slope
+            const bool settled = SameCounts(stats, cellsPerSample, next);
+            cellsPerSample = next;
+            if (settled) break;
+        }
     }
+    const Sums sums = SumFit(stats, cellsPerSample, kFitMaxCells);
     if (sums.runs == 0) return fit;
     fit.runsUsed = sums.runs;
     fit.cellLength = sums.lengthTimesCells / sums.cellsSquared;

@@ -41,8 +41,9 @@ double RoundingMargin(double cells);
 // The bit cell length that best explains the runs: the least-squares slope through the origin of
 // run length over cell count, length ~ cellLength x cells, over the runs of kFitMinCells to
 // kFitMaxCells cells. Cell counts are first taken with the decoder's nominal 6.623 samples per cell
-// and then re-taken with each new estimate until they no longer change, so a transmitter whose
-// clock is off by several percent is still measured right.
+// and then re-taken with each new estimate until they no longer change, starting with the shortest
+// runs and widening to longer ones, so a transmitter whose clock is up to about 20% off is still
+// measured right rather than settling on counts that are wrong by one.
 //
 // The margins say how close the signal comes to being mis-read: the smallest RoundingMargin over
 // those runs, once with the decoder's fixed cell length (what `vorlank T` actually does) and once

@@ -114,6 +114,8 @@ void PrintCellFit(std::FILE* out, const RunStats& stats) {
          fit.decoderMargin, fit.decoderWorstLength, CellsInRun(fit.decoderWorstLength));
     Line(out, "              %.3f cells with the fitted cell length (runs of %d samples)\n", fit.fittedMargin,
          fit.fittedWorstLength);
+    Line(out, "Near misses   %" PRId64 " runs (%.3f%%) within %.1f cells of a rounding boundary of the decoder\n",
+         fit.nearMisses, Percent(fit.nearMisses, fit.runsUsed), kNearMissCells);
 }
 
 void PrintHistogram(std::FILE* out, const RunStats& stats) {

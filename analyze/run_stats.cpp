@@ -50,13 +50,17 @@ bool SameCounts(const RunStats& stats, double cellsPerSampleA, double cellsPerSa
     return true;
 }
 
-// Smallest margin over the fitted runs when cells are counted at `cellsPerSample`.
-void WorstMargin(const RunStats& stats, double cellsPerSample, double& margin, int32_t& where) {
+// Smallest margin over the fitted runs when cells are counted at `cellsPerSample`, and how many
+// runs come within kNearMissCells.
+void WorstMargin(const RunStats& stats, double cellsPerSample, double& margin, int32_t& where,
+                 int64_t& nearMisses) {
     margin = 0.5;
     where = 0;
+    nearMisses = 0;
     for (int32_t length = 1; length < kHistogramLengths; ++length) {
         if (stats.byLength[length] == 0 || !Fitted(CellsAt(length, cellsPerSample))) continue;
         const double m = RoundingMargin(length * cellsPerSample);
+        if (m < kNearMissCells) nearMisses += stats.byLength[length];
         if (where == 0 || m < margin) {
             margin = m;
             where = length;
@@ -97,8 +101,9 @@ CellFit FitCellLength(const RunStats& stats) {
     if (sums.runs == 0) return fit;
     fit.runsUsed = sums.runs;
     fit.cellLength = sums.lengthTimesCells / sums.cellsSquared;
-    WorstMargin(stats, CellsPerSample, fit.decoderMargin, fit.decoderWorstLength);
-    WorstMargin(stats, 1.0 / fit.cellLength, fit.fittedMargin, fit.fittedWorstLength);
+    WorstMargin(stats, CellsPerSample, fit.decoderMargin, fit.decoderWorstLength, fit.nearMisses);
+    int64_t fittedNearMisses = 0;
+    WorstMargin(stats, 1.0 / fit.cellLength, fit.fittedMargin, fit.fittedWorstLength, fittedNearMisses);
     return fit;
 }
 

@@ -55,7 +55,12 @@ struct CellFit {
     int32_t decoderWorstLength = 0;  // the run length (samples) where it occurs
     double fittedMargin = 0.0;   // cells, 0 .. 0.5, with the fitted cell length
     int32_t fittedWorstLength = 0;
+    // Runs within kNearMissCells of a boundary with the decoder's rounding. One noisy run drags
+    // the worst margin to nothing; the share of near misses says how often that happens.
+    int64_t nearMisses = 0;
 };
+
+inline constexpr double kNearMissCells = 0.1;
 
 CellFit FitCellLength(const RunStats& stats);
 

@@ -293,6 +293,7 @@ TEST(CellFit, MarginsAreTheClosestApproachToARoundingBoundary) {
     EXPECT_EQ(fit.runsUsed, 3);
     EXPECT_NEAR(fit.decoderMargin, 10 * CellsPerSample - 1.5, 1e-9);
     EXPECT_EQ(fit.decoderWorstLength, 10);
+    EXPECT_EQ(fit.nearMisses, 1);
 }
 
 TEST(CellFit, NoRunsOfDataCellsGiveNoFit) {

@@ -1,0 +1,76 @@
+// vorlank-runlog-gen FILE NbRuns: writes a run log of exactly NbRuns runs, as `vorlank L` would
+// have recorded it from a long transmission, for measuring vorlank-analyze on big inputs.
+//
+// Ten seconds of synthesized signal (sweeping Pos1, some noise, so that frames, errors and a spread
+// of run lengths all occur) go through the run slicer in log mode; that block of runs, which starts
+// on a Low run and is cut to an even length so it ends on a High one, is then written over and over
+// until NbRuns entries are out. Memory stays at one block however long the log.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "decode/run_slicer.h"
+#include "synth/signal_synth.h"
+#include "synth/wav_file.h"
+
+namespace {
+
+std::vector<int32_t> SignalRuns() {
+    synth::SynthConfig config;
+    config.frameCount = synth::FramesForDuration(config, 10.0);
+    config.sweep = true;
+    config.sweepStep = 3;
+    config.noise = 2800.0;
+    config.seed = 42;
+    const std::vector<uint8_t> bytes = synth::SamplesToBytes(synth::Synthesize(config).samples);
+
+    std::vector<int32_t> entries(bytes.size() / 2 + 1);
+    RunLog log;
+    log.capacity = static_cast<int32_t>(entries.size());
+    log.entries = entries.data();
+    SharedStatus status;
+    RunSlicer slicer;
+    slicer.out = RunConsumers{Mode::Log, nullptr, &log, &status};
+    SliceBuffer(slicer, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    entries.resize(static_cast<size_t>(Load(log.count)) & ~size_t{1});
+    return entries;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "Usage: vorlank-runlog-gen FILE NbRuns\n");
+        return 2;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const long long wanted = std::strtoll(argv[2], &end, 10);
+    if (errno != 0 || end == argv[2] || *end != '\0' || wanted < 0) {
+        std::fprintf(stderr, "vorlank-runlog-gen: '%s' is not a run count\n", argv[2]);
+        return 2;
+    }
+    const std::vector<int32_t> block = SignalRuns();
+    std::vector<uint8_t> bytes;
+    for (int32_t run : block) {
+        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<uint8_t>(run >> shift));
+    }
+    std::FILE* out = std::fopen(argv[1], "wb");
+    if (out == nullptr) {
+        std::fprintf(stderr, "vorlank-runlog-gen: cannot create '%s'\n", argv[1]);
+        return 1;
+    }
+    long long left = wanted;
+    while (left > 0) {
+        const size_t runs = left < static_cast<long long>(block.size()) ? static_cast<size_t>(left) : block.size();
+        if (std::fwrite(bytes.data(), 4, runs, out) != runs) break;
+        left -= static_cast<long long>(runs);
+    }
+    if (std::fclose(out) != 0 || left > 0) {
+        std::fprintf(stderr, "vorlank-runlog-gen: writing '%s' failed\n", argv[1]);
+        return 1;
+    }
+    std::printf("vorlank-runlog-gen: %lld runs (blocks of %zu) written to %s\n", wanted, block.size(), argv[1]);
+    return 0;
+}

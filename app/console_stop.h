@@ -38,8 +38,8 @@ inline constexpr int32_t ConsoleCloseWaitMs = 4500;
 
 // The record of the stop binding. One instance lives in the app's wiring for the whole process.
 struct ConsoleStop {
-    SharedStatus* status = nullptr;  // where stopRequested is set
-    FILE* out = nullptr;             // where "Stopping...\n" is printed
+    SharedStatus* status = nullptr;            // where stopRequested is set
+    FILE* out = nullptr;                       // where "Stopping...\n" is printed
     std::atomic<int32_t> mainSequenceDone{0};  // 1 once the main sequence has finished its work
     std::thread watcher;  // POSIX only: the thread that fetches the stop signals
 };

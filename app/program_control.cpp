@@ -20,8 +20,8 @@ void PrintTestLine(StatusLoop& loop) {
     // Unsigned difference: defined even if the frame counter has wrapped since the last line.
     const auto rate = static_cast<int32_t>(
         (static_cast<uint32_t>(frames) - static_cast<uint32_t>(loop.framesAtLastLine)) * 2u);
-    std::fprintf(loop.out, "#PCMFrames = %6d (%3d/s)  #PCMErrors = %6d  Pos1 = %4d\n", frames,
-                 rate, Load(status.pcmErrors), Load(status.pos1));
+    std::fprintf(loop.out, "#PCMFrames = %6d (%3d/s)  #PCMErrors = %6d  Pos1 = %4d\n", frames, rate,
+                 Load(status.pcmErrors), Load(status.pos1));
     // Every line is flushed as it is written: a pipe is fully buffered, and Windows has no line
     // buffering at all, so without this `vorlank T | tee` would show nothing for minutes.
     std::fflush(loop.out);

@@ -47,9 +47,11 @@ int32_t Create(RunLog& log, const char* fileName, const char* nbSamples, FILE* o
         // calloc rather than new[] + fill: large blocks come straight from the system already
         // zeroed, so nothing is touched until the slicer writes it, and the tail of a log stopped
         // early is written as zeros instead of whatever the heap held.
-        entries = static_cast<int32_t*>(std::calloc(static_cast<size_t>(capacity), sizeof(int32_t)));
+        entries =
+            static_cast<int32_t*>(std::calloc(static_cast<size_t>(capacity), sizeof(int32_t)));
         if (entries == nullptr) {
-            std::fprintf(out, "ERROR not enough memory for %ld entries\n", static_cast<long>(capacity));
+            std::fprintf(out, "ERROR not enough memory for %ld entries\n",
+                         static_cast<long>(capacity));
             std::fflush(out);
             return 1;
         }
@@ -76,8 +78,9 @@ int32_t WriteLogFile(RunLog& log, FILE* out) {
 
     // The file is little-endian whatever the host; capture has stopped, so the entries may be
     // turned in place.
-    static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big,
-                  "the log writer knows only little- and big-endian hosts");
+    static_assert(
+        std::endian::native == std::endian::little || std::endian::native == std::endian::big,
+        "the log writer knows only little- and big-endian hosts");
     if constexpr (std::endian::native == std::endian::big) {
         for (int32_t k = 0; k < log.capacity; ++k) {
             log.entries[k] = static_cast<int32_t>(SwapBytes(static_cast<uint32_t>(log.entries[k])));
@@ -85,7 +88,8 @@ int32_t WriteLogFile(RunLog& log, FILE* out) {
     }
 
     const auto capacity = static_cast<size_t>(log.capacity);
-    bool complete = capacity == 0 || std::fwrite(log.entries, sizeof(int32_t), capacity, file) == capacity;
+    bool complete =
+        capacity == 0 || std::fwrite(log.entries, sizeof(int32_t), capacity, file) == capacity;
     // Buffered bytes reach the disk only here, so a full disk often shows up at the close.
     if (std::fclose(file) != 0) complete = false;
     std::free(log.entries);

@@ -1,0 +1,26 @@
+// Output capture for the app's unit tests: a real FILE* the code under test prints to, read
+// back as one string.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+struct CapturedOutput {
+    FILE* file = std::tmpfile();
+
+    CapturedOutput() = default;
+    CapturedOutput(const CapturedOutput&) = delete;
+    CapturedOutput& operator=(const CapturedOutput&) = delete;
+    ~CapturedOutput() {
+        if (file != nullptr) std::fclose(file);
+    }
+
+    std::string Text() const {
+        std::string text;
+        std::rewind(file);
+        char chunk[4096];
+        size_t n = 0;
+        while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+        return text;
+    }
+};

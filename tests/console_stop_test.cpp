@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <chrono>
+#include <thread>
+
+#include "app/console_stop.h"
+#include "app_test_output.h"
+
+namespace {
+
+// Polls for a condition set by another thread; the bound only guards against a hang.
+template <typename Condition>
+bool Eventually(Condition condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// Each test that installs the binding starts from the mask and dispositions a fresh process has,
+// even when an earlier test in the same process installed it already.
+void ResetStopSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    for (int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
+        sigaddset(&signals, signal);
+        sigaction(signal, &byDefault, nullptr);
+    }
+    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+}
+
+TEST(RequestConsoleStop, SetsTheStopRequestAndPrintsOnceEachTime) {
+    SharedStatus status;
+    CapturedOutput out;
+    ConsoleStop stop;
+    stop.status = &status;
+    stop.out = out.file;
+    RequestConsoleStop(stop);
+    EXPECT_EQ(Load(status.stopRequested), 1);
+    EXPECT_EQ(out.Text(), "Stopping...\n");
+    RequestConsoleStop(stop);
+    EXPECT_EQ(Load(status.stopRequested), 1);
+    EXPECT_EQ(out.Text(), "Stopping...\nStopping...\n");
+}
+
+TEST(WaitMainSequenceDone, ReturnsWhenMarkedOrGivesUpAtTheTimeout) {
+    ConsoleStop stop;
+    EXPECT_FALSE(WaitMainSequenceDone(stop, 0));
+    EXPECT_FALSE(WaitMainSequenceDone(stop, 30));
+
+    std::thread marker([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        Store(stop.mainSequenceDone, 1);
+    });
+    EXPECT_TRUE(WaitMainSequenceDone(stop, ConsoleCloseWaitMs));
+    marker.join();
+    EXPECT_TRUE(WaitMainSequenceDone(stop, 0));
+}
+
+// Each stop signal sent to the process is fetched by the watcher thread: the stop request is set
+// and "Stopping..." printed once per signal, and the process is not ended by it.
+TEST(PosixConsoleStop, EveryStopSignalRequestsAStopAndPrintsOnce) {
+    ResetStopSignals();
+    SharedStatus status;
+    CapturedOutput out;
+    ConsoleStop stop;
+    InstallConsoleStop(stop, status, out.file);
+    ASSERT_TRUE(stop.watcher.joinable());
+
+    std::string expected;
+    for (int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal);
+        Store(status.stopRequested, 0);
+        ASSERT_EQ(kill(getpid(), signal), 0);
+        ASSERT_TRUE(Eventually([&] { return Load(status.stopRequested) == 1; }));
+        expected += "Stopping...\n";
+        ASSERT_TRUE(Eventually([&] { return out.Text() == expected; })) << out.Text();
+    }
+
+    MarkMainSequenceDone(stop);
+    EXPECT_FALSE(stop.watcher.joinable());
+
+    // Once the main sequence is done a late signal stays pending: nothing printed, no stop, and
+    // the process lives on.
+    Store(status.stopRequested, 0);
+    ASSERT_EQ(kill(getpid(), SIGTERM), 0);
+    sigset_t pending;
+    ASSERT_EQ(sigpending(&pending), 0);
+    EXPECT_EQ(sigismember(&pending, SIGTERM), 1);
+    EXPECT_EQ(Load(status.stopRequested), 0);
+    EXPECT_EQ(out.Text(), expected);
+
+    // Take the pending signal, so that a later test in this process starts clean.
+    sigset_t late;
+    sigemptyset(&late);
+    sigaddset(&late, SIGTERM);
+    int taken = 0;
+    EXPECT_EQ(sigwait(&late, &taken), 0);
+    EXPECT_EQ(taken, SIGTERM);
+}
+
+// A stop signal inherited as ignored (nohup, background jobs) stays ignored; the others still
+// stop the tool.
+TEST(PosixConsoleStop, InheritedIgnoredSignalStaysIgnored) {
+    ResetStopSignals();
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(sigaction(SIGHUP, &ignore, nullptr), 0);
+
+    SharedStatus status;
+    CapturedOutput out;
+    ConsoleStop stop;
+    InstallConsoleStop(stop, status, out.file);
+    sigset_t blocked;
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, nullptr, &blocked), 0);
+    EXPECT_EQ(sigismember(&blocked, SIGHUP), 0);
+    EXPECT_EQ(sigismember(&blocked, SIGTERM), 1);
+
+    ASSERT_EQ(kill(getpid(), SIGHUP), 0);
+    ASSERT_EQ(kill(getpid(), SIGTERM), 0);
+    ASSERT_TRUE(Eventually([&] { return Load(status.stopRequested) == 1; }));
+    MarkMainSequenceDone(stop);
+    EXPECT_EQ(out.Text(), "Stopping...\n");
+}
+
+}  // namespace

@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/program_control.h"
+#include "app_test_output.h"
+
+namespace {
+
+const std::string kUsage =
+    "Usage:\n"
+    " Vorlank T\n"
+    "  Tests if PCM signal is present\n"
+    " Vorlank L FileName NbSamples\n"
+    "   Logs raw data to logfile\n";
+
+struct ParseCase {
+    std::vector<const char*> words;
+    int32_t exitCode;
+    Mode mode;
+    const char* fileName;
+    const char* nbSamples;
+};
+
+TEST(ParseCommandLine, MatchesWholeCaseSensitiveWordsTBeforeL) {
+    const ParseCase cases[] = {
+        {{}, 1, Mode::Test, nullptr, nullptr},
+        {{"X"}, 1, Mode::Test, nullptr, nullptr},
+        {{"t"}, 1, Mode::Test, nullptr, nullptr},
+        {{"l", "f", "3"}, 1, Mode::Test, nullptr, nullptr},
+        {{"TT"}, 1, Mode::Test, nullptr, nullptr},
+        {{"T "}, 1, Mode::Test, nullptr, nullptr},
+        {{""}, 1, Mode::Test, nullptr, nullptr},
+        {{"L"}, 1, Mode::Test, nullptr, nullptr},
+        {{"L", "log.bin"}, 1, Mode::Test, nullptr, nullptr},
+        {{"T"}, 0, Mode::Test, nullptr, nullptr},
+        {{"T", "extra", "words"}, 0, Mode::Test, nullptr, nullptr},
+        {{"T", "L", "f", "3"}, 0, Mode::Test, nullptr, nullptr},
+        {{"L", "log.bin", "12abc"}, 0, Mode::Log, "log.bin", "12abc"},
+        {{"L", "T", "5", "extra"}, 0, Mode::Log, "T", "5"},
+    };
+    for (const ParseCase& c : cases) {
+        std::string shown;
+        for (const char* w : c.words) shown += std::string("[") + w + "]";
+        SCOPED_TRACE("words " + shown);
+        CapturedOutput out;
+        const CommandLine result =
+            ParseCommandLine(static_cast<int>(c.words.size()), c.words.data(), out.file);
+        EXPECT_EQ(result.exitCode, c.exitCode);
+        EXPECT_EQ(out.Text(), c.exitCode == 0 ? "" : kUsage);
+        if (c.exitCode != 0) continue;
+        EXPECT_EQ(result.mode, c.mode);
+        EXPECT_STREQ(result.fileName, c.fileName);
+        EXPECT_STREQ(result.nbSamples, c.nbSamples);
+    }
+}
+
+// Stands in for the 500 ms sleep: records each period and lets the test change the shared words
+// "while the loop sleeps". `onSleep` gets the number of sleeps so far, from 1.
+struct FakeSleep {
+    std::vector<int32_t> periods;
+    std::function<void(size_t)> onSleep;
+};
+
+void SleepFake(void* context, int32_t milliseconds) {
+    auto& fake = *static_cast<FakeSleep*>(context);
+    fake.periods.push_back(milliseconds);
+    fake.onSleep(fake.periods.size());
+}
+
+struct LoopBench {
+    SharedStatus status;
+    RunLog runLog;
+    CapturedOutput out;
+    FakeSleep fake;
+    StatusLoop loop;
+
+    explicit LoopBench(Mode mode) {
+        loop.mode = mode;
+        loop.status = &status;
+        loop.runLog = &runLog;
+        loop.out = out.file;
+        loop.sleep = SleepFake;
+        loop.sleepContext = &fake;
+    }
+    void StopAfterSleeps(size_t n) {
+        fake.onSleep = [this, n](size_t sleeps) {
+            if (sleeps == n) Store(status.stopRequested, 1);
+        };
+    }
+};
+
+TEST(RunStatusLoop, StopBeforeStartPrintsNoLineAndNeverSleeps) {
+    for (Mode mode : {Mode::Test, Mode::Log}) {
+        LoopBench bench(mode);
+        bench.StopAfterSleeps(1);
+        Store(bench.status.stopRequested, 1);
+        RunStatusLoop(bench.loop);
+        EXPECT_EQ(bench.out.Text(), "");
+        EXPECT_TRUE(bench.fake.periods.empty());
+    }
+}
+
+TEST(RunStatusLoop, StopDuringSleepEndsWithoutAnotherLine) {
+    LoopBench bench(Mode::Log);
+    bench.StopAfterSleeps(3);
+    RunStatusLoop(bench.loop);
+    EXPECT_EQ(bench.out.Text(),
+              "#Transitions      0 \n#Transitions      0 \n#Transitions      0 \n");
+    EXPECT_EQ(bench.fake.periods, (std::vector<int32_t>{500, 500, 500}));
+}
+
+struct TestLineCase {
+    int32_t framesAtLastLine;
+    int32_t frames;
+    int32_t errors;
+    int32_t pos1;
+    const char* line;
+};
+
+TEST(RunStatusLoop, TestModeLineFormatsAndRate) {
+    const TestLineCase cases[] = {
+        {0, 0, 0, 0, "#PCMFrames =      0 (  0/s)  #PCMErrors =      0  Pos1 =    0\n"},
+        {0, 37, 0, 0, "#PCMFrames =     37 ( 74/s)  #PCMErrors =      0  Pos1 =    0\n"},
+        {100, 137, 5, 1023, "#PCMFrames =    137 ( 74/s)  #PCMErrors =      5  Pos1 = 1023\n"},
+        {0, 999999, 999999, 512,
+         "#PCMFrames = 999999 (1999998/s)  #PCMErrors = 999999  Pos1 =  512\n"},
+        {5, 1234567, 7654321, 1,
+         "#PCMFrames = 1234567 (2469124/s)  #PCMErrors = 7654321  Pos1 =    1\n"},
+    };
+    for (const TestLineCase& c : cases) {
+        SCOPED_TRACE(c.line);
+        LoopBench bench(Mode::Test);
+        bench.StopAfterSleeps(1);
+        bench.loop.framesAtLastLine = c.framesAtLastLine;
+        Store(bench.status.pcmFrames, c.frames);
+        Store(bench.status.pcmErrors, c.errors);
+        Store(bench.status.pos1, c.pos1);
+        RunStatusLoop(bench.loop);
+        EXPECT_EQ(bench.out.Text(), c.line);
+        EXPECT_EQ(bench.loop.framesAtLastLine, c.frames);
+    }
+}
+
+TEST(RunStatusLoop, RateCountsFramesSinceThePreviousLine) {
+    LoopBench bench(Mode::Test);
+    const int32_t framesAfterSleep[] = {37, 37, 40};
+    bench.fake.onSleep = [&bench, &framesAfterSleep](size_t sleeps) {
+        if (sleeps > 3) {
+            Store(bench.status.stopRequested, 1);
+            return;
+        }
+        Store(bench.status.pcmFrames, framesAfterSleep[sleeps - 1]);
+        Store(bench.status.pos1, static_cast<int32_t>(sleeps));
+    };
+    RunStatusLoop(bench.loop);
+    EXPECT_EQ(bench.out.Text(),
+              "#PCMFrames =      0 (  0/s)  #PCMErrors =      0  Pos1 =    0\n"
+              "#PCMFrames =     37 ( 74/s)  #PCMErrors =      0  Pos1 =    1\n"
+              "#PCMFrames =     37 (  0/s)  #PCMErrors =      0  Pos1 =    2\n"
+              "#PCMFrames =     40 (  6/s)  #PCMErrors =      0  Pos1 =    3\n");
+}
+
+TEST(RunStatusLoop, LogModeShowsTheRunLogCountWithTrailingBlank) {
+    const std::pair<int32_t, const char*> cases[] = {
+        {0, "#Transitions      0 \n"},
+        {42, "#Transitions     42 \n"},
+        {999999, "#Transitions 999999 \n"},
+        {1073741823, "#Transitions 1073741823 \n"},
+    };
+    for (const auto& [count, line] : cases) {
+        LoopBench bench(Mode::Log);
+        bench.StopAfterSleeps(1);
+        Store(bench.runLog.count, count);
+        RunStatusLoop(bench.loop);
+        EXPECT_EQ(bench.out.Text(), line);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,169 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "app/run_log.h"
+#include "app_test_output.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(ReadCount, FollowsAtolWithoutOverflow) {
+    constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+    constexpr int64_t kMin = std::numeric_limits<int32_t>::min();
+    const std::pair<const char*, int64_t> cases[] = {
+        {"0", 0},
+        {"12abc", 12},
+        {" 7", 7},
+        {"\t\n\v\f\r 42", 42},
+        {"+3", 3},
+        {"007", 7},
+        {"-1", -1},
+        {"-0", 0},
+        {"abc", 0},
+        {"", 0},
+        {"- 5", 0},
+        {"+-3", 0},
+        {"1073741823", 1073741823},
+        {"1073741824", 1073741824},
+        {"2147483647", kMax},
+        {"2147483648", kMax},
+        {"99999999999999999999", kMax},
+        {"-2147483648", kMin},
+        {"-99999999999999999999", kMin},
+    };
+    for (const auto& [word, value] : cases) {
+        EXPECT_EQ(ReadCount(word), value) << "word \"" << word << "\"";
+    }
+}
+
+// A fresh directory per test, removed afterwards.
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+        path = fs::temp_directory_path() /
+               ("vorlank_run_log_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
+        fs::remove_all(path);
+        fs::create_directories(path);
+    }
+    ~TempDir() { fs::remove_all(path); }
+};
+
+std::vector<uint8_t> FileBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(CreateRunLog, TakesCapacityFromTheWordAndZeroFills) {
+    const std::pair<const char*, int32_t> cases[] = {
+        {"0", 0}, {"abc", 0}, {"12abc", 12}, {" 7", 7}, {"+3", 3}, {"100000", 100000},
+    };
+    for (const auto& [word, capacity] : cases) {
+        SCOPED_TRACE(word);
+        RunLog log;
+        CapturedOutput out;
+        ASSERT_EQ(Create(log, "log.bin", word, out.file), 0);
+        EXPECT_EQ(out.Text(), "");
+        EXPECT_STREQ(log.path, "log.bin");
+        EXPECT_EQ(log.capacity, capacity);
+        EXPECT_EQ(Load(log.count), 0);
+        for (int32_t k = 0; k < capacity; ++k) ASSERT_EQ(log.entries[k], 0) << "entry " << k;
+        std::free(log.entries);
+    }
+}
+
+TEST(CreateRunLog, RefusesNegativeAndOversizedCountsWithTheWordAsGiven) {
+    for (const char* word : {"-1", " -7x", "1073741824", "2147483648", "99999999999999999999"}) {
+        RunLog log;
+        CapturedOutput out;
+        EXPECT_EQ(Create(log, "log.bin", word, out.file), 1);
+        EXPECT_EQ(out.Text(), "ERROR NbSamples out of range \"" + std::string(word) + "\"\n");
+        EXPECT_EQ(log.entries, nullptr);
+        EXPECT_EQ(log.path, nullptr);
+    }
+}
+
+// A run log as the slicer leaves it: `runs` stored, the rest of the capacity untouched. `path`
+// must outlive the log, as argv does in the tool.
+void FillLog(RunLog& log, const char* path, const char* nbSamples,
+             const std::vector<int32_t>& runs) {
+    CapturedOutput unused;
+    EXPECT_EQ(Create(log, path, nbSamples, unused.file), 0);
+    for (size_t k = 0; k < runs.size(); ++k) log.entries[k] = runs[k];
+    Store(log.count, static_cast<int32_t>(runs.size()));
+}
+
+TEST(WriteLogFile, StoppedEarlyWritesWholeCapacityLittleEndianWithZeroTail) {
+    TempDir dir;
+    const std::string file = (dir.path / "log.bin").string();
+    RunLog log;
+    FillLog(log, file.c_str(), "100", {9, 8, 0x01020304});
+    CapturedOutput out;
+    EXPECT_EQ(WriteLogFile(log, out.file), 0);
+    EXPECT_EQ(out.Text(), "Writing logfile...\n");
+    EXPECT_EQ(log.entries, nullptr);
+
+    std::vector<uint8_t> expected(400, 0);
+    const uint8_t head[] = {9, 0, 0, 0, 8, 0, 0, 0, 0x04, 0x03, 0x02, 0x01};
+    std::copy(std::begin(head), std::end(head), expected.begin());
+    EXPECT_EQ(FileBytes(file), expected);
+}
+
+TEST(WriteLogFile, FullLogReplacesAnExistingFile) {
+    TempDir dir;
+    const std::string file = (dir.path / "log.bin").string();
+    std::ofstream(file, std::ios::binary) << std::string(1000, 'x');
+    RunLog log;
+    FillLog(log, file.c_str(), "4", {9, 8, 10, 6});
+    CapturedOutput out;
+    EXPECT_EQ(WriteLogFile(log, out.file), 0);
+    EXPECT_EQ(FileBytes(file),
+              (std::vector<uint8_t>{9, 0, 0, 0, 8, 0, 0, 0, 10, 0, 0, 0, 6, 0, 0, 0}));
+}
+
+TEST(WriteLogFile, ZeroCapacityCreatesAnEmptyFile) {
+    TempDir dir;
+    const std::string file = (dir.path / "empty.bin").string();
+    RunLog log;
+    FillLog(log, file.c_str(), "abc", {});
+    CapturedOutput out;
+    EXPECT_EQ(WriteLogFile(log, out.file), 0);
+    ASSERT_TRUE(fs::exists(file));
+    EXPECT_EQ(fs::file_size(file), 0u);
+}
+
+TEST(WriteLogFile, MissingDirectoryIsAnOpenError) {
+    TempDir dir;
+    const std::string path = (dir.path / "missing" / "log.bin").string();
+    RunLog log;
+    FillLog(log, path.c_str(), "5", {3});
+    CapturedOutput out;
+    EXPECT_EQ(WriteLogFile(log, out.file), 1);
+    EXPECT_EQ(out.Text(), "Writing logfile...\nERROR opening file \"" + path + "\"\n");
+    EXPECT_EQ(log.entries, nullptr);
+}
+
+// /dev/full accepts the open and fails every write with ENOSPC. A small log stays in the stdio
+// buffer and fails only when it is flushed at the close; a large one fails in the write itself.
+TEST(WriteLogFile, FullDeviceIsAWriteErrorWhetherTheWriteOrTheCloseFails) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+    for (const char* nbSamples : {"3", "1000000"}) {
+        SCOPED_TRACE(nbSamples);
+        RunLog log;
+        FillLog(log, "/dev/full", nbSamples, {7, 7, 7});
+        CapturedOutput out;
+        EXPECT_EQ(WriteLogFile(log, out.file), 1);
+        EXPECT_EQ(out.Text(), "Writing logfile...\nERROR writing to file \"/dev/full\"\n");
+    }
+}
+
+}  // namespace

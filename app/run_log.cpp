@@ -13,10 +13,6 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-uint32_t SwapBytes(uint32_t v) {
-    return (v >> 24) | ((v >> 8) & 0x0000FF00u) | ((v << 8) & 0x00FF0000u) | (v << 24);
-}
-
 }  // namespace
 
 int64_t ReadCount(const char* word) {
@@ -83,7 +79,9 @@ int32_t WriteLogFile(RunLog& log, FILE* out) {
         "the log writer knows only little- and big-endian hosts");
     if constexpr (std::endian::native == std::endian::big) {
         for (int32_t k = 0; k < log.capacity; ++k) {
-            log.entries[k] = static_cast<int32_t>(SwapBytes(static_cast<uint32_t>(log.entries[k])));
+            const auto v = static_cast<uint32_t>(log.entries[k]);
+            log.entries[k] = static_cast<int32_t>((v >> 24) | ((v >> 8) & 0x0000FF00u) |
+                                                  ((v << 8) & 0x00FF0000u) | (v << 24));
         }
     }
 

@@ -127,8 +127,7 @@ bool OpenWav(InputReader& reader) {
                                         " bytes but only " + std::to_string(follows) + " follow");
             }
             reader.format = format;
-            reader.dataBytes = size & ~uint32_t{1};  // a lone last byte is no sample
-            reader.bytesLeft = reader.dataBytes;
+            reader.bytesLeft = size & ~uint32_t{1};  // a lone last byte is no sample
             return true;
         }
         const uint64_t padded = uint64_t{size} + (size & 1u);  // chunks are padded to an even size

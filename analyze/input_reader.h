@@ -42,13 +42,10 @@ struct InputReader {
     InputKind kind = InputKind::RunLog;
     uint64_t fileBytes = 0;  // size of the whole file
     uint64_t bytesLeft = 0;  // log: bytes not yet read; WAV: sample bytes of the data chunk not yet read
-    // Run log only.
-    int64_t entriesRead = 0;   // entries taken from the file so far, zeros included
-    int64_t pendingZeros = 0;  // zeros since the last run: the tail, unless a run still follows
-    // WAV only.
-    WavFormat format;
-    uint64_t dataBytes = 0;  // sample bytes in the data chunk (an odd last byte is not counted)
-    std::string error;       // why the last call failed; one line, without the file name
+    int64_t entriesRead = 0;   // log: entries taken from the file so far, zeros included
+    int64_t pendingZeros = 0;  // log: zeros since the last run; the tail, unless a run still follows
+    WavFormat format;          // WAV: the recording's format
+    std::string error;         // why the last call failed; one line, without the file name
 };
 
 // Opens `path`, tells a WAV recording from a run log and, for WAV, reads the header up to the

@@ -61,7 +61,7 @@ void PrintInput(std::FILE* out, const char* path, const Analysis& a) {
         Line(out, "Input         WAV recording, %s, %" PRId64 " samples\n", DescribeWavFormat(a.format).c_str(),
              a.level.samples);
     } else {
-        Line(out, "Input         run log of %" PRId64 " runs\n", a.runs.runCount);
+        Line(out, "Input         run log of %" PRId64 " entries\n", a.runs.runCount + a.zeroTail);
         if (a.zeroTail > 0) {
             Line(out, "              %" PRId64 " zero entries at its end left out: the log was stopped early\n",
                  a.zeroTail);

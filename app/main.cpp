@@ -8,6 +8,7 @@
 #include "app/console_stop.h"
 #include "app/program_control.h"
 #include "app/run_log.h"
+#include "capture/capture_stream.h"
 #include "common/shared_types.h"
 #include "decode/frame_decoder.h"
 #include "decode/run_slicer.h"
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
     static FrameDecoder decoder;
     static RunSlicer slicer;
     static ConsoleStop consoleStop;
+    static CaptureStream capture;
     const Mode mode = commandLine.mode;
 
     if (mode == Mode::Log) {
@@ -33,7 +35,10 @@ int main(int argc, char** argv) {
 
     InstallConsoleStop(consoleStop, status, stdout);
 
-    // The capture stream starts here, feeding `slicer` from the audio thread.
+    // From here the audio thread feeds `slicer` with every filled buffer.
+    capture.slicer = &slicer;
+    capture.status = &status;
+    Start(capture);
 
     StatusLoop statusLoop;
     statusLoop.mode = mode;
@@ -42,7 +47,8 @@ int main(int argc, char** argv) {
     statusLoop.out = stdout;
     RunStatusLoop(statusLoop);
 
-    // The capture stream stops here; after that no audio thread touches `runLog`.
+    // After Stop no audio thread touches `runLog`.
+    Stop(capture);
 
     const int32_t exitCode = mode == Mode::Log ? WriteLogFile(runLog, stdout) : 0;
     MarkMainSequenceDone(consoleStop);

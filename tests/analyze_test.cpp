@@ -64,7 +64,7 @@ std::vector<uint8_t> LogBytes(const std::vector<int32_t>& entries) {
 }
 
 // A WAV file with any fmt fields; `declaredData` may claim more bytes than `data` holds.
-struct WavSpec {
+struct WavLayout {
     uint16_t tag = 1;
     uint16_t channels = 1;
     uint32_t rate = 44100;
@@ -73,25 +73,25 @@ struct WavSpec {
     int64_t declaredData = -1;  // -1: the real size
 };
 
-std::vector<uint8_t> WavBytes(const WavSpec& spec) {
-    const uint32_t declared = spec.declaredData < 0 ? static_cast<uint32_t>(spec.data.size())
-                                                    : static_cast<uint32_t>(spec.declaredData);
+std::vector<uint8_t> WavBytes(const WavLayout& wav) {
+    const uint32_t declared = wav.declaredData < 0 ? static_cast<uint32_t>(wav.data.size())
+                                                    : static_cast<uint32_t>(wav.declaredData);
     std::vector<uint8_t> b;
     PutId(b, "RIFF");
     PutU32(b, 36 + declared);
     PutId(b, "WAVE");
     PutId(b, "fmt ");
     PutU32(b, 16);
-    PutU16(b, spec.tag);
-    PutU16(b, spec.channels);
-    PutU32(b, spec.rate);
-    const uint32_t align = spec.channels * spec.bits / 8u;
-    PutU32(b, spec.rate * align);
+    PutU16(b, wav.tag);
+    PutU16(b, wav.channels);
+    PutU32(b, wav.rate);
+    const uint32_t align = wav.channels * wav.bits / 8u;
+    PutU32(b, wav.rate * align);
     PutU16(b, align);
-    PutU16(b, spec.bits);
+    PutU16(b, wav.bits);
     PutId(b, "data");
     PutU32(b, declared);
-    b.insert(b.end(), spec.data.begin(), spec.data.end());
+    b.insert(b.end(), wav.data.begin(), wav.data.end());
     return b;
 }
 

@@ -52,29 +52,33 @@ struct WinWaveIn {
     ::HWAVEIN device = nullptr;
     WaveInProc routine = nullptr;
     DWORD_PTR instance = 0;
-    WORD blockAlign = 1;           // bytes per sample frame; caller headers are filled in whole frames
-    HANDLE wakeEvent = nullptr;    // auto-reset; set by winmm (open, close, each finished block)
-                                   // and by waveInAddBuffer
-    HANDLE quitEvent = nullptr;    // manual-reset; set by waveInClose to end the worker
+    WORD blockAlign = 1;  // bytes per sample frame; caller headers are filled in whole frames
+    HANDLE wakeEvent = nullptr;  // auto-reset; set by winmm (open, close, each finished block)
+                                 // and by waveInAddBuffer
+    HANDLE quitEvent = nullptr;  // manual-reset; set by waveInClose to end the worker
     HANDLE worker = nullptr;
 
     // Guards everything below it. Never held while the routine runs.
     CRITICAL_SECTION lock;
     Block blocks[kBlocks];
-    unsigned oldestBlock = 0;     // the block the driver finishes next; they finish in ring order
-    bool blocksQueued = false;    // all blocks handed to the driver since the last reset
+    unsigned oldestBlock = 0;   // the block the driver finishes next; they finish in ring order
+    bool blocksQueued = false;  // all blocks handed to the driver since the last reset
     WAVEHDR* queue[kQueueCapacity] = {};  // the caller's headers, oldest first
     unsigned head = 0;
     unsigned size = 0;
-    unsigned givenBack = 0;       // the oldest `givenBack` of them are to be completed as they are
-    bool filling = false;         // the gate: sound moves into the caller's headers only while set
+    unsigned givenBack = 0;  // the oldest `givenBack` of them are to be completed as they are
+    bool filling = false;    // the gate: sound moves into the caller's headers only while set
 
     // Held by the worker while it fills headers and runs the routine, so stopping can wait for it.
     CRITICAL_SECTION routineLock;
 };
 
-WinWaveIn* FromHandle(HWAVEIN handle) { return reinterpret_cast<WinWaveIn*>(handle); }
-HWAVEIN ToHandle(WinWaveIn& in) { return reinterpret_cast<HWAVEIN>(&in); }
+WinWaveIn* FromHandle(HWAVEIN handle) {
+    return reinterpret_cast<WinWaveIn*>(handle);
+}
+HWAVEIN ToHandle(WinWaveIn& in) {
+    return reinterpret_cast<HWAVEIN>(&in);
+}
 
 bool IsDone(const WAVEHDR& header) {
     // winmm's thread writes dwFlags; the event wait orders it, the volatile read makes us see it.
@@ -229,7 +233,8 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, 
     }
     in->worker = CreateThread(nullptr, 0, WorkerMain, in, 0, nullptr);
     if (in->worker == nullptr) {
-        for (Block& block : in->blocks) ::waveInUnprepareHeader(in->device, &block.header, sizeof(WAVEHDR));
+        for (Block& block : in->blocks)
+            ::waveInUnprepareHeader(in->device, &block.header, sizeof(WAVEHDR));
         ::waveInClose(in->device);
         Destroy(in);
         return MMSYSERR_NOMEM;
@@ -311,7 +316,8 @@ MMRESULT waveInClose(HWAVEIN device) {
     WinWaveIn* in = FromHandle(device);
     CloseGate(*in);
     ResetAll(*in);
-    for (Block& block : in->blocks) ::waveInUnprepareHeader(in->device, &block.header, sizeof(WAVEHDR));
+    for (Block& block : in->blocks)
+        ::waveInUnprepareHeader(in->device, &block.header, sizeof(WAVEHDR));
     MMRESULT result = ::waveInClose(in->device);
     SetEvent(in->quitEvent);
     WaitForSingleObject(in->worker, INFINITE);

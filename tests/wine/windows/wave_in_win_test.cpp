@@ -6,7 +6,8 @@
 // from paplay rather than from winmm's own waveOut: under wine, waveOut underruns now and then
 // and would break the ramp on the playing side.)
 #include <windows.h>
-#include <mmsystem.h>
+
+#include <mmsystem.h>  // needs <windows.h> before it
 
 #include <gtest/gtest.h>
 
@@ -54,7 +55,8 @@ struct Recorder {
     std::atomic<int> dataCount{0};
 };
 
-void CALLBACK Record(HWAVEIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
+void CALLBACK Record(HWAVEIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                     DWORD_PTR) {
     auto& rec = *reinterpret_cast<Recorder*>(instance);
     Message seen{message, GetCurrentThreadId(), 0, 0, 0};
     auto* header = reinterpret_cast<WAVEHDR*>(param1);
@@ -119,16 +121,19 @@ void TakeDown(Recorder& rec, Buffers& buffers) {
     Sleep(100);
     EXPECT_EQ(wave::waveInStop(rec.handle), MMSYSERR_NOERROR);
     EXPECT_EQ(wave::waveInReset(rec.handle), MMSYSERR_NOERROR);
-    ASSERT_TRUE(WaitUntil([&] { return !InQueue(buffers.headers[0]) && !InQueue(buffers.headers[1]); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return !InQueue(buffers.headers[0]) && !InQueue(buffers.headers[1]); }));
     for (WAVEHDR& header : buffers.headers) {
-        EXPECT_EQ(wave::waveInUnprepareHeader(rec.handle, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        EXPECT_EQ(wave::waveInUnprepareHeader(rec.handle, &header, sizeof(WAVEHDR)),
+                  MMSYSERR_NOERROR);
     }
     EXPECT_EQ(wave::waveInClose(rec.handle), MMSYSERR_NOERROR);
 }
 
 void StartRecording(Recorder& rec, Buffers& buffers) {
     for (WAVEHDR& header : buffers.headers) {
-        ASSERT_EQ(wave::waveInPrepareHeader(rec.handle, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        ASSERT_EQ(wave::waveInPrepareHeader(rec.handle, &header, sizeof(WAVEHDR)),
+                  MMSYSERR_NOERROR);
         ASSERT_EQ(wave::waveInAddBuffer(rec.handle, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     }
     ASSERT_EQ(wave::waveInStart(rec.handle), MMSYSERR_NOERROR);
@@ -137,7 +142,8 @@ void StartRecording(Recorder& rec, Buffers& buffers) {
 constexpr uint16_t kRampStep = 7;
 
 uint16_t Step(const std::vector<int16_t>& samples, size_t i) {
-    return static_cast<uint16_t>(static_cast<uint16_t>(samples[i + 1]) - static_cast<uint16_t>(samples[i]));
+    return static_cast<uint16_t>(static_cast<uint16_t>(samples[i + 1]) -
+                                 static_cast<uint16_t>(samples[i]));
 }
 
 TEST(WaveInWin, OpenRefusesWhatTheCaptureStreamNeverAsksFor) {
@@ -156,9 +162,10 @@ TEST(WaveInWin, OpenRefusesWhatTheCaptureStreamNeverAsksFor) {
         Recorder rec;
         const WAVEFORMATEX format = MonoPcm16(c.blockAlign);
         HWAVEIN handle{};
-        EXPECT_EQ(wave::waveInOpen(&handle, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&Record),
-                                   reinterpret_cast<DWORD_PTR>(&rec), c.flags),
-                  MMSYSERR_INVALPARAM)
+        EXPECT_EQ(
+            wave::waveInOpen(&handle, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&Record),
+                             reinterpret_cast<DWORD_PTR>(&rec), c.flags),
+            MMSYSERR_INVALPARAM)
             << c.what;
         EXPECT_TRUE(rec.messages.empty()) << c.what;
     }
@@ -175,7 +182,8 @@ TEST(WaveInWin, HeadersFollowWinmmRulesAndComeBackThroughTheRoutineOnReset) {
     ASSERT_EQ(wave::waveInPrepareHeader(rec.handle, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     ASSERT_EQ(wave::waveInAddBuffer(rec.handle, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     EXPECT_EQ(wave::waveInAddBuffer(rec.handle, &header, sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
-    EXPECT_EQ(wave::waveInUnprepareHeader(rec.handle, &header, sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
+    EXPECT_EQ(wave::waveInUnprepareHeader(rec.handle, &header, sizeof(WAVEHDR)),
+              WAVERR_STILLPLAYING);
 
     // Never started: the reset gives the header back empty, through one WIM_DATA.
     ASSERT_EQ(wave::waveInReset(rec.handle), MMSYSERR_NOERROR);

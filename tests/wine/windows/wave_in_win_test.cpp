@@ -51,7 +51,7 @@ struct Recorder {
     int slowEvery = 0;
     std::mutex lock;
     std::vector<Message> messages;
-    std::vector<int16_t> samples;  // reserved up front: the routine does not allocate
+    std::vector<int16_t> samples;  // reserved up front; sound beyond the reserve is not kept
     std::atomic<int> dataCount{0};
 };
 

@@ -55,7 +55,7 @@ struct FakeCallRecord {
 
 struct FakeWaveIn {
     // Set by the test before Start.
-    wave::MMRESULT openResult = wave::MMSYSERR_NOERROR;  // anything else: open fails
+    wave::MMRESULT openResult = 0;  // MMSYSERR_NOERROR; anything else: open fails
     bool holdBuffersOnReset = false;  // a broken device: reset gives nothing back (close still does)
     int completionDelayMs = 0;        // a completion waits this long before calling the routine
 

@@ -245,6 +245,7 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, 
 
 // The caller's headers never reach the driver, so preparing one only checks it and marks it.
 MMRESULT waveInPrepareHeader(HWAVEIN device, WAVEHDR* header, UINT headerSize) {
+    if (device == nullptr) return MMSYSERR_INVALHANDLE;
     if (header == nullptr || headerSize < sizeof(WAVEHDR) || header->lpData == nullptr ||
         UsableBytes(*FromHandle(device), *header) == 0) {
         return MMSYSERR_INVALPARAM;
@@ -254,6 +255,7 @@ MMRESULT waveInPrepareHeader(HWAVEIN device, WAVEHDR* header, UINT headerSize) {
 }
 
 MMRESULT waveInUnprepareHeader(HWAVEIN device, WAVEHDR* header, UINT headerSize) {
+    if (device == nullptr) return MMSYSERR_INVALHANDLE;
     WinWaveIn& in = *FromHandle(device);
     if (header == nullptr || headerSize < sizeof(WAVEHDR)) return MMSYSERR_INVALPARAM;
     EnterCriticalSection(&in.lock);
@@ -268,6 +270,7 @@ MMRESULT waveInUnprepareHeader(HWAVEIN device, WAVEHDR* header, UINT headerSize)
 }
 
 MMRESULT waveInAddBuffer(HWAVEIN device, WAVEHDR* header, UINT headerSize) {
+    if (device == nullptr) return MMSYSERR_INVALHANDLE;
     WinWaveIn& in = *FromHandle(device);
     if (header == nullptr || headerSize < sizeof(WAVEHDR)) return MMSYSERR_INVALPARAM;
     EnterCriticalSection(&in.lock);
@@ -291,6 +294,7 @@ MMRESULT waveInAddBuffer(HWAVEIN device, WAVEHDR* header, UINT headerSize) {
 }
 
 MMRESULT waveInStart(HWAVEIN device) {
+    if (device == nullptr) return MMSYSERR_INVALHANDLE;
     WinWaveIn& in = *FromHandle(device);
     EnterCriticalSection(&in.lock);
     if (!in.blocksQueued) QueueAllBlocks(in);
@@ -301,18 +305,21 @@ MMRESULT waveInStart(HWAVEIN device) {
 }
 
 MMRESULT waveInStop(HWAVEIN device) {
+    if (device == nullptr) return MMSYSERR_INVALHANDLE;
     WinWaveIn& in = *FromHandle(device);
     CloseGate(in);
     return ::waveInStop(in.device);
 }
 
 MMRESULT waveInReset(HWAVEIN device) {
+    if (device == nullptr) return MMSYSERR_INVALHANDLE;
     WinWaveIn& in = *FromHandle(device);
     CloseGate(in);
     return ResetAll(in);
 }
 
 MMRESULT waveInClose(HWAVEIN device) {
+    if (device == nullptr) return MMSYSERR_INVALHANDLE;
     WinWaveIn* in = FromHandle(device);
     CloseGate(*in);
     ResetAll(*in);

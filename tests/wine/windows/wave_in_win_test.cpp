@@ -171,6 +171,22 @@ TEST(WaveInWin, OpenRefusesWhatTheCaptureStreamNeverAsksFor) {
     }
 }
 
+// A device that did not open leaves a null handle behind; every call on it is refused, none
+// dereferences it.
+TEST(WaveInWin, CallsOnANullHandleAreRefused) {
+    Buffers buffers;
+    WAVEHDR* header = &buffers.headers[0];
+    const HWAVEIN none{};
+    EXPECT_EQ(wave::waveInPrepareHeader(none, header, sizeof(WAVEHDR)), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(wave::waveInAddBuffer(none, header, sizeof(WAVEHDR)), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(wave::waveInStart(none), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(wave::waveInStop(none), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(wave::waveInReset(none), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(wave::waveInUnprepareHeader(none, header, sizeof(WAVEHDR)), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(wave::waveInClose(none), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(header->dwFlags, 0u);
+}
+
 TEST(WaveInWin, HeadersFollowWinmmRulesAndComeBackThroughTheRoutineOnReset) {
     Recorder rec;
     rec.requeue = false;

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Usage: scripts/with-pulse tests/wine/ctrl_c.sh VORLANK_EXE PREFIX
+#
+# The Windows build under wine, stopped with SIGINT (which wine hands to the program as a console
+# Ctrl+C event) while the cable is silent, in each mode:
+#   T                          four zero counters on every line; "Stopping..."; exit code 0
+#   L runs.bin 100             "Stopping...", "Writing logfile..."; a file of 400 bytes; exit 0
+#   L no-such-folder/runs.bin  the same, then the open error naming the path; exit code 1
+set -euo pipefail
+[ $# -eq 2 ] || { echo "usage: $0 VORLANK_EXE PREFIX" >&2; exit 2; }
+exe=$(realpath -m "$1")
+export WINEPREFIX=$(realpath -m "$2")
+. "$(dirname "$0")/lib.sh"
+[ -f "$exe" ] || fail "$exe not found; build it with: cmake --preset windows && cmake --build --preset windows"
+[ -n "${PULSE_SERVER:-}" ] || fail "no private PulseAudio server; run this under scripts/with-pulse"
+
+work=$(mktemp -d)
+pid=""
+cleanup() {
+  [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+# Runs vorlank.exe with the given words until its second status line, then sends SIGINT. Leaves
+# its output, without "\r", in `lines` and its exit status in EXIT_STATUS.
+run_and_interrupt() {
+  "$WINE_LOADER" "$exe" "$@" >out 2>err </dev/null &
+  pid=$!
+  wait_for_lines out '^#' 2 60
+  kill -INT "$pid"
+  wait_exit "$pid" 10
+  pid=""
+  [ "$(grep -c '' out)" -eq "$(grep -c $'\r$' out)" ] || fail "$*: a line without \\r\\n"
+  tr -d '\r' <out >lines
+  [ ! -s err ] || { cat err >&2; fail "$*: unexpected output on standard error"; }
+  [ "$(grep -cx 'Stopping\.\.\.' lines)" -eq 1 ] || fail "$*: expected exactly one Stopping... line"
+}
+
+run_and_interrupt T
+[ "$EXIT_STATUS" -eq 0 ] || fail "T: exit code $EXIT_STATUS, expected 0"
+bad=$(grep -vxE '#PCMFrames =      0 \(  0/s\)  #PCMErrors =      0  Pos1 =    0|Stopping\.\.\.' lines || true)
+[ -z "$bad" ] || fail "T on silence: unexpected output: $bad"
+
+run_and_interrupt L runs.bin 100
+[ "$EXIT_STATUS" -eq 0 ] || fail "L: exit code $EXIT_STATUS, expected 0"
+bad=$(grep -vxE '#Transitions      0 |Stopping\.\.\.|Writing logfile\.\.\.' lines || true)
+[ -z "$bad" ] || fail "L on silence: unexpected output: $bad"
+[ "$(tail -n 1 lines)" = "Writing logfile..." ] || fail "L: the last line is not Writing logfile..."
+[ "$(stat -c %s runs.bin 2>/dev/null || echo none)" = 400 ] || fail "L: expected a log file of 400 bytes"
+
+run_and_interrupt L no-such-folder/runs.bin 100
+[ "$EXIT_STATUS" -eq 1 ] || fail "L into a missing folder: exit code $EXIT_STATUS, expected 1"
+[ "$(tail -n 2 lines)" = "$(printf 'Writing logfile...\nERROR opening file "no-such-folder/runs.bin"')" ] ||
+  fail "L into a missing folder: the last lines are not the write attempt and the open error"
+echo "Ctrl+C stops test mode (code 0) and log mode (code 0, or 1 when the file cannot be opened)"

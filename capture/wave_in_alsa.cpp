@@ -68,10 +68,10 @@ struct WaveInDevice {
     bool closing = false;
     bool filling = false;    // the capture thread is reading into queue.front()
     bool inRoutine = false;  // the capture thread is running the routine for a filled buffer
-    bool lost = false;     // the device vanished; nothing more is read
+    bool lost = false;       // the device vanished; nothing more is read
 
     // Private to the capture thread.
-    bool running = false;      // the PCM has been started and not dropped since
+    bool running = false;  // the PCM has been started and not dropped since
     Clock::time_point lastRead{};
 };
 

@@ -32,7 +32,7 @@ struct Analysis {
 // of a log (a log holds nothing else).
 int64_t DurationSamples(const Analysis& analysis);
 
-// Reads `reader` to its end into `analysis`, a freshly made record. Each Pos1 write is also appended
-// to `pos1Csv`, when not null, as "seconds,value" (see report.h). Returns false with `error` set
-// when the input turns out corrupt part-way; `analysis` then holds what came before.
+// Reads `reader` to its end into `analysis`, a freshly made record. Each Pos1 write is also
+// appended to `pos1Csv`, when not null, as "seconds,value" (see report.h). Returns false with
+// `error` set when the input turns out corrupt part-way; `analysis` then holds what came before.
 bool AnalyzeInput(InputReader& reader, Analysis& analysis, std::FILE* pos1Csv, std::string& error);

@@ -11,8 +11,8 @@ namespace {
 constexpr const char* kProgram = "vorlank-analyze";
 
 // Takes the value of --name, either glued on as --name=VALUE or as the next word.
-bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& name, std::string& into,
-               std::string& error) {
+bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& name,
+               std::string& into, std::string& error) {
     const std::string& word = args[i];
     std::string value;
     if (word.size() > name.size() && word[name.size()] == '=') {
@@ -80,7 +80,8 @@ bool FinishOutput(Output& output, bool written, std::FILE* err) {
 
 }  // namespace
 
-bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& options, std::string& error) {
+bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& options,
+                      std::string& error) {
     options = AnalyzeOptions{};
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -121,11 +122,15 @@ const char* AnalyzeUsage() {
     return "Usage: vorlank-analyze [--pos1 FILE.csv] [--svg FILE.svg] FILE\n"
            "\n"
            "Studies a recorded PCM signal offline: a run log written by 'vorlank L' or a WAV\n"
-           "recording (16-bit PCM, mono, 44100 Hz), told apart by content. The runs go through the\n"
-           "same slicer and frame decoder as 'vorlank T', so the counts are the ones it would show.\n"
+           "recording (16-bit PCM, mono, 44100 Hz), told apart by content. The runs go through "
+           "the\n"
+           "same slicer and frame decoder as 'vorlank T', so the counts are the ones it would "
+           "show.\n"
            "\n"
-           "The report (standard output): frames by kind, errors by kind, the final Pos1, runs and\n"
-           "duration, the signal level of a recording, the bit cell length fitted to the runs with\n"
+           "The report (standard output): frames by kind, errors by kind, the final Pos1, runs "
+           "and\n"
+           "duration, the signal level of a recording, the bit cell length fitted to the runs "
+           "with\n"
            "the worst margin to a rounding boundary, and a histogram of run lengths.\n"
            "\n"
            "  --pos1 FILE.csv   write every Pos1 value with its time in seconds\n"
@@ -150,7 +155,8 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     }
     for (const std::string* output : {&options.pos1Path, &options.svgPath}) {
         if (!output->empty() && SameFile(options.input, *output)) {
-            std::fprintf(err, "%s: %s: refusing to overwrite the input\n", kProgram, output->c_str());
+            std::fprintf(err, "%s: %s: refusing to overwrite the input\n", kProgram,
+                         output->c_str());
             return kExitUsage;
         }
     }
@@ -181,7 +187,7 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
 
     PrintReport(out, options.input.c_str(), analysis);
     const bool csvDone = FinishOutput(csv, true, err);
-    const bool svgDone =
-        FinishOutput(svg, svg.file == nullptr || WriteSvg(svg.file, options.input.c_str(), analysis), err);
+    const bool svgDone = FinishOutput(
+        svg, svg.file == nullptr || WriteSvg(svg.file, options.input.c_str(), analysis), err);
     return csvDone && svgDone ? kExitOk : kExitOutput;
 }

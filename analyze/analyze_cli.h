@@ -13,9 +13,10 @@
 #include <vector>
 
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitBadInput = 1;  // the input cannot be read, is corrupt or in another format
-inline constexpr int kExitUsage = 2;     // the command line is wrong
-inline constexpr int kExitOutput = 3;    // --pos1 or --svg could not be written
+inline constexpr int kExitBadInput =
+    1;                                 // the input cannot be read, is corrupt or in another format
+inline constexpr int kExitUsage = 2;   // the command line is wrong
+inline constexpr int kExitOutput = 3;  // --pos1 or --svg could not be written
 
 struct AnalyzeOptions {
     bool help = false;
@@ -26,7 +27,8 @@ struct AnalyzeOptions {
 
 // `args` are the words after the program name. Returns false with a one-line `error` (no program
 // name, no line feed) when they do not form a command.
-bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& options, std::string& error);
+bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& options,
+                      std::string& error);
 
 const char* AnalyzeUsage();
 

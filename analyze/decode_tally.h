@@ -1,8 +1,8 @@
 // Decoding for vorlank-analyze: every run goes through the very DecodeRun of the live tool, so the
 // frames, errors and Pos1 it counts are exactly what `vorlank T` would have shown for the same
-// runs. The live tool keeps only a total of frames and a total of errors; the analysis wants to know
-// more (which kind of frame, which kind of error, when Pos1 was written), and gets it by watching
-// the decoder's record change across each call rather than by a second decoder:
+// runs. The live tool keeps only a total of frames and a total of errors; the analysis wants to
+// know more (which kind of frame, which kind of error, when Pos1 was written), and gets it by
+// watching the decoder's record change across each call rather than by a second decoder:
 //
 //   pcmFrames rose     -> symbolCount is 15 after a kind-A frame, 32 after a kind-B frame
 //   pcmErrors rose     -> in Header before the call: a bad header; in Symbols: an invalid code word

@@ -24,7 +24,9 @@ constexpr uint32_t kWantedRate = kSampleRate;
 constexpr uint16_t kWantedBits = 16;
 constexpr uint16_t kWantedBlockAlign = 2;
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t U16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t U32(const uint8_t* p) {
     return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
@@ -32,7 +34,8 @@ uint32_t U32(const uint8_t* p) {
 // A chunk id for a message: printable ASCII kept, anything else shown as '?'.
 std::string ChunkName(const uint8_t* id) {
     std::string name = "'";
-    for (int i = 0; i < 4; ++i) name += (id[i] >= 0x20 && id[i] < 0x7F) ? static_cast<char>(id[i]) : '?';
+    for (int i = 0; i < 4; ++i)
+        name += (id[i] >= 0x20 && id[i] < 0x7F) ? static_cast<char>(id[i]) : '?';
     return name + "'";
 }
 
@@ -75,7 +78,8 @@ constexpr ForeignMagic kForeign[] = {
 };
 
 bool ReadFmtChunk(InputReader& reader, uint32_t size, WavFormat& format) {
-    if (size < kFmtMinBytes) return Fail(reader, "fmt chunk of " + std::to_string(size) + " bytes is too short");
+    if (size < kFmtMinBytes)
+        return Fail(reader, "fmt chunk of " + std::to_string(size) + " bytes is too short");
     std::array<uint8_t, kFmtExtensibleBytes> fmt{};
     const uint32_t kept = std::min<uint32_t>(size, kFmtExtensibleBytes);
     if (!ReadExactly(reader, fmt.data(), kept, "the fmt chunk")) return false;
@@ -111,8 +115,9 @@ bool OpenWav(InputReader& reader) {
     WavFormat format;
     for (;;) {
         if (reader.fileBytes - at < kChunkHeaderBytes) {
-            return Fail(reader, at == reader.fileBytes ? "no data chunk: the WAV file holds no samples"
-                                                       : "truncated: the file ends inside a chunk header");
+            return Fail(reader, at == reader.fileBytes
+                                    ? "no data chunk: the WAV file holds no samples"
+                                    : "truncated: the file ends inside a chunk header");
         }
         std::array<uint8_t, kChunkHeaderBytes> header;
         if (!ReadExactly(reader, header.data(), header.size(), "a chunk header")) return false;
@@ -133,8 +138,8 @@ bool OpenWav(InputReader& reader) {
         const uint64_t padded = uint64_t{size} + (size & 1u);  // chunks are padded to an even size
         if (padded > follows) {
             return Fail(reader, "truncated: chunk " + ChunkName(header.data()) + " declares " +
-                                    std::to_string(size) + " bytes but only " + std::to_string(follows) +
-                                    " follow");
+                                    std::to_string(size) + " bytes but only " +
+                                    std::to_string(follows) + " follow");
         }
         if (std::memcmp(header.data(), "fmt ", 4) == 0) {
             if (!ReadFmtChunk(reader, size, format)) return false;
@@ -157,15 +162,17 @@ bool Classify(InputReader& reader) {
     if (startsWith("RIFF")) {
         if (got < kRiffHeaderBytes) return Fail(reader, "truncated: the RIFF header is cut short");
         if (std::memcmp(&head[8], "WAVE", 4) != 0) {
-            return Fail(reader, "a RIFF file of form " + ChunkName(&head[8]) + ", not a WAV recording");
+            return Fail(reader,
+                        "a RIFF file of form " + ChunkName(&head[8]) + ", not a WAV recording");
         }
         reader.kind = InputKind::Wav;
         return OpenWav(reader);
     }
     for (const ForeignMagic& foreign : kForeign) {
         if (startsWith(foreign.magic)) {
-            return Fail(reader, std::string(foreign.name) +
-                                    ", neither a run log nor a 16-bit PCM mono 44100 Hz WAV recording");
+            return Fail(reader,
+                        std::string(foreign.name) +
+                            ", neither a run log nor a 16-bit PCM mono 44100 Hz WAV recording");
         }
     }
     reader.kind = InputKind::RunLog;
@@ -212,8 +219,8 @@ int64_t ReadLogRuns(InputReader& reader, int32_t* runs, size_t capacity) {
             const auto value = static_cast<int32_t>(U32(&block[i * kEntryBytes]));
             const int64_t index = reader.entriesRead++;
             if (value < 0) {
-                reader.error = "entry " + std::to_string(index) + " is negative (" + std::to_string(value) +
-                               "): not a run log";
+                reader.error = "entry " + std::to_string(index) + " is negative (" +
+                               std::to_string(value) + "): not a run log";
                 return -1;
             }
             if (value == 0) {
@@ -221,9 +228,10 @@ int64_t ReadLogRuns(InputReader& reader, int32_t* runs, size_t capacity) {
                 continue;
             }
             if (reader.pendingZeros > 0) {
-                reader.error = "entry " + std::to_string(index - reader.pendingZeros) +
-                               " is 0 but runs follow it: a run is at least one sample long, so this "
-                               "is no intact run log";
+                reader.error =
+                    "entry " + std::to_string(index - reader.pendingZeros) +
+                    " is 0 but runs follow it: a run is at least one sample long, so this "
+                    "is no intact run log";
                 return -1;
             }
             runs[out++] = value;
@@ -233,7 +241,8 @@ int64_t ReadLogRuns(InputReader& reader, int32_t* runs, size_t capacity) {
 }
 
 int64_t ReadWavBytes(InputReader& reader, uint8_t* bytes, size_t capacity) {
-    const size_t count = static_cast<size_t>(std::min<uint64_t>(capacity & ~size_t{1}, reader.bytesLeft));
+    const size_t count =
+        static_cast<size_t>(std::min<uint64_t>(capacity & ~size_t{1}, reader.bytesLeft));
     if (count == 0) return 0;
     if (!ReadExactly(reader, bytes, count, "the data chunk")) return -1;
     reader.bytesLeft -= count;
@@ -248,17 +257,34 @@ void CloseInput(InputReader& reader) {
 std::string DescribeWavFormat(const WavFormat& format) {
     std::string encoding;
     switch (format.formatTag) {
-        case 1: encoding = "PCM"; break;
-        case 2: encoding = "MS ADPCM"; break;
-        case 3: encoding = "IEEE float"; break;
-        case 6: encoding = "A-law"; break;
-        case 7: encoding = "mu-law"; break;
-        case 0x11: encoding = "IMA ADPCM"; break;
-        case 0x55: encoding = "MPEG layer 3"; break;
-        case kFormatExtensible: encoding = "extensible format without a sub-format"; break;
+        case 1:
+            encoding = "PCM";
+            break;
+        case 2:
+            encoding = "MS ADPCM";
+            break;
+        case 3:
+            encoding = "IEEE float";
+            break;
+        case 6:
+            encoding = "A-law";
+            break;
+        case 7:
+            encoding = "mu-law";
+            break;
+        case 0x11:
+            encoding = "IMA ADPCM";
+            break;
+        case 0x55:
+            encoding = "MPEG layer 3";
+            break;
+        case kFormatExtensible:
+            encoding = "extensible format without a sub-format";
+            break;
         default: {
             char code[16];
-            std::snprintf(code, sizeof code, "format 0x%04X", static_cast<unsigned>(format.formatTag));
+            std::snprintf(code, sizeof code, "format 0x%04X",
+                          static_cast<unsigned>(format.formatTag));
             encoding = code;
         }
     }

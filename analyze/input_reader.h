@@ -1,6 +1,6 @@
 // Input of vorlank-analyze: a run log written by `vorlank L`, or a WAV recording. The two are told
-// apart by their content (a WAV file opens with a RIFF header), never by the file name, and both are
-// read in bounded chunks, so a file of any size is studied in the same small amount of memory.
+// apart by their content (a WAV file opens with a RIFF header), never by the file name, and both
+// are read in bounded chunks, so a file of any size is studied in the same small amount of memory.
 //
 // Run log: headerless 32-bit signed little-endian run lengths, in samples at 44 100 Hz; entry 0 is
 // a Low run and the levels alternate, so even entries are Low and odd entries High. A log whose
@@ -30,7 +30,8 @@ enum class InputKind {
 
 // The fields of a WAV file's fmt chunk that decide whether it can be read.
 struct WavFormat {
-    uint16_t formatTag = 0;  // 1 = integer PCM (also for WAVE_FORMAT_EXTENSIBLE with a PCM sub-format)
+    uint16_t formatTag =
+        0;  // 1 = integer PCM (also for WAVE_FORMAT_EXTENSIBLE with a PCM sub-format)
     uint16_t channels = 0;
     uint32_t sampleRate = 0;  // samples per second per channel
     uint16_t blockAlign = 0;  // bytes per sample frame (all channels)
@@ -41,11 +42,13 @@ struct InputReader {
     std::FILE* file = nullptr;
     InputKind kind = InputKind::RunLog;
     uint64_t fileBytes = 0;  // size of the whole file
-    uint64_t bytesLeft = 0;  // log: bytes not yet read; WAV: sample bytes of the data chunk not yet read
-    int64_t entriesRead = 0;   // log: entries taken from the file so far, zeros included
-    int64_t pendingZeros = 0;  // log: zeros since the last run; the tail, unless a run still follows
-    WavFormat format;          // WAV: the recording's format
-    std::string error;         // why the last call failed; one line, without the file name
+    uint64_t bytesLeft =
+        0;  // log: bytes not yet read; WAV: sample bytes of the data chunk not yet read
+    int64_t entriesRead = 0;  // log: entries taken from the file so far, zeros included
+    int64_t pendingZeros =
+        0;              // log: zeros since the last run; the tail, unless a run still follows
+    WavFormat format;   // WAV: the recording's format
+    std::string error;  // why the last call failed; one line, without the file name
 };
 
 // Opens `path`, tells a WAV recording from a run log and, for WAV, reads the header up to the

@@ -34,7 +34,9 @@ void Line(std::FILE* out, const char* format, ...) {
     std::fflush(out);
 }
 
-double Seconds(int64_t samples) { return static_cast<double>(samples) / kRate; }
+double Seconds(int64_t samples) {
+    return static_cast<double>(samples) / kRate;
+}
 
 double Percent(int64_t part, int64_t whole) {
     return whole > 0 ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 0.0;
@@ -52,18 +54,21 @@ std::vector<int64_t> RunsByCells(const RunStats& stats) {
 std::string Bar(int64_t count, int64_t largest) {
     if (count == 0 || largest == 0) return std::string(kBarWidth, ' ');
     const auto filled = std::max<int64_t>(1, count * kBarWidth / largest);
-    return std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(kBarWidth - filled), ' ');
+    return std::string(static_cast<size_t>(filled), '#') +
+           std::string(static_cast<size_t>(kBarWidth - filled), ' ');
 }
 
 void PrintInput(std::FILE* out, const char* path, const Analysis& a) {
     Line(out, "File          %s\n", path);
     if (a.kind == InputKind::Wav) {
-        Line(out, "Input         WAV recording, %s, %" PRId64 " samples\n", DescribeWavFormat(a.format).c_str(),
-             a.level.samples);
+        Line(out, "Input         WAV recording, %s, %" PRId64 " samples\n",
+             DescribeWavFormat(a.format).c_str(), a.level.samples);
     } else {
         Line(out, "Input         run log of %" PRId64 " entries\n", a.runs.runCount + a.zeroTail);
         if (a.zeroTail > 0) {
-            Line(out, "              %" PRId64 " zero entries at its end left out: the log was stopped early\n",
+            Line(out,
+                 "              %" PRId64
+                 " zero entries at its end left out: the log was stopped early\n",
                  a.zeroTail);
         }
     }
@@ -75,14 +80,15 @@ void PrintDecoding(std::FILE* out, const Analysis& a) {
     const DecodeTally& t = a.tally;
     const int64_t frames = t.framesA + t.framesB;
     const double seconds = Seconds(DurationSamples(a));
-    Line(out, "Frames        %" PRId64 " (kind A %" PRId64 ", kind B %" PRId64 "), %.1f/s\n", frames, t.framesA,
-         t.framesB, seconds > 0.0 ? static_cast<double>(frames) / seconds : 0.0);
-    Line(out, "Errors        %" PRId64 " (bad headers %" PRId64 ", invalid code words %" PRId64 ")\n",
+    Line(out, "Frames        %" PRId64 " (kind A %" PRId64 ", kind B %" PRId64 "), %.1f/s\n",
+         frames, t.framesA, t.framesB, seconds > 0.0 ? static_cast<double>(frames) / seconds : 0.0);
+    Line(out,
+         "Errors        %" PRId64 " (bad headers %" PRId64 ", invalid code words %" PRId64 ")\n",
          t.badHeaders + t.invalidWords, t.badHeaders, t.invalidWords);
     const int32_t pos1 = Load(t.status.pos1);
     if (t.pos1Writes > 0) {
-        Line(out, "Pos1          %d (written %" PRId64 " times, last at %.3f s)\n", pos1, t.pos1Writes,
-             Seconds(a.lastPos1At));
+        Line(out, "Pos1          %d (written %" PRId64 " times, last at %.3f s)\n", pos1,
+             t.pos1Writes, Seconds(a.lastPos1At));
     } else {
         Line(out, "Pos1          %d (never written)\n", pos1);
     }
@@ -92,16 +98,17 @@ void PrintDecoding(std::FILE* out, const Analysis& a) {
 // share of 1-bits, while the midpoint is where the slicer's threshold settles.
 void PrintLevel(std::FILE* out, const SignalLevel& level) {
     Line(out,
-         "Signal        peaks %d .. %d (midpoint %+.1f), DC offset (mean) %+.1f, clipped samples %" PRId64
-         " (%.3f%%)\n",
-         level.minSample, level.maxSample, (level.minSample + level.maxSample) / 2.0, DcOffset(level),
-         level.clipped, Percent(level.clipped, level.samples));
+         "Signal        peaks %d .. %d (midpoint %+.1f), DC offset (mean) %+.1f, clipped samples "
+         "%" PRId64 " (%.3f%%)\n",
+         level.minSample, level.maxSample, (level.minSample + level.maxSample) / 2.0,
+         DcOffset(level), level.clipped, Percent(level.clipped, level.samples));
 }
 
 void PrintCellFit(std::FILE* out, const RunStats& stats) {
     const CellFit fit = FitCellLength(stats);
     if (fit.runsUsed == 0) {
-        Line(out, "Cell length   not measurable: no runs of %d to %d cells\n", kFitMinCells, kFitMaxCells);
+        Line(out, "Cell length   not measurable: no runs of %d to %d cells\n", kFitMinCells,
+             kFitMaxCells);
         return;
     }
     const double nominal = 1.0 / CellsPerSample;
@@ -110,34 +117,44 @@ void PrintCellFit(std::FILE* out, const RunStats& stats) {
          " runs of %d to %d cells; the decoder assumes %.4f (%+.2f%%)\n",
          fit.cellLength, kRate / fit.cellLength, fit.runsUsed, kFitMinCells, kFitMaxCells, nominal,
          100.0 * (fit.cellLength - nominal) / nominal);
-    Line(out, "Worst margin  %.3f cells with the decoder's cell length (runs of %d samples, read as %d cells)\n",
+    Line(out,
+         "Worst margin  %.3f cells with the decoder's cell length (runs of %d samples, read as %d "
+         "cells)\n",
          fit.decoderMargin, fit.decoderWorstLength, CellsInRun(fit.decoderWorstLength));
-    Line(out, "              %.3f cells with the fitted cell length (runs of %d samples)\n", fit.fittedMargin,
-         fit.fittedWorstLength);
-    Line(out, "Near misses   %" PRId64 " runs (%.3f%%) within %.1f cells of a rounding boundary of the decoder\n",
+    Line(out, "              %.3f cells with the fitted cell length (runs of %d samples)\n",
+         fit.fittedMargin, fit.fittedWorstLength);
+    Line(out,
+         "Near misses   %" PRId64
+         " runs (%.3f%%) within %.1f cells of a rounding boundary of the decoder\n",
          fit.nearMisses, Percent(fit.nearMisses, fit.runsUsed), kNearMissCells);
 }
 
 void PrintHistogram(std::FILE* out, const RunStats& stats) {
     const std::vector<int64_t> byCells = RunsByCells(stats);
-    const int64_t largest = std::max(*std::max_element(byCells.begin(), byCells.end()), stats.longRuns);
-    Line(out, "Run lengths in bit cells (samples x %.8f, rounded as the decoder does)\n", CellsPerSample);
+    const int64_t largest =
+        std::max(*std::max_element(byCells.begin(), byCells.end()), stats.longRuns);
+    Line(out, "Run lengths in bit cells (samples x %.8f, rounded as the decoder does)\n",
+         CellsPerSample);
     Line(out, "  cells        runs   share  %-*s  samples:runs\n", kBarWidth, "histogram");
     int32_t length = 1;
     for (size_t cells = 0; cells < byCells.size(); ++cells) {
         std::string lengths;
-        for (; length < kHistogramLengths && CellsInRun(length) == static_cast<int32_t>(cells); ++length) {
+        for (; length < kHistogramLengths && CellsInRun(length) == static_cast<int32_t>(cells);
+             ++length) {
             if (stats.byLength[length] == 0) continue;
             lengths += " " + std::to_string(length) + ":" + std::to_string(stats.byLength[length]);
         }
         if (byCells[cells] == 0) continue;
-        Line(out, "  %5zu  %10" PRId64 "  %5.1f%%  %s %s\n", cells, byCells[cells], Percent(byCells[cells], stats.runCount),
-             Bar(byCells[cells], largest).c_str(), lengths.c_str());
+        Line(out, "  %5zu  %10" PRId64 "  %5.1f%%  %s %s\n", cells, byCells[cells],
+             Percent(byCells[cells], stats.runCount), Bar(byCells[cells], largest).c_str(),
+             lengths.c_str());
     }
     if (stats.longRuns > 0) {
-        Line(out, "  %5s  %10" PRId64 "  %5.1f%%  %s  %d samples or more, the longest %d (%.3f s)\n", "long",
-             stats.longRuns, Percent(stats.longRuns, stats.runCount), Bar(stats.longRuns, largest).c_str(),
-             kHistogramLengths, stats.longestRun, Seconds(stats.longestRun));
+        Line(out,
+             "  %5s  %10" PRId64 "  %5.1f%%  %s  %d samples or more, the longest %d (%.3f s)\n",
+             "long", stats.longRuns, Percent(stats.longRuns, stats.runCount),
+             Bar(stats.longRuns, largest).c_str(), kHistogramLengths, stats.longestRun,
+             Seconds(stats.longestRun));
     }
 }
 
@@ -160,11 +177,20 @@ std::string XmlText(const char* text) {
     for (const char* p = text; *p != '\0'; ++p) {
         const auto c = static_cast<unsigned char>(*p);
         switch (c) {
-            case '&': escaped += "&amp;"; break;
-            case '<': escaped += "&lt;"; break;
-            case '>': escaped += "&gt;"; break;
-            case '"': escaped += "&quot;"; break;
-            default: escaped += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+            case '&':
+                escaped += "&amp;";
+                break;
+            case '<':
+                escaped += "&lt;";
+                break;
+            case '>':
+                escaped += "&gt;";
+                break;
+            case '"':
+                escaped += "&quot;";
+                break;
+            default:
+                escaped += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
         }
     }
     return escaped;
@@ -187,16 +213,20 @@ void SvgHistogram(std::FILE* svg, const RunStats& stats) {
         if (byCells[c] > 0) lastCell = std::max(lastCell, c);
     }
     const size_t bars = lastCell + 2;  // cells 0..lastCell, then the long runs
-    const int64_t largest = std::max<int64_t>(
-        {1, *std::max_element(byCells.begin(), byCells.end()), stats.longRuns});
-    const int decades = std::max(1, static_cast<int>(std::ceil(std::log10(static_cast<double>(largest)))));
+    const int64_t largest =
+        std::max<int64_t>({1, *std::max_element(byCells.begin(), byCells.end()), stats.longRuns});
+    const int decades =
+        std::max(1, static_cast<int>(std::ceil(std::log10(static_cast<double>(largest)))));
     const double axisTop = std::log10(std::pow(10.0, decades) / kCountAxisBase);
     const auto y = [&](double count) {
-        return kHistBottom - (kHistBottom - kHistTop) * std::log10(count / kCountAxisBase) / axisTop;
+        return kHistBottom -
+               (kHistBottom - kHistTop) * std::log10(count / kCountAxisBase) / axisTop;
     };
     const double slot = (kPlotRight - kPlotLeft) / static_cast<double>(bars);
 
-    std::fprintf(svg, "<text x=\"%g\" y=\"%g\" font-size=\"14\">Run lengths in bit cells (runs, logarithmic)</text>\n",
+    std::fprintf(svg,
+                 "<text x=\"%g\" y=\"%g\" font-size=\"14\">Run lengths in bit cells (runs, "
+                 "logarithmic)</text>\n",
                  kPlotLeft, kHistTop - 14);
     for (int d = 0; d <= decades; ++d) {
         const double count = std::pow(10.0, d);
@@ -211,10 +241,10 @@ void SvgHistogram(std::FILE* svg, const RunStats& stats) {
         const int64_t count = longRuns ? stats.longRuns : byCells[i];
         const double x = kPlotLeft + slot * static_cast<double>(i);
         if (count > 0) {
-            const char* colour = longRuns                                           ? kSvgOtherRunColour
-                                 : i == kSyncCells                                  ? kSvgSyncRunColour
+            const char* colour = longRuns                                   ? kSvgOtherRunColour
+                                 : i == kSyncCells                          ? kSvgSyncRunColour
                                  : (i >= kFitMinCells && i <= kFitMaxCells) ? kSvgDataRunColour
-                                                                                    : kSvgOtherRunColour;
+                                                                            : kSvgOtherRunColour;
             const double top = y(static_cast<double>(count));
             std::fprintf(svg,
                          "<rect x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" fill=\"%s\">"
@@ -223,23 +253,30 @@ void SvgHistogram(std::FILE* svg, const RunStats& stats) {
                          longRuns ? "long runs" : (std::to_string(i) + " cells").c_str(), count);
         }
         if (longRuns || i % labelEvery == 0) {
-            std::fprintf(svg, "<text x=\"%.2f\" y=\"%g\" text-anchor=\"middle\">%s</text>\n", x + slot * 0.5,
-                         kHistBottom + 16, longRuns ? "long" : std::to_string(i).c_str());
+            std::fprintf(svg, "<text x=\"%.2f\" y=\"%g\" text-anchor=\"middle\">%s</text>\n",
+                         x + slot * 0.5, kHistBottom + 16,
+                         longRuns ? "long" : std::to_string(i).c_str());
         }
     }
-    std::fprintf(svg,
-                 "<line x1=\"%g\" y1=\"%g\" x2=\"%g\" y2=\"%g\" stroke=\"black\"/>\n"
-                 "<text x=\"%g\" y=\"%g\">cells (blue: 1 to 8, the runs the cell length is fitted to; "
-                 "green: the 18-cell sync; grey: others)</text>\n",
-                 kPlotLeft, kHistBottom, kPlotRight, kHistBottom, kPlotLeft, kHistBottom + 36);
+    std::fprintf(
+        svg,
+        "<line x1=\"%g\" y1=\"%g\" x2=\"%g\" y2=\"%g\" stroke=\"black\"/>\n"
+        "<text x=\"%g\" y=\"%g\">cells (blue: 1 to 8, the runs the cell length is fitted to; "
+        "green: the 18-cell sync; grey: others)</text>\n",
+        kPlotLeft, kHistBottom, kPlotRight, kHistBottom, kPlotLeft, kHistBottom + 36);
 }
 
 void SvgPos1Track(std::FILE* svg, const Analysis& a) {
     const double seconds = std::max(Seconds(DurationSamples(a)), 1.0 / kRate);
-    const auto x = [&](double t) { return kPlotLeft + (kPlotRight - kPlotLeft) * std::min(t / seconds, 1.0); };
-    const auto y = [](double v) { return kTrackBottom - (kTrackBottom - kTrackTop) * v / kPos1Max; };
+    const auto x = [&](double t) {
+        return kPlotLeft + (kPlotRight - kPlotLeft) * std::min(t / seconds, 1.0);
+    };
+    const auto y = [](double v) {
+        return kTrackBottom - (kTrackBottom - kTrackTop) * v / kPos1Max;
+    };
 
-    std::fprintf(svg, "<text x=\"%g\" y=\"%g\" font-size=\"14\">Pos1 over time</text>\n", kPlotLeft, kTrackTop - 14);
+    std::fprintf(svg, "<text x=\"%g\" y=\"%g\" font-size=\"14\">Pos1 over time</text>\n", kPlotLeft,
+                 kTrackTop - 14);
     for (int v : {0, 256, 512, 768, kPos1Max}) {
         std::fprintf(svg,
                      "<line x1=\"%g\" y1=\"%.1f\" x2=\"%g\" y2=\"%.1f\" stroke=\"#dddddd\"/>"
@@ -248,20 +285,24 @@ void SvgPos1Track(std::FILE* svg, const Analysis& a) {
     }
     const double step = NiceStep(seconds, 8);
     for (double t = 0.0; t <= seconds * (1.0 + 1e-9); t += step) {
-        std::fprintf(svg, "<text x=\"%.1f\" y=\"%g\" text-anchor=\"middle\">%g</text>\n", x(t), kTrackBottom + 16, t);
+        std::fprintf(svg, "<text x=\"%.1f\" y=\"%g\" text-anchor=\"middle\">%g</text>\n", x(t),
+                     kTrackBottom + 16, t);
     }
     std::fprintf(svg,
                  "<line x1=\"%g\" y1=\"%g\" x2=\"%g\" y2=\"%g\" stroke=\"black\"/>"
                  "<text x=\"%g\" y=\"%g\">seconds</text>\n",
                  kPlotLeft, kTrackBottom, kPlotRight, kTrackBottom, kPlotLeft, kTrackBottom + 36);
     if (a.tally.pos1Writes == 0) {
-        std::fprintf(svg, "<text x=\"%g\" y=\"%g\" text-anchor=\"middle\">Pos1 was never written</text>\n",
-                     (kPlotLeft + kPlotRight) / 2, (kTrackTop + kTrackBottom) / 2);
+        std::fprintf(
+            svg, "<text x=\"%g\" y=\"%g\" text-anchor=\"middle\">Pos1 was never written</text>\n",
+            (kPlotLeft + kPlotRight) / 2, (kTrackTop + kTrackBottom) / 2);
         return;
     }
     // Each bucket draws as a vertical stroke from its lowest to its highest value, joined to the
     // next: a steady Pos1 is a flat line, a jittering one a band as wide as the jitter.
-    std::fprintf(svg, "<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"2\" shape-rendering=\"crispEdges\" points=\"",
+    std::fprintf(svg,
+                 "<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"2\" "
+                 "shape-rendering=\"crispEdges\" points=\"",
                  kSvgPos1Colour);
     const double bucketSeconds = Seconds(a.track.bucketSamples);
     for (size_t i = 0; i < a.track.buckets.size(); ++i) {
@@ -284,7 +325,9 @@ void PrintReport(std::FILE* out, const char* path, const Analysis& analysis) {
     PrintHistogram(out, analysis.runs);
 }
 
-void WritePos1Header(std::FILE* csv) { std::fprintf(csv, "seconds,pos1\n"); }
+void WritePos1Header(std::FILE* csv) {
+    std::fprintf(csv, "seconds,pos1\n");
+}
 
 void WritePos1Row(std::FILE* csv, int64_t atSample, int32_t value) {
     std::fprintf(csv, "%.6f,%d\n", Seconds(atSample), value);
@@ -293,7 +336,8 @@ void WritePos1Row(std::FILE* csv, int64_t atSample, int32_t value) {
 bool WriteSvg(std::FILE* svg, const char* title, const Analysis& analysis) {
     std::fprintf(svg,
                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                 "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d %d\" "
+                 "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 "
+                 "0 %d %d\" "
                  "font-family=\"sans-serif\" font-size=\"12\">\n"
                  "<rect width=\"%d\" height=\"%d\" fill=\"white\"/>\n"
                  "<text x=\"%d\" y=\"28\" text-anchor=\"middle\" font-size=\"16\">%s</text>\n",

@@ -54,7 +54,8 @@ int main(int argc, char** argv) {
     const std::vector<int32_t> block = SignalRuns();
     std::vector<uint8_t> bytes;
     for (int32_t run : block) {
-        for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<uint8_t>(run >> shift));
+        for (int shift = 0; shift < 32; shift += 8)
+            bytes.push_back(static_cast<uint8_t>(run >> shift));
     }
     std::FILE* out = std::fopen(argv[1], "wb");
     if (out == nullptr) {
@@ -63,7 +64,8 @@ int main(int argc, char** argv) {
     }
     long long left = wanted;
     while (left > 0) {
-        const size_t runs = left < static_cast<long long>(block.size()) ? static_cast<size_t>(left) : block.size();
+        const size_t runs =
+            left < static_cast<long long>(block.size()) ? static_cast<size_t>(left) : block.size();
         if (std::fwrite(bytes.data(), 4, runs, out) != runs) break;
         left -= static_cast<long long>(runs);
     }
@@ -71,6 +73,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vorlank-runlog-gen: writing '%s' failed\n", argv[1]);
         return 1;
     }
-    std::printf("vorlank-runlog-gen: %lld runs (blocks of %zu) written to %s\n", wanted, block.size(), argv[1]);
+    std::printf("vorlank-runlog-gen: %lld runs (blocks of %zu) written to %s\n", wanted,
+                block.size(), argv[1]);
     return 0;
 }

@@ -19,7 +19,9 @@ int64_t CellsAt(int32_t length, double cellsPerSample) {
     return static_cast<int64_t>(std::floor(length * cellsPerSample + 0.5));
 }
 
-bool Fitted(int64_t cells) { return cells >= kFitMinCells && cells <= kFitMaxCells; }
+bool Fitted(int64_t cells) {
+    return cells >= kFitMinCells && cells <= kFitMaxCells;
+}
 
 struct Sums {
     double lengthTimesCells = 0.0;
@@ -43,7 +45,8 @@ Sums SumFit(const RunStats& stats, double cellsPerSample, int32_t maxCells) {
 
 bool SameCounts(const RunStats& stats, double cellsPerSampleA, double cellsPerSampleB) {
     for (int32_t length = 1; length < kHistogramLengths; ++length) {
-        if (stats.byLength[length] != 0 && CellsAt(length, cellsPerSampleA) != CellsAt(length, cellsPerSampleB)) {
+        if (stats.byLength[length] != 0 &&
+            CellsAt(length, cellsPerSampleA) != CellsAt(length, cellsPerSampleB)) {
             return false;
         }
     }
@@ -81,7 +84,9 @@ void AddRun(RunStats& stats, int32_t length) {
     }
 }
 
-double RoundingMargin(double cells) { return 0.5 - std::fabs(cells - std::floor(cells + 0.5)); }
+double RoundingMargin(double cells) {
+    return 0.5 - std::fabs(cells - std::floor(cells + 0.5));
+}
 
 CellFit FitCellLength(const RunStats& stats) {
     CellFit fit;
@@ -103,13 +108,15 @@ CellFit FitCellLength(const RunStats& stats) {
     fit.cellLength = sums.lengthTimesCells / sums.cellsSquared;
     WorstMargin(stats, CellsPerSample, fit.decoderMargin, fit.decoderWorstLength, fit.nearMisses);
     int64_t fittedNearMisses = 0;
-    WorstMargin(stats, 1.0 / fit.cellLength, fit.fittedMargin, fit.fittedWorstLength, fittedNearMisses);
+    WorstMargin(stats, 1.0 / fit.cellLength, fit.fittedMargin, fit.fittedWorstLength,
+                fittedNearMisses);
     return fit;
 }
 
 void AddSamples(SignalLevel& level, const uint8_t* bytes, size_t count) {
     for (size_t i = 0; i + 1 < count; i += 2) {
-        const int32_t s = static_cast<int16_t>(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
+        const int32_t s =
+            static_cast<int16_t>(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
         if (level.samples == 0 || s < level.minSample) level.minSample = s;
         if (level.samples == 0 || s > level.maxSample) level.maxSample = s;
         if (s == -32768 || s == 32767) ++level.clipped;
@@ -119,5 +126,6 @@ void AddSamples(SignalLevel& level, const uint8_t* bytes, size_t count) {
 }
 
 double DcOffset(const SignalLevel& level) {
-    return level.samples > 0 ? static_cast<double>(level.sum) / static_cast<double>(level.samples) : 0.0;
+    return level.samples > 0 ? static_cast<double>(level.sum) / static_cast<double>(level.samples)
+                             : 0.0;
 }

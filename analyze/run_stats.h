@@ -49,11 +49,11 @@ double RoundingMargin(double cells);
 // those runs, once with the decoder's fixed cell length (what `vorlank T` actually does) and once
 // with the fitted one (what a receiver tuned to this transmitter would see).
 struct CellFit {
-    int64_t runsUsed = 0;        // runs the fit rests on; 0 = no run of 1..8 cells, nothing below is set
-    double cellLength = 0.0;     // samples per bit cell
-    double decoderMargin = 0.0;  // cells, 0 .. 0.5, with the decoder's rounding
+    int64_t runsUsed = 0;  // runs the fit rests on; 0 = no run of 1..8 cells, nothing below is set
+    double cellLength = 0.0;         // samples per bit cell
+    double decoderMargin = 0.0;      // cells, 0 .. 0.5, with the decoder's rounding
     int32_t decoderWorstLength = 0;  // the run length (samples) where it occurs
-    double fittedMargin = 0.0;   // cells, 0 .. 0.5, with the fitted cell length
+    double fittedMargin = 0.0;       // cells, 0 .. 0.5, with the fitted cell length
     int32_t fittedWorstLength = 0;
     // Runs within kNearMissCells of a boundary with the decoder's rounding. One noisy run drags
     // the worst margin to nothing; the share of near misses says how often that happens.
@@ -69,8 +69,8 @@ struct SignalLevel {
     int64_t samples = 0;
     int32_t minSample = 0;  // valid once samples > 0
     int32_t maxSample = 0;
-    int64_t sum = 0;        // for the DC offset (mean); 2^31 samples of 2^15 still fit
-    int64_t clipped = 0;    // samples at -32768 or 32767, the ends of the 16-bit range
+    int64_t sum = 0;      // for the DC offset (mean); 2^31 samples of 2^15 still fit
+    int64_t clipped = 0;  // samples at -32768 or 32767, the ends of the 16-bit range
 };
 
 // `bytes` holds `count` bytes of 16-bit little-endian samples; a trailing odd byte is ignored.

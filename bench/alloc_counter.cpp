@@ -79,5 +79,7 @@ void* aligned_alloc(size_t alignment, size_t size) {
     return __libc_memalign(alignment, size);
 }
 
-void free(void* block) { __libc_free(block); }
+void free(void* block) {
+    __libc_free(block);
+}
 }

@@ -96,7 +96,8 @@ void Start(CaptureStream& stream) {
 
     if (wave::waveInOpen(&stream.handle, WAVE_MAPPER, &stream.format,
                          reinterpret_cast<DWORD_PTR>(&ProcessBuffer),
-                         reinterpret_cast<DWORD_PTR>(&stream), CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
+                         reinterpret_cast<DWORD_PTR>(&stream),
+                         CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
         stream.handle = {};
     }
     const bool open = stream.handle != HWAVEIN{};
@@ -130,8 +131,9 @@ void Stop(CaptureStream& stream) {
             header = nullptr;
         }
     } else {
-        std::fprintf(stderr, "vorlank: the audio device did not give back its buffers; "
-                             "they are left allocated\n");
+        std::fprintf(stderr,
+                     "vorlank: the audio device did not give back its buffers; "
+                     "they are left allocated\n");
     }
 
     if (open) wave::waveInClose(stream.handle);

@@ -28,15 +28,16 @@
 inline constexpr uint32_t CaptureBufferBytes = 1024;
 
 struct CaptureStream {
-    wave::HWAVEIN handle{};     // the open device; stays null when it could not be opened
+    wave::HWAVEIN handle{};       // the open device; stays null when it could not be opened
     wave::WAVEFORMATEX format{};  // PCM, mono, 44 100 Hz, 16 bits
-    wave::WAVEHDR* buffers[2] = {nullptr, nullptr};  // header i has dwUser = i and owns a 1024-byte block
+    wave::WAVEHDR* buffers[2] = {nullptr,
+                                 nullptr};  // header i has dwUser = i and owns a 1024-byte block
     // Buffers that the device holds or a completion is still working on: counted up just before a
     // buffer is queued, down when a completion is done with a buffer it does not queue again.
     // Stop frees the buffers only once this is back at zero.
     std::atomic<int32_t> buffersOut{0};
-    RunSlicer* slicer = nullptr;      // receives every filled buffer
-    SharedStatus* status = nullptr;   // owner of the `capturing` word
+    RunSlicer* slicer = nullptr;     // receives every filled buffer
+    SharedStatus* status = nullptr;  // owner of the `capturing` word
 };
 
 // `stream.slicer` and `stream.status` must be set; both must outlive Stop.

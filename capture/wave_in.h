@@ -23,8 +23,8 @@
 #include <cstdint>
 
 #ifdef _WIN32
-#include <windows.h>
 #include <mmsystem.h>
+#include <windows.h>
 #endif
 
 namespace wave {

@@ -100,8 +100,10 @@ bool Configure(WaveInDevice& dev, const WAVEFORMATEX& format) {
     if (err >= 0) err = snd_pcm_hw_params_set_buffer_size_near(dev.pcm, hw, &ring);
     if (err >= 0) err = snd_pcm_hw_params(dev.pcm, hw);
     if (err < 0) {
-        std::fprintf(stderr, "vorlank: audio input \"%s\" does not take %u-channel 16-bit samples at %u Hz: %s\n",
-                     kDeviceName, format.nChannels, format.nSamplesPerSec, snd_strerror(err));
+        std::fprintf(
+            stderr,
+            "vorlank: audio input \"%s\" does not take %u-channel 16-bit samples at %u Hz: %s\n",
+            kDeviceName, format.nChannels, format.nSamplesPerSec, snd_strerror(err));
         return false;
     }
     // A device may grant a neighbouring rate; decoding bit cells at the wrong rate would give
@@ -110,7 +112,8 @@ bool Configure(WaveInDevice& dev, const WAVEFORMATEX& format) {
     int dir = 0;
     snd_pcm_hw_params_get_rate(hw, &granted, &dir);
     if (granted != format.nSamplesPerSec || dir != 0) {
-        std::fprintf(stderr, "vorlank: audio input \"%s\" runs at %u Hz, not %u Hz; nothing is captured\n",
+        std::fprintf(stderr,
+                     "vorlank: audio input \"%s\" runs at %u Hz, not %u Hz; nothing is captured\n",
                      kDeviceName, granted, format.nSamplesPerSec);
         return false;
     }
@@ -175,8 +178,8 @@ int StartPcm(WaveInDevice& dev) {
 }
 
 void ReportLost(int err) {
-    std::fprintf(stderr, "vorlank: audio input \"%s\" is gone (%s); capture has ended\n", kDeviceName,
-                 snd_strerror(err));
+    std::fprintf(stderr, "vorlank: audio input \"%s\" is gone (%s); capture has ended\n",
+                 kDeviceName, snd_strerror(err));
 }
 
 // The completion routine did not keep up and the ring overflowed. ALSA does not tell how much was
@@ -257,7 +260,8 @@ void CaptureThread(WaveInDevice& dev) {
     Call(dev, guard, WIM_OPEN, nullptr);
     for (;;) {
         dev.changed.wait(guard, [&] {
-            return dev.closing || !dev.returned.empty() || (dev.started && !dev.lost && !dev.queue.empty());
+            return dev.closing || !dev.returned.empty() ||
+                   (dev.started && !dev.lost && !dev.queue.empty());
         });
         if (!dev.returned.empty()) {
             WAVEHDR* header = dev.returned.front();
@@ -294,7 +298,8 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT, const WAVEFORMATEX* format, DWORD_PTR
                     DWORD_PTR instance, DWORD flags) {
     *device = nullptr;
     if (flags != CALLBACK_FUNCTION || callback == 0) return MMSYSERR_INVALPARAM;
-    if (format->wFormatTag != WAVE_FORMAT_PCM || format->wBitsPerSample != 16 || format->nChannels == 0) {
+    if (format->wFormatTag != WAVE_FORMAT_PCM || format->wBitsPerSample != 16 ||
+        format->nChannels == 0) {
         return WAVERR_BADFORMAT;
     }
 
@@ -302,7 +307,8 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT, const WAVEFORMATEX* format, DWORD_PTR
     auto* dev = new WaveInDevice;
     int err = snd_pcm_open(&dev->pcm, kDeviceName, SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
     if (err < 0) {
-        std::fprintf(stderr, "vorlank: cannot open audio input \"%s\": %s\n", kDeviceName, snd_strerror(err));
+        std::fprintf(stderr, "vorlank: cannot open audio input \"%s\": %s\n", kDeviceName,
+                     snd_strerror(err));
         delete dev;
         return MMSYSERR_BADDEVICEID;
     }

@@ -28,7 +28,9 @@ bool InUse(const FakeWaveIn& fake, const WAVEHDR* header) {
     return Holds(fake.queue, header) || Holds(fake.returned, header) || fake.completing == header;
 }
 
-bool OnWorker(const FakeWaveIn& fake) { return std::this_thread::get_id() == fake.worker.get_id(); }
+bool OnWorker(const FakeWaveIn& fake) {
+    return std::this_thread::get_id() == fake.worker.get_id();
+}
 
 MMRESULT Record(FakeWaveIn& fake, FakeCall call, WAVEHDR* header, MMRESULT result, bool inUse) {
     fake.calls.push_back(FakeCallRecord{call, header, result, inUse, OnWorker(fake)});
@@ -39,7 +41,8 @@ MMRESULT Record(FakeWaveIn& fake, FakeCall call, WAVEHDR* header, MMRESULT resul
 void CallRoutine(FakeWaveIn& fake, Guard& guard, UINT message, WAVEHDR* header) {
     const auto routine = reinterpret_cast<WaveInProc>(fake.callback);
     guard.unlock();
-    routine(reinterpret_cast<HWAVEIN>(&fake), message, fake.instance, reinterpret_cast<DWORD_PTR>(header), 0);
+    routine(reinterpret_cast<HWAVEIN>(&fake), message, fake.instance,
+            reinterpret_cast<DWORD_PTR>(header), 0);
     guard.lock();
 }
 
@@ -68,7 +71,8 @@ void Serve(FakeWaveIn& fake, Guard& guard, const FakeWaveIn::Request& request) {
     if (!fake.started || fake.queue.empty()) return;
     WAVEHDR* header = fake.queue.front();
     fake.queue.pop_front();
-    const size_t copy = std::min<size_t>(request.samples.size() * sizeof(int16_t), header->dwBufferLength);
+    const size_t copy =
+        std::min<size_t>(request.samples.size() * sizeof(int16_t), header->dwBufferLength);
     std::memcpy(header->lpData, request.samples.data(), copy);
     header->dwBytesRecorded = request.bytes;
     Complete(fake, guard, header);
@@ -119,7 +123,9 @@ void GiveBackQueued(FakeWaveIn& fake) {
 
 }  // namespace
 
-void InstallFake(FakeWaveIn& fake) { installed = &fake; }
+void InstallFake(FakeWaveIn& fake) {
+    installed = &fake;
+}
 
 bool DeliverData(FakeWaveIn& fake, uint32_t bytes, const std::vector<int16_t>& samples) {
     Guard guard(fake.lock);
@@ -152,8 +158,10 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT, const WAVEFORMATEX* format, DWORD_PTR
     *device = nullptr;
     fake.openedFormat = *format;
     fake.openFlags = flags;
-    if (fake.openResult != MMSYSERR_NOERROR) return Record(fake, FakeCall::Open, nullptr, fake.openResult, false);
-    if (flags != CALLBACK_FUNCTION) return Record(fake, FakeCall::Open, nullptr, MMSYSERR_INVALPARAM, false);
+    if (fake.openResult != MMSYSERR_NOERROR)
+        return Record(fake, FakeCall::Open, nullptr, fake.openResult, false);
+    if (flags != CALLBACK_FUNCTION)
+        return Record(fake, FakeCall::Open, nullptr, MMSYSERR_INVALPARAM, false);
     fake.callback = callback;
     fake.instance = instance;
     fake.open = true;
@@ -174,7 +182,8 @@ MMRESULT waveInUnprepareHeader(HWAVEIN device, WAVEHDR* header, UINT) {
     FakeWaveIn* fake = FakeOf(device);
     if (fake == nullptr) return MMSYSERR_INVALHANDLE;
     Guard guard(fake->lock);
-    if (InUse(*fake, header)) return Record(*fake, FakeCall::Unprepare, header, WAVERR_STILLPLAYING, true);
+    if (InUse(*fake, header))
+        return Record(*fake, FakeCall::Unprepare, header, WAVERR_STILLPLAYING, true);
     header->dwFlags &= ~WHDR_PREPARED;
     return Record(*fake, FakeCall::Unprepare, header, MMSYSERR_NOERROR, false);
 }
@@ -184,8 +193,10 @@ MMRESULT waveInAddBuffer(HWAVEIN device, WAVEHDR* header, UINT) {
     if (fake == nullptr) return MMSYSERR_INVALHANDLE;
     Guard guard(fake->lock);
     const bool queued = Holds(fake->queue, header);
-    if ((header->dwFlags & WHDR_PREPARED) == 0) return Record(*fake, FakeCall::AddBuffer, header, WAVERR_UNPREPARED, queued);
-    if (queued || fake->closing) return Record(*fake, FakeCall::AddBuffer, header, MMSYSERR_INVALPARAM, queued);
+    if ((header->dwFlags & WHDR_PREPARED) == 0)
+        return Record(*fake, FakeCall::AddBuffer, header, WAVERR_UNPREPARED, queued);
+    if (queued || fake->closing)
+        return Record(*fake, FakeCall::AddBuffer, header, MMSYSERR_INVALPARAM, queued);
     header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     header->dwBytesRecorded = 0;
     fake->queue.push_back(header);
@@ -223,7 +234,8 @@ MMRESULT waveInClose(HWAVEIN device) {
     FakeWaveIn* fake = FakeOf(device);
     if (fake == nullptr) return MMSYSERR_INVALHANDLE;
     Guard guard(fake->lock);
-    const bool holding = !fake->queue.empty() || !fake->returned.empty() || fake->completing != nullptr;
+    const bool holding =
+        !fake->queue.empty() || !fake->returned.empty() || fake->completing != nullptr;
     Record(*fake, FakeCall::Close, nullptr, MMSYSERR_NOERROR, holding);
     fake->started = false;
     fake->closing = true;

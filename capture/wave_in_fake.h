@@ -47,17 +47,18 @@ enum class FakeCall {
 
 struct FakeCallRecord {
     FakeCall call;
-    wave::WAVEHDR* header;     // the header passed, or the one completed; null otherwise
-    wave::MMRESULT result;     // what the fake returned
-    bool headerInUse;          // the header was queued or under completion at the time
-    bool fromCompletion;       // made from inside the completion routine
+    wave::WAVEHDR* header;  // the header passed, or the one completed; null otherwise
+    wave::MMRESULT result;  // what the fake returned
+    bool headerInUse;       // the header was queued or under completion at the time
+    bool fromCompletion;    // made from inside the completion routine
 };
 
 struct FakeWaveIn {
     // Set by the test before Start.
     wave::MMRESULT openResult = 0;  // MMSYSERR_NOERROR; anything else: open fails
-    bool holdBuffersOnReset = false;  // a broken device: reset gives nothing back (close still does)
-    int completionDelayMs = 0;        // a completion waits this long before calling the routine
+    bool holdBuffersOnReset =
+        false;                  // a broken device: reset gives nothing back (close still does)
+    int completionDelayMs = 0;  // a completion waits this long before calling the routine
 
     // Filled by the fake; read by the test once Stop has returned.
     std::vector<FakeCallRecord> calls;

@@ -41,8 +41,9 @@ protected:
 };
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 void PutU16(std::vector<uint8_t>& b, uint32_t v) {
@@ -75,7 +76,7 @@ struct WavLayout {
 
 std::vector<uint8_t> WavBytes(const WavLayout& wav) {
     const uint32_t declared = wav.declaredData < 0 ? static_cast<uint32_t>(wav.data.size())
-                                                    : static_cast<uint32_t>(wav.declaredData);
+                                                   : static_cast<uint32_t>(wav.declaredData);
     std::vector<uint8_t> b;
     PutId(b, "RIFF");
     PutU32(b, 36 + declared);
@@ -106,7 +107,8 @@ std::vector<int32_t> SliceToLog(const std::vector<int16_t>& samples) {
     slicer.out = RunConsumers{Mode::Log, nullptr, &log, &status};
     const std::vector<uint8_t> bytes = synth::SamplesToBytes(samples);
     for (size_t at = 0; at < bytes.size(); at += 1024) {
-        SliceBuffer(slicer, bytes.data() + at, static_cast<uint32_t>(std::min<size_t>(1024, bytes.size() - at)));
+        SliceBuffer(slicer, bytes.data() + at,
+                    static_cast<uint32_t>(std::min<size_t>(1024, bytes.size() - at)));
     }
     entries.resize(static_cast<size_t>(Load(log.count)));
     return entries;
@@ -126,13 +128,15 @@ LiveCounts LiveTestMode(const std::vector<int16_t>& samples) {
     slicer.out = RunConsumers{Mode::Test, &decoder, nullptr, &status};
     const std::vector<uint8_t> bytes = synth::SamplesToBytes(samples);
     for (size_t at = 0; at < bytes.size(); at += 1024) {
-        SliceBuffer(slicer, bytes.data() + at, static_cast<uint32_t>(std::min<size_t>(1024, bytes.size() - at)));
+        SliceBuffer(slicer, bytes.data() + at,
+                    static_cast<uint32_t>(std::min<size_t>(1024, bytes.size() - at)));
     }
     return {Load(status.pcmFrames), Load(status.pcmErrors), Load(status.pos1)};
 }
 
 // Opens and analyses `path`; the error text of either step lands in `error`.
-bool AnalyzeFile(const std::string& path, Analysis& analysis, std::string& error, std::FILE* csv = nullptr) {
+bool AnalyzeFile(const std::string& path, Analysis& analysis, std::string& error,
+                 std::FILE* csv = nullptr) {
     InputReader reader;
     if (!OpenInput(reader, path.c_str())) {
         error = reader.error;
@@ -183,7 +187,9 @@ struct SignalCase {
     double lowPass;
 };
 
-void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const SignalCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class SameCountsTest : public AnalyzeTest, public ::testing::WithParamInterface<SignalCase> {};
 
@@ -240,7 +246,8 @@ TEST_P(SameCountsTest, RecordingLogAndLiveDecodingAgree) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, SameCountsTest,
                          ::testing::Values(SignalCase{"clean", 0.0, 0.0, false, 0.0},
-                                           SignalCase{"inverted_offset_lowpass", 0.0, -4000.0, true, 1.5},
+                                           SignalCase{"inverted_offset_lowpass", 0.0, -4000.0, true,
+                                                      1.5},
                                            SignalCase{"noisy", 3000.0, 0.0, false, 0.0},
                                            SignalCase{"noisy_inverted", 3000.0, 2000.0, true, 1.0}),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -274,7 +281,8 @@ TEST(CellFit, FollowsAClockFarOffTheDecodersCellLength) {
     for (double cellLength : {5.9, 7.3, 7.9}) {
         RunStats stats;
         for (int n = 1; n <= 8; ++n) {
-            for (int k = 0; k < 100; ++k) AddRun(stats, static_cast<int32_t>(std::lround(n * cellLength)));
+            for (int k = 0; k < 100; ++k)
+                AddRun(stats, static_cast<int32_t>(std::lround(n * cellLength)));
         }
         const CellFit fit = FitCellLength(stats);
         EXPECT_EQ(fit.runsUsed, 800) << cellLength;
@@ -285,9 +293,9 @@ TEST(CellFit, FollowsAClockFarOffTheDecodersCellLength) {
 
 TEST(CellFit, MarginsAreTheClosestApproachToARoundingBoundary) {
     RunStats stats;
-    AddRun(stats, 7);   // 1.057 cells at the decoder's 6.623: margin 0.443
-    AddRun(stats, 10);  // 1.510 cells: 0.010 from the boundary between 1 and 2
-    AddRun(stats, 13);  // 1.963 cells: margin 0.463
+    AddRun(stats, 7);    // 1.057 cells at the decoder's 6.623: margin 0.443
+    AddRun(stats, 10);   // 1.510 cells: 0.010 from the boundary between 1 and 2
+    AddRun(stats, 13);   // 1.963 cells: margin 0.463
     AddRun(stats, 119);  // the sync run stays out of the fit and the margins
     const CellFit fit = FitCellLength(stats);
     EXPECT_EQ(fit.runsUsed, 3);
@@ -312,7 +320,8 @@ TEST(CellFit, RoundingMargin) {
         double cells;
         double margin;
     } table[] = {{1.0, 0.5}, {1.49, 0.01}, {1.51, 0.01}, {0.75, 0.25}, {8.2, 0.3}, {0.0, 0.5}};
-    for (const auto& row : table) EXPECT_NEAR(RoundingMargin(row.cells), row.margin, 1e-9) << row.cells;
+    for (const auto& row : table)
+        EXPECT_NEAR(RoundingMargin(row.cells), row.margin, 1e-9) << row.cells;
 }
 
 // ---- Decoder attribution ----
@@ -419,7 +428,8 @@ std::vector<BadInput> BadInputs() {
     PutId(flac, "fLaC");
     PutU32(flac, 0);
     return {
-        {"truncated_data", WavBytes({.data = std::vector<uint8_t>(100, 1), .declaredData = 4000}), "truncated: the data chunk declares 4000 bytes but only 100 follow"},
+        {"truncated_data", WavBytes({.data = std::vector<uint8_t>(100, 1), .declaredData = 4000}),
+         "truncated: the data chunk declares 4000 bytes but only 100 follow"},
         {"truncated_header", cutHeader, "truncated"},
         {"odd_sized_log", std::vector<uint8_t>(4 * 25 + 3, 9), "not a multiple of 4"},
         {"negative_entry", LogBytes({20, 13, -7, 14}), "entry 2 is negative (-7)"},
@@ -458,9 +468,11 @@ TEST_F(AnalyzeTest, ArbitraryBytesNeverCrashTheReader) {
     // either analyses or is refused with a message.
     synth::SynthConfig config;
     config.frameCount = 2;
-    std::vector<uint8_t> wav = WavBytes({.data = synth::SamplesToBytes(synth::Synthesize(config).samples)});
+    std::vector<uint8_t> wav =
+        WavBytes({.data = synth::SamplesToBytes(synth::Synthesize(config).samples)});
     for (size_t size = 0; size < 60; ++size) {
-        WriteBytes(Path("cut.wav"), std::vector<uint8_t>(wav.begin(), wav.begin() + static_cast<long>(size)));
+        WriteBytes(Path("cut.wav"),
+                   std::vector<uint8_t>(wav.begin(), wav.begin() + static_cast<long>(size)));
         Analysis analysis;
         std::string error;
         if (!AnalyzeFile(Path("cut.wav"), analysis, error)) {
@@ -498,7 +510,12 @@ TEST(AnalyzeArgs, Table) {
         {{"in", "--pos1"}, false, "", "", "", "--pos1 needs a file name"},
         {{"in", "--svg="}, false, "", "", "", "--svg needs a file name"},
         {{"in", "--pos1", "a", "--pos1", "b"}, false, "", "", "", "--pos1 given twice"},
-        {{"in", "--pos1", "x", "--svg", "x"}, false, "", "", "", "--pos1 and --svg name the same file"},
+        {{"in", "--pos1", "x", "--svg", "x"},
+         false,
+         "",
+         "",
+         "",
+         "--pos1 and --svg name the same file"},
         {{"-x", "in"}, false, "", "", "", "unknown option '-x'"},
         {{"in", "--pos1x"}, false, "", "", "", "unknown option '--pos1x'"},
     };
@@ -521,13 +538,15 @@ TEST_F(AnalyzeTest, ExitCodesOfTheTool) {
     synth::SynthConfig config;
     config.frameCount = 4;
     std::string error;
-    ASSERT_TRUE(synth::WriteWavFile(Path("ok.wav"), synth::Synthesize(config).samples, error)) << error;
+    ASSERT_TRUE(synth::WriteWavFile(Path("ok.wav"), synth::Synthesize(config).samples, error))
+        << error;
     const std::string before = ReadFile(Path("ok.wav"));
 
     EXPECT_EQ(RunTool({"--help"}).code, kExitOk);
     EXPECT_NE(RunTool({"--help"}).out.find("Usage: vorlank-analyze"), std::string::npos);
     EXPECT_EQ(RunTool({}).code, kExitUsage);
-    EXPECT_EQ(RunTool({Path("missing.log")}).err, "vorlank-analyze: " + Path("missing.log") + ": no such file\n");
+    EXPECT_EQ(RunTool({Path("missing.log")}).err,
+              "vorlank-analyze: " + Path("missing.log") + ": no such file\n");
     EXPECT_EQ(RunTool({Path("missing.log")}).code, kExitBadInput);
     EXPECT_EQ(RunTool({dir_.string()}).code, kExitBadInput);
     EXPECT_EQ(RunTool({Path("ok.wav"), "--svg", Path("no/such/dir/x.svg")}).code, kExitOutput);
@@ -548,9 +567,11 @@ TEST_F(AnalyzeTest, Pos1CsvHoldsEveryWriteInOrderAndTheSvgIsComplete) {
     std::string error;
     ASSERT_TRUE(synth::WriteWavFile(Path("sweep.wav"), signal.samples, error)) << error;
 
-    const RunResult run = RunTool({Path("sweep.wav"), "--pos1", Path("track.csv"), "--svg", Path("picture.svg")});
+    const RunResult run =
+        RunTool({Path("sweep.wav"), "--pos1", Path("track.csv"), "--svg", Path("picture.svg")});
     ASSERT_EQ(run.code, kExitOk) << run.err;
-    EXPECT_NE(run.out.find("Frames        40 (kind A 20, kind B 20)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Frames        40 (kind A 20, kind B 20)"), std::string::npos)
+        << run.out;
 
     std::ifstream csv(Path("track.csv"));
     std::string line;
@@ -573,7 +594,8 @@ TEST_F(AnalyzeTest, Pos1CsvHoldsEveryWriteInOrderAndTheSvgIsComplete) {
     EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
     EXPECT_NE(svg.find("<svg xmlns=\"http://www.w3.org/2000/svg\""), std::string::npos);
     EXPECT_NE(svg.find(std::string("fill=\"") + kSvgSyncRunColour), std::string::npos);
-    EXPECT_NE(svg.find(std::string("<polyline fill=\"none\" stroke=\"") + kSvgPos1Colour), std::string::npos);
+    EXPECT_NE(svg.find(std::string("<polyline fill=\"none\" stroke=\"") + kSvgPos1Colour),
+              std::string::npos);
     EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
 }
 

@@ -16,7 +16,9 @@ using namespace wave;
 
 namespace {
 
-std::vector<int16_t> Silence() { return std::vector<int16_t>(CaptureBufferBytes / 2, 0); }
+std::vector<int16_t> Silence() {
+    return std::vector<int16_t>(CaptureBufferBytes / 2, 0);
+}
 
 // A square wave of `halfPeriod` samples per level, starting High, continued across buffers by
 // `phase` (samples already produced).
@@ -82,8 +84,10 @@ TEST_F(CaptureStreamTest, StartOpensTheDefaultDeviceForMono16BitAt44100AndQueues
 
     const std::vector<std::pair<FakeCall, WAVEHDR*>> expected = {
         {FakeCall::Open, nullptr},
-        {FakeCall::Prepare, stream.buffers[0]}, {FakeCall::AddBuffer, stream.buffers[0]},
-        {FakeCall::Prepare, stream.buffers[1]}, {FakeCall::AddBuffer, stream.buffers[1]},
+        {FakeCall::Prepare, stream.buffers[0]},
+        {FakeCall::AddBuffer, stream.buffers[0]},
+        {FakeCall::Prepare, stream.buffers[1]},
+        {FakeCall::AddBuffer, stream.buffers[1]},
         {FakeCall::Start, nullptr},
     };
     ASSERT_EQ(fake.calls.size(), expected.size());
@@ -120,11 +124,9 @@ TEST_F(CaptureStreamTest, EachCompletionSlicesItsRecordedSamplesAndQueuesTheBuff
         int32_t samplesSliced;
     };
     const Case cases[] = {
-        {1024, 512},
-        {0, 0},
-        {1023, 511},  // an odd trailing byte is no sample
-        {2, 1},
-        {4096, 512},  // a device claiming more than the buffer holds is held to the buffer
+        {1024, 512}, {0, 0},      {1023, 511},  // an odd trailing byte is no sample
+        {2, 1},      {4096, 512},  // a device claiming more than the buffer holds is held to the
+                                   // buffer
     };
     Start(stream);
     for (const Case& c : cases) {
@@ -155,7 +157,8 @@ TEST_F(CaptureStreamTest, BuffersRotateInQueueOrderAndRunsCrossBufferBoundaries)
     const int buffers = 5;
     int phase = 0;
     Start(stream);
-    for (int i = 0; i < buffers; ++i) ASSERT_TRUE(DeliverData(fake, 1024, Square(halfPeriod, phase)));
+    for (int i = 0; i < buffers; ++i)
+        ASSERT_TRUE(DeliverData(fake, 1024, Square(halfPeriod, phase)));
 
     const auto completions = CallsOf(FakeCall::Completion);
     ASSERT_EQ(completions.size(), static_cast<size_t>(buffers));

@@ -29,13 +29,18 @@ bool ReadFile(const char* path, std::vector<uint8_t>& bytes) {
     if (f == nullptr) return false;
     uint8_t chunk[65536];
     size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    while ((got = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
     std::fclose(f);
     return true;
 }
 
-uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t Le32(const uint8_t* p) {
+    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+uint16_t Le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 
 // The data chunk of a 16-bit mono 44 100 Hz PCM WAV file, as little-endian sample bytes.
 bool ReadWavSamples(const char* path, std::vector<uint8_t>& data) {
@@ -51,7 +56,8 @@ bool ReadWavSamples(const char* path, std::vector<uint8_t>& data) {
         const uint8_t* body = &file[at + 8];
         if (at + 8 + size > file.size()) break;
         if (std::memcmp(&file[at], "fmt ", 4) == 0 && size >= 16) {
-            formatOk = Le16(body) == 1 && Le16(body + 2) == 1 && Le32(body + 4) == 44100 && Le16(body + 14) == 16;
+            formatOk = Le16(body) == 1 && Le16(body + 2) == 1 && Le32(body + 4) == 44100 &&
+                       Le16(body + 14) == 16;
         } else if (std::memcmp(&file[at], "data", 4) == 0) {
             if (!formatOk) break;
             data.assign(body, body + size);
@@ -81,14 +87,17 @@ std::vector<int32_t> ReadLog(const char* path) {
     std::vector<uint8_t> bytes;
     std::vector<int32_t> entries;
     if (!ReadFile(path, bytes)) return entries;
-    for (size_t at = 0; at + 4 <= bytes.size(); at += 4) entries.push_back(static_cast<int32_t>(Le32(&bytes[at])));
+    for (size_t at = 0; at + 4 <= bytes.size(); at += 4)
+        entries.push_back(static_cast<int32_t>(Le32(&bytes[at])));
     return entries;
 }
 
 // Length of the agreement of live[from..] with offline[at..], stopping at the first difference.
-size_t Agreement(const std::vector<int32_t>& live, size_t from, const std::vector<int32_t>& offline, size_t at) {
+size_t Agreement(const std::vector<int32_t>& live, size_t from, const std::vector<int32_t>& offline,
+                 size_t at) {
     size_t n = 0;
-    while (from + n < live.size() && at + n < offline.size() && live[from + n] == offline[at + n]) ++n;
+    while (from + n < live.size() && at + n < offline.size() && live[from + n] == offline[at + n])
+        ++n;
     return n;
 }
 
@@ -102,8 +111,9 @@ int Compare(const std::vector<int32_t>& offline, const std::vector<int32_t>& liv
     for (size_t settle = 0; settle <= kMaxSettle; ++settle) {
         for (size_t at = settle % 2; at < offline.size(); at += 2) {
             if (Agreement(live, settle, offline, at) == live.size() - settle) {
-                std::printf("live entries %zu..%zu equal offline runs %zu..%zu (%zu settling entries)\n", settle,
-                            live.size() - 1, at, at + live.size() - settle - 1, settle);
+                std::printf(
+                    "live entries %zu..%zu equal offline runs %zu..%zu (%zu settling entries)\n",
+                    settle, live.size() - 1, at, at + live.size() - settle - 1, settle);
                 return 0;
             }
         }
@@ -116,9 +126,11 @@ int Compare(const std::vector<int32_t>& offline, const std::vector<int32_t>& liv
         }
     }
     std::fprintf(stderr,
-                 "e2e_runs: no alignment; longest agreement %zu entries from live %zu / offline %zu, then live %d "
+                 "e2e_runs: no alignment; longest agreement %zu entries from live %zu / offline "
+                 "%zu, then live %d "
                  "vs offline %d\n",
-                 best, bestSettle, bestAt, bestSettle + best < live.size() ? live[bestSettle + best] : -1,
+                 best, bestSettle, bestAt,
+                 bestSettle + best < live.size() ? live[bestSettle + best] : -1,
                  bestAt + best < offline.size() ? offline[bestAt + best] : -1);
     return 1;
 }

@@ -9,8 +9,8 @@
 
 namespace {
 
-constexpr size_t kLogChunkRuns = 64 * 1024;    // 256 KiB of log per read
-constexpr size_t kWavChunkBytes = 128 * 1024;  // 64 Ki samples per read
+constexpr size_t kLogChunkRuns = size_t{64} * 1024;    // 256 KiB of log per read
+constexpr size_t kWavChunkBytes = size_t{128} * 1024;  // 64 Ki samples per read
 // The live tool slices 512 samples per buffer; slicing the recording in the same steps keeps the
 // analysis close to it, though buffer size never changes which runs come out.
 constexpr uint32_t kSliceSamples = 512;
@@ -74,9 +74,9 @@ bool AnalyzeWav(InputReader& reader, Analysis& analysis, std::FILE* pos1Csv, std
         }
         if (count == 0) break;
         AddSamples(analysis.level, bytes.data(), static_cast<size_t>(count));
-        for (int64_t offset = 0; offset < count; offset += 2 * kSliceSamples) {
-            const auto sliceBytes =
-                static_cast<uint32_t>(std::min<int64_t>(2 * kSliceSamples, count - offset));
+        for (int64_t offset = 0; offset < count; offset += int64_t{2} * kSliceSamples) {
+            const auto sliceBytes = static_cast<uint32_t>(
+                std::min<int64_t>(int64_t{2} * kSliceSamples, count - offset));
             SliceBuffer(slicer, bytes.data() + offset, sliceBytes);
             if (Load(sliceStatus.stopRequested) != 0) {
                 error = "internal error: the slicer delivered more runs than a slice has samples";

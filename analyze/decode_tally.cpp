@@ -11,7 +11,7 @@ constexpr int32_t kFrameEndB = 32;
 constexpr int32_t kPos1Slot = 18;
 
 void MergePairs(Pos1Track& track) {
-    for (int32_t i = 0; i < kTrackBuckets / 2; ++i) {
+    for (size_t i = 0; i < kTrackBuckets / 2; ++i) {
         const Pos1Bucket& a = track.buckets[2 * i];
         const Pos1Bucket& b = track.buckets[2 * i + 1];
         Pos1Bucket merged = a.used ? a : b;

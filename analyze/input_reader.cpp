@@ -53,7 +53,7 @@ bool ReadExactly(InputReader& reader, void* into, size_t count, const char* what
 
 // Skips by reading rather than seeking: a 32-bit `long` offset (Windows) cannot seek past 2 GB.
 bool SkipBytes(InputReader& reader, uint64_t count, const char* what) {
-    std::array<uint8_t, 4096> scratch;
+    std::array<uint8_t, 4096> scratch{};
     while (count > 0) {
         const size_t step = static_cast<size_t>(std::min<uint64_t>(count, scratch.size()));
         if (!ReadExactly(reader, scratch.data(), step, what)) return false;
@@ -119,7 +119,7 @@ bool OpenWav(InputReader& reader) {
                                     ? "no data chunk: the WAV file holds no samples"
                                     : "truncated: the file ends inside a chunk header");
         }
-        std::array<uint8_t, kChunkHeaderBytes> header;
+        std::array<uint8_t, kChunkHeaderBytes> header{};
         if (!ReadExactly(reader, header.data(), header.size(), "a chunk header")) return false;
         at += kChunkHeaderBytes;
         const uint32_t size = U32(&header[4]);
@@ -208,7 +208,7 @@ bool OpenInput(InputReader& reader, const char* path) {
 
 int64_t ReadLogRuns(InputReader& reader, int32_t* runs, size_t capacity) {
     constexpr size_t kBlockEntries = 4096;
-    std::array<uint8_t, kBlockEntries * kEntryBytes> block;
+    std::array<uint8_t, kBlockEntries * kEntryBytes> block{};
     size_t out = 0;
     while (out < capacity && reader.bytesLeft > 0) {
         const size_t entries = static_cast<size_t>(

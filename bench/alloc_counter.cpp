@@ -7,6 +7,8 @@
 #include <csignal>
 #include <cstddef>
 
+// glibc's allocator entry points: reserved names, which is the point of calling them.
+// NOLINTBEGIN(bugprone-reserved-identifier)
 extern "C" {
 void* __libc_malloc(size_t size);
 void* __libc_calloc(size_t count, size_t size);
@@ -14,6 +16,7 @@ void* __libc_realloc(void* block, size_t size);
 void* __libc_memalign(size_t alignment, size_t size);
 void __libc_free(void* block);
 }
+// NOLINTEND(bugprone-reserved-identifier)
 
 namespace {
 

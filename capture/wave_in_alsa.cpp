@@ -26,6 +26,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -192,7 +193,7 @@ int RecoverOverrun(WaveInDevice& dev) {
     const std::chrono::duration<double> gap = Clock::now() - dev.lastRead;
     dev.lastRead = Clock::now();
     std::fprintf(stderr, "vorlank: audio input overrun, about %ld samples lost\n",
-                 static_cast<long>(gap.count() * dev.rate + 0.5));
+                 std::lround(gap.count() * dev.rate));
     return 0;
 }
 

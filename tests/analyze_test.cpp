@@ -151,7 +151,7 @@ std::string ReadAll(std::FILE* file) {
     std::rewind(file);
     std::string text;
     char buffer[4096];
-    size_t n;
+    size_t n = 0;
     while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
     return text;
 }
@@ -457,7 +457,10 @@ TEST_F(AnalyzeTest, BadInputGetsItsOwnMessageAndExitCode) {
         // The tool says which file and why, leaves no partial CSV behind, and fails with code 1.
         const RunResult run = RunTool({path, "--pos1", Path("track.csv")});
         EXPECT_EQ(run.code, kExitBadInput) << bad.name;
-        EXPECT_EQ(run.err, "vorlank-analyze: " + path + ": " + error + "\n") << bad.name;
+        EXPECT_EQ(
+            run.err,
+            std::string("vorlank-analyze: ").append(path).append(": ").append(error).append("\n"))
+            << bad.name;
         EXPECT_EQ(run.out, "") << bad.name;
         EXPECT_FALSE(fs::exists(Path("track.csv"))) << bad.name;
     }

@@ -23,8 +23,9 @@
 #include <cstdint>
 
 #ifdef _WIN32
-#include <mmsystem.h>
 #include <windows.h>
+
+#include <mmsystem.h>  // needs <windows.h> before it
 #endif
 
 namespace wave {

@@ -24,12 +24,12 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -47,7 +47,34 @@ constexpr unsigned kBytesPerSample = 2;  // S16_LE is the only sample format the
 constexpr snd_pcm_uframes_t kPeriodFrames = 512;
 constexpr snd_pcm_uframes_t kRingPeriods = 8;
 
+// More headers than any caller queues at once; the capture stream rotates two.
+constexpr size_t kQueueCapacity = 16;
+// When the PCM's descriptors report data that is not there (the pulse plugin does so for a second
+// or two while its stream connects), the thread waits this long for a wake-up before reading
+// again, instead of spinning on poll().
+constexpr int kSpuriousWakeupBackoffMs = 2;
+
 using Clock = std::chrono::steady_clock;
+
+// First-in first-out headers in a fixed ring, so that queueing a buffer, which happens once per
+// buffer on the capture thread, never allocates.
+struct HeaderQueue {
+    std::array<WAVEHDR*, kQueueCapacity> slots{};
+    size_t head = 0;
+    size_t size = 0;
+
+    bool empty() const { return size == 0; }
+    bool full() const { return size == kQueueCapacity; }
+    WAVEHDR* front() const { return slots[head]; }
+    void push_back(WAVEHDR* header) {
+        slots[(head + size) % kQueueCapacity] = header;
+        ++size;
+    }
+    void pop_front() {
+        head = (head + 1) % kQueueCapacity;
+        --size;
+    }
+};
 
 }  // namespace
 
@@ -55,7 +82,8 @@ struct WaveInDevice {
     snd_pcm_t* pcm = nullptr;
     unsigned rate = 0;
     unsigned frameBytes = 0;
-    int wakeFd = -1;  // eventfd: makes the capture thread's poll() return
+    int wakeFd = -1;              // eventfd: makes the capture thread's poll() return
+    std::vector<pollfd> pollFds;  // the PCM's descriptors, then wakeFd; sized once at open
     WaveInProc routine = nullptr;
     DWORD_PTR instance = 0;
     std::thread thread;
@@ -63,8 +91,8 @@ struct WaveInDevice {
     // Shared between the caller's threads and the capture thread; guarded by `lock`.
     std::mutex lock;
     std::condition_variable changed;
-    std::deque<WAVEHDR*> queue;     // waiting to be filled, oldest first; the front may be filling
-    std::deque<WAVEHDR*> returned;  // given back by reset or close, their WIM_DATA still to come
+    HeaderQueue queue;     // waiting to be filled, oldest first; the front may be filling
+    HeaderQueue returned;  // given back by reset or close, their WIM_DATA still to come
     bool started = false;
     bool closing = false;
     bool filling = false;    // the capture thread is reading into queue.front()
@@ -146,8 +174,10 @@ void QuiesceLocked(WaveInDevice& dev, Guard& guard) {
 // Gives every queued header back as it is (partly filled or empty); the capture thread hands each
 // to the routine with one more WIM_DATA, as winmm does.
 void GiveBackQueuedLocked(WaveInDevice& dev) {
-    dev.returned.insert(dev.returned.end(), dev.queue.begin(), dev.queue.end());
-    dev.queue.clear();
+    while (!dev.queue.empty() && !dev.returned.full()) {
+        dev.returned.push_back(dev.queue.front());
+        dev.queue.pop_front();
+    }
     dev.changed.notify_all();
 }
 
@@ -198,17 +228,22 @@ int RecoverOverrun(WaveInDevice& dev) {
 }
 
 // Waits for samples or a wake-up: 1 when samples may be read, 0 when the thread is asked to stop,
-// a negative errno when waiting itself failed.
-int WaitForSamples(WaveInDevice& dev, std::vector<pollfd>& fds) {
+// a negative errno when waiting itself failed. `backoff` is set when the previous wait said
+// samples were there and the read found none: then only the wake-up is waited for, briefly.
+int WaitForSamples(WaveInDevice& dev, bool backoff) {
+    std::vector<pollfd>& fds = dev.pollFds;
     const auto pcmCount = static_cast<unsigned>(fds.size() - 1);
     snd_pcm_poll_descriptors(dev.pcm, fds.data(), pcmCount);
     fds.back() = pollfd{dev.wakeFd, POLLIN, 0};
-    if (poll(fds.data(), fds.size(), -1) < 0) return errno == EINTR ? 1 : -errno;
+    const int ready =
+        backoff ? poll(&fds.back(), 1, kSpuriousWakeupBackoffMs) : poll(fds.data(), fds.size(), -1);
+    if (ready < 0) return errno == EINTR ? 1 : -errno;
     if (fds.back().revents & POLLIN) {
         uint64_t count = 0;
         [[maybe_unused]] const ssize_t got = read(dev.wakeFd, &count, sizeof count);
         if (!StillWanted(dev)) return 0;
     }
+    if (backoff) return 1;
     // Plugins such as pulse do their bookkeeping here; an error shows up in the next read.
     unsigned short revents = 0;
     snd_pcm_poll_descriptors_revents(dev.pcm, fds.data(), pcmCount, &revents);
@@ -217,7 +252,6 @@ int WaitForSamples(WaveInDevice& dev, std::vector<pollfd>& fds) {
 
 // Reads into `header` until it is full, the thread is asked to stop, or the device is gone.
 FillEnd Fill(WaveInDevice& dev, WAVEHDR& header) {
-    std::vector<pollfd> fds(static_cast<size_t>(snd_pcm_poll_descriptors_count(dev.pcm)) + 1);
     const snd_pcm_uframes_t total = header.dwBufferLength / dev.frameBytes;
     snd_pcm_uframes_t got = header.dwBytesRecorded / dev.frameBytes;
     if (!dev.running) {
@@ -227,6 +261,7 @@ FillEnd Fill(WaveInDevice& dev, WAVEHDR& header) {
             return FillEnd::Lost;
         }
     }
+    bool waited = false;  // the last wait said samples were there
     while (got < total) {
         const snd_pcm_sframes_t n =
             snd_pcm_readi(dev.pcm, header.lpData + got * dev.frameBytes, total - got);
@@ -235,11 +270,14 @@ FillEnd Fill(WaveInDevice& dev, WAVEHDR& header) {
             got += static_cast<snd_pcm_uframes_t>(n);
             header.dwBytesRecorded = static_cast<DWORD>(got * dev.frameBytes);
             dev.lastRead = Clock::now();
+            waited = false;
             continue;
         }
         if (n == 0 || n == -EAGAIN) {
-            err = WaitForSamples(dev, fds);
+            err = WaitForSamples(dev, waited);
             if (err == 0) return FillEnd::Stopped;
+            // After a brief back-off the descriptors are waited on again.
+            waited = !waited;
         } else if (n == -EPIPE) {
             err = RecoverOverrun(dev);
         } else if (n == -ESTRPIPE || n == -EINTR) {
@@ -318,6 +356,7 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT, const WAVEFORMATEX* format, DWORD_PTR
         delete dev;
         return WAVERR_BADFORMAT;
     }
+    dev->pollFds.resize(static_cast<size_t>(snd_pcm_poll_descriptors_count(dev->pcm)) + 1);
     dev->wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (dev->wakeFd < 0) {
         std::perror("vorlank: audio input wake-up descriptor");
@@ -353,6 +392,7 @@ MMRESULT waveInAddBuffer(HWAVEIN device, WAVEHDR* header, UINT) {
     Guard guard(device->lock);
     if ((header->dwFlags & WHDR_PREPARED) == 0) return WAVERR_UNPREPARED;
     if ((header->dwFlags & WHDR_INQUEUE) != 0 || device->closing) return MMSYSERR_INVALPARAM;
+    if (device->queue.full() || device->returned.full()) return MMSYSERR_NOMEM;
     header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     header->dwBytesRecorded = 0;
     device->queue.push_back(header);

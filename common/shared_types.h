@@ -33,6 +33,13 @@ inline void Store(std::atomic<int32_t>& word, int32_t value) {
     word.store(value, std::memory_order_relaxed);
 }
 
+// Adds one to a counter that only its writing thread changes. The counters run for as long as
+// the tool does, so the addition wraps (two's complement, as unsigned arithmetic defines it)
+// instead of overflowing a signed value.
+inline void Increment(std::atomic<int32_t>& word) {
+    Store(word, static_cast<int32_t>(static_cast<uint32_t>(Load(word)) + 1u));
+}
+
 static_assert(std::atomic<int32_t>::is_always_lock_free,
               "status words are shared with the audio thread and must never take a lock");
 

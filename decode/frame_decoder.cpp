@@ -53,7 +53,7 @@ void ReadHeader(FrameDecoder& d, SharedStatus& status) {
         d.symbolCount = kFirstSlotB;
         d.state = DecoderState::Symbols;
     } else {
-        Store(status.pcmErrors, Load(status.pcmErrors) + 1);
+        Increment(status.pcmErrors);
         d.state = DecoderState::Hunting;
     }
 }
@@ -67,14 +67,14 @@ void ReadSymbol(FrameDecoder& d, SharedStatus& status) {
     d.sym[d.symbolCount] = value;
     d.symbolCount += 1;
     if (value < 0) {
-        Store(status.pcmErrors, Load(status.pcmErrors) + 1);
+        Increment(status.pcmErrors);
         d.state = DecoderState::Hunting;
         return;
     }
     switch (d.symbolCount) {
         case kFrameEndA:
         case kFrameEndB:
-            Store(status.pcmFrames, Load(status.pcmFrames) + 1);
+            Increment(status.pcmFrames);
             d.state = DecoderState::Hunting;
             break;
         case kPos1Ready:

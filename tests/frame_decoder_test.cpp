@@ -276,4 +276,16 @@ TEST(FrameDecoder, ArbitraryRunsKeepInvariants) {
     EXPECT_GT(errors, 0);  // random runs are mostly rejected
 }
 
+// The counters run for as long as the tool does: at their largest value they wrap like any
+// 32-bit counter instead of overflowing a signed integer.
+TEST(FrameDecoder, CountersWrapInsteadOfOverflowing) {
+    Harness h;
+    Store(h.status.pcmErrors, std::numeric_limits<int32_t>::max());
+    Store(h.status.pcmFrames, std::numeric_limits<int32_t>::max());
+    h.FeedAll({kSync, SamplesFor(2), SamplesFor(4)});  // bad header 001111
+    EXPECT_EQ(h.Errors(), std::numeric_limits<int32_t>::min());
+    h.FeedFrame(FrameA(std::vector<int>(15, 24)));
+    EXPECT_EQ(h.Frames(), std::numeric_limits<int32_t>::min());
+}
+
 }  // namespace

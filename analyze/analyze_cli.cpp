@@ -5,6 +5,7 @@
 
 #include "analyze/analysis.h"
 #include "analyze/report.h"
+#include "common/version.h"
 
 namespace {
 
@@ -91,6 +92,10 @@ bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& opti
             options.help = true;
             return true;
         }
+        if (option && word == "--version") {
+            options.version = true;
+            return true;
+        }
         if (option && word == "--") {
             optionsEnded = true;
         } else if (option && IsOption(word, "--pos1")) {
@@ -136,6 +141,7 @@ const char* AnalyzeUsage() {
            "  --pos1 FILE.csv   write every Pos1 value with its time in seconds\n"
            "  --svg FILE.svg    draw the run-length histogram and the Pos1 track\n"
            "  -h, --help        show this text\n"
+           "      --version     show the version\n"
            "\n"
            "Exit codes: 0 done; 1 the input cannot be read, is corrupt or in another format;\n"
            "2 wrong command line; 3 an output file could not be written.\n";
@@ -150,6 +156,11 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     }
     if (options.help) {
         std::fputs(AnalyzeUsage(), out);
+        std::fflush(out);
+        return kExitOk;
+    }
+    if (options.version) {
+        std::fprintf(out, "%s %s\n", kProgram, kVorlankVersion);
         std::fflush(out);
         return kExitOk;
     }

@@ -2,6 +2,7 @@
 // so that tests can drive it with their own files and output streams.
 //
 //   vorlank-analyze [--pos1 FILE.csv] [--svg FILE.svg] FILE
+//   vorlank-analyze --help | --version
 //
 // Options may stand before or after FILE; "--" ends the options (for a FILE that starts with '-').
 //
@@ -20,6 +21,7 @@ inline constexpr int kExitOutput = 3;  // --pos1 or --svg could not be written
 
 struct AnalyzeOptions {
     bool help = false;
+    bool version = false;  // --version: print the program name and version, nothing else
     std::string input;
     std::string pos1Path;  // empty: no CSV
     std::string svgPath;   // empty: no picture

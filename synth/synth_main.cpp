@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "common/version.h"
 #include "synth/binary_stdout.h"
 #include "synth/signal_synth.h"
 #include "synth/synth_options.h"
@@ -13,6 +14,10 @@ int main(int argc, char** argv) {
     const synth::SynthCommand cmd = synth::ParseSynthCommand(args);
     if (cmd.status == synth::ParseStatus::Help) {
         std::fputs(synth::SynthUsage(), stdout);
+        return synth::kExitOk;
+    }
+    if (cmd.status == synth::ParseStatus::Version) {
+        std::printf("vorlank-synth %s\n", kVorlankVersion);
         return synth::kExitOk;
     }
     if (cmd.status == synth::ParseStatus::Error) {

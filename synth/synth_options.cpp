@@ -24,7 +24,7 @@ constexpr OptionDef kOptions[] = {
     {"cell-length", 'c', true},  {"amplitude", 'a', true},   {"offset", 0, true},
     {"noise", 0, true},          {"invert", 0, false},       {"lowpass", 0, true},
     {"silence-before", 0, true}, {"silence-after", 0, true}, {"seed", 0, true},
-    {"help", 'h', false},
+    {"help", 'h', false},        {"version", 0, false},
 };
 
 // Longest silence accepted on either side, in milliseconds: one hour.
@@ -191,6 +191,8 @@ bool Apply(SynthCommand& cmd, Pending& pending, std::string_view name, const std
         return ReadSeed(value, c.seed, error);
     } else if (name == "help") {
         cmd.status = ParseStatus::Help;
+    } else if (name == "version" && cmd.status != ParseStatus::Help) {
+        cmd.status = ParseStatus::Version;
     }
     return true;
 }
@@ -267,7 +269,7 @@ SynthCommand ParseSynthCommand(const std::vector<std::string>& args) {
             return cmd;
         }
     }
-    if (cmd.status == ParseStatus::Help) return cmd;
+    if (cmd.status == ParseStatus::Help || cmd.status == ParseStatus::Version) return cmd;
     if (!Finish(cmd, pending)) cmd.status = ParseStatus::Error;
     return cmd;
 }
@@ -303,6 +305,7 @@ const char* SynthUsage() {
            "      --silence-before MS  silence before the signal, milliseconds (default 0)\n"
            "      --silence-after MS   silence after the signal, milliseconds (default 0)\n"
            "  -h, --help             show this text\n"
+           "      --version          show the version\n"
            "\n"
            "Long options also take their value as --name=VALUE. Samples are clipped to 16 bits.\n"
            "A summary line goes to standard error:\n"

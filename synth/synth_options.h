@@ -13,9 +13,10 @@
 namespace synth {
 
 enum class ParseStatus {
-    Run,    // options are complete and valid
-    Help,   // --help: print SynthUsage and exit 0
-    Error,  // print `error` on stderr and exit kExitUsage
+    Run,      // options are complete and valid
+    Help,     // --help: print SynthUsage and exit 0
+    Version,  // --version: print the program name and version and exit 0
+    Error,    // print `error` on stderr and exit kExitUsage
 };
 
 inline constexpr int kExitOk = 0;

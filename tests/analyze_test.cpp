@@ -15,6 +15,7 @@
 #include "analyze/analysis.h"
 #include "analyze/analyze_cli.h"
 #include "analyze/report.h"
+#include "common/version.h"
 #include "decode/run_slicer.h"
 #include "synth/signal_synth.h"
 #include "synth/wav_file.h"
@@ -547,6 +548,10 @@ TEST_F(AnalyzeTest, ExitCodesOfTheTool) {
 
     EXPECT_EQ(RunTool({"--help"}).code, kExitOk);
     EXPECT_NE(RunTool({"--help"}).out.find("Usage: vorlank-analyze"), std::string::npos);
+    // No input needed; the number is the project's, as the packages carry it.
+    const RunResult version = RunTool({"--version"});
+    EXPECT_EQ(version.code, kExitOk);
+    EXPECT_EQ(version.out, std::string("vorlank-analyze ") + kVorlankVersion + "\n");
     EXPECT_EQ(RunTool({}).code, kExitUsage);
     EXPECT_EQ(RunTool({Path("missing.log")}).err,
               "vorlank-analyze: " + Path("missing.log") + ": no such file\n");

@@ -477,6 +477,9 @@ TEST(Options, DurationGivesTheFramesThatFit) {
 TEST(Options, HelpWinsAndSummaryLineIsParsable) {
     EXPECT_EQ(Parse({"--help"}).status, ParseStatus::Help);
     EXPECT_EQ(Parse({"-n", "3", "-h"}).status, ParseStatus::Help);
+    // --version needs no output choice; with --help, the help wins.
+    EXPECT_EQ(Parse({"--version"}).status, ParseStatus::Version);
+    EXPECT_EQ(Parse({"--version", "--help"}).status, ParseStatus::Help);
     SynthSummary s;
     s.framesA = 2;
     s.framesB = 3;

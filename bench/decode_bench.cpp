@@ -140,8 +140,11 @@ BENCHMARK(BM_WorstBuffer)->Unit(benchmark::kMillisecond)->Iterations(1);
 // Prints the usual table, then the throughput of the real path as a share of the bare loop's,
 // both taken from this same run. Each is the best of its repetitions: on a shared machine other
 // work only ever adds time, so the fastest repetition is the truest figure of the code itself.
-class RatioReporter : public benchmark::ConsoleReporter {
+// The table itself is the library's own display reporter, so --benchmark_color (colour only on a
+// terminal unless told otherwise) and --benchmark_format apply as they do without this one.
+class RatioReporter : public benchmark::BenchmarkReporter {
 public:
+    bool ReportContext(const Context& context) override { return display_->ReportContext(context); }
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
@@ -151,10 +154,10 @@ public:
                 bestPerIteration_.emplace(run.run_name.function_name, perIteration);
             if (!added && perIteration < entry->second) entry->second = perIteration;
         }
-        ConsoleReporter::ReportRuns(runs);
+        display_->ReportRuns(runs);
     }
     void Finalize() override {
-        ConsoleReporter::Finalize();
+        display_->Finalize();
         const auto real = bestPerIteration_.find("BM_SliceAndDecode");
         const auto bare = bestPerIteration_.find("BM_BareEnvelopeLoop");
         if (real != bestPerIteration_.end() && bare != bestPerIteration_.end() &&
@@ -165,6 +168,7 @@ public:
     }
 
 private:
+    benchmark::BenchmarkReporter* display_ = benchmark::CreateDefaultDisplayReporter();
     std::map<std::string, double> bestPerIteration_;
 };
 

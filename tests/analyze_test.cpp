@@ -273,7 +273,12 @@ TEST_P(CellLengthTest, FitIsWithinHalfAPercentOfTheTruth) {
     EXPECT_NEAR(fit.cellLength, GetParam(), GetParam() * 0.005);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rates, CellLengthTest, ::testing::Values(6.5, 6.623, 6.75));
+INSTANTIATE_TEST_SUITE_P(Rates, CellLengthTest, ::testing::Values(6.5, 6.623, 6.75),
+                         [](const auto& info) {
+                             std::string name = "Cell" + ::testing::PrintToString(info.param);
+                             std::replace(name.begin(), name.end(), '.', '_');
+                             return name;
+                         });
 
 TEST(CellFit, FollowsAClockFarOffTheDecodersCellLength) {
     // At 7.3 samples per cell the decoder's rounding reads 5 cells (37 samples) as 6, 6 as 7 and

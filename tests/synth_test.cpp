@@ -2,6 +2,7 @@
 // command line. The round trips through the decoder are in round_trip_test.cpp.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -133,7 +134,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(LayoutCase{FrameKind::A, 4, 4 + 18 + 6 + 150, 0b000011, 0, 15, 6},
                       LayoutCase{FrameKind::B, 4, 4 + 18 + 6 + 2 + 160, 0b000000, 16, 16, 8},
                       LayoutCase{FrameKind::A, 2, 2 + 18 + 6 + 150, 0b000011, 0, 15, 6},
-                      LayoutCase{FrameKind::B, 7, 7 + 18 + 6 + 2 + 160, 0b000000, 16, 16, 8}));
+                      LayoutCase{FrameKind::B, 7, 7 + 18 + 6 + 2 + 160, 0b000000, 16, 16, 8}),
+    [](const auto& info) {
+        return std::string(info.param.kind == FrameKind::A ? "KindA" : "KindB") + "_Gap" +
+               std::to_string(info.param.gap);
+    });
 
 TEST(FrameLayout, OnlySyncRunsReachEighteenCellsAndNoRunIsShorterThanTwo) {
     // A receiver hunting for a frame takes any run of 18 cells for a sync, and a soft channel
@@ -233,7 +238,12 @@ TEST_P(CellTiming, EveryEdgeStaysWithinHalfASampleOfItsExactTime) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(CellLengths, CellTiming, ::testing::Values(6.623, 6.5, 6.75, 3.0, 13.37));
+INSTANTIATE_TEST_SUITE_P(CellLengths, CellTiming, ::testing::Values(6.623, 6.5, 6.75, 3.0, 13.37),
+                         [](const auto& info) {
+                             std::string name = "Cell" + ::testing::PrintToString(info.param);
+                             std::replace(name.begin(), name.end(), '.', '_');
+                             return name;
+                         });
 
 TEST(Rendering, LevelsOffsetPolarityAndClipping) {
     struct Case {

@@ -14,6 +14,7 @@
 #include "decode/run_slicer.h"
 
 int main(int argc, char** argv) {
+    PrepareStandardStreams();
     const CommandLine commandLine = ParseCommandLine(argc - 1, argv + 1, stdout);
     if (commandLine.exitCode != 0) return commandLine.exitCode;
 
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
     statusLoop.status = &status;
     statusLoop.runLog = &runLog;
     statusLoop.out = stdout;
+    statusLoop.diagnostics = stderr;
     RunStatusLoop(statusLoop);
 
     // After Stop no audio thread touches `runLog`.

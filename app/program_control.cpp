@@ -17,6 +17,10 @@ constexpr const char* kUsage =
     " Vorlank L FileName NbSamples\n"
     "   Logs raw data to logfile\n";
 
+// Lines between two appends to the journal.
+constexpr int32_t kLinesPerJournal = JournalPeriodMs / StatusPeriodMs;
+static_assert(JournalPeriodMs % StatusPeriodMs == 0, "the journal keeps to the lines' beat");
+
 // Every line is flushed as it is written: a pipe is fully buffered, and Windows has no line
 // buffering at all, so without this `vorlank T | tee` would show nothing for minutes. Returns 0,
 // or the errno of the failed write (errno is cleared before the line is formatted). The stream's
@@ -86,6 +90,7 @@ void SleepMilliseconds(void*, int32_t milliseconds) {
 }
 
 void RunStatusLoop(StatusLoop& loop) {
+    int32_t linesSinceJournal = 0;
     while (Load(loop.status->stopRequested) == 0) {
         const int error = PrintLine(loop);
         if (error != 0 && StandardOutputIsGone(error)) {
@@ -96,6 +101,10 @@ void RunStatusLoop(StatusLoop& loop) {
                          std::strerror(error));
             std::fflush(loop.diagnostics);
             continue;
+        }
+        if (loop.journal != nullptr && ++linesSinceJournal == kLinesPerJournal) {
+            AppendToJournal(*loop.journal, *loop.runLog);
+            linesSinceJournal = 0;
         }
         loop.sleep(loop.sleepContext, StatusPeriodMs);
     }

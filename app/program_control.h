@@ -4,7 +4,8 @@
 // and case-sensitively, `T` before `L`; words after a complete form are ignored. Anything else
 // prints the five-line usage text and ends the tool with exit code 1.
 //
-// Status loop: every 500 ms one line from the shared words, until stopRequested is set. A line
+// Status loop: every 500 ms one line from the shared words, until stopRequested is set. In log
+// mode every other line is followed by an append to the journal (about once a second). A line
 // that cannot be written because standard output is gone (StandardOutputIsGone) sets
 // stopRequested, says so once on stderr, and ends the loop at once. The sleep and the output are
 // held in the StatusLoop record so tests can run the loop without waiting.
@@ -12,11 +13,13 @@
 // Threads: everything here runs on the main thread. The loop reads pcmFrames, pcmErrors, pos1
 // and the run log's count while the audio thread writes them; each is read whole with a relaxed
 // load, so a line may mix values from slightly different moments, and nothing depends on that.
+// The journal reads the count with acquire order (journal.h).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
+#include "app/journal.h"
 #include "common/shared_types.h"
 
 // Result of reading the command line.
@@ -44,6 +47,7 @@ struct StatusLoop {
     Mode mode = Mode::Test;
     SharedStatus* status = nullptr;  // stopRequested is set when standard output is gone
     const RunLog* runLog = nullptr;  // log mode only: its count is shown as #Transitions
+    Journal* journal = nullptr;      // log mode only, when there is one: appended once a second
     FILE* out = nullptr;             // every line is flushed as it is written
     FILE* diagnostics = nullptr;     // says why the loop stopped when `out` is gone
     SleepFunction sleep = SleepMilliseconds;

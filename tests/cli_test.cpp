@@ -365,10 +365,16 @@ TEST(LogMode, UnallocatableLogIsRefusedBeforeAnythingStarts) {
     EXPECT_FALSE(fs::exists(file));
 }
 
+// The journal cannot go beside the log either: stderr says at once where it goes instead. With
+// no runs stored, nothing is left behind at the end.
 TEST(LogMode, MissingDirectoryIsAnOpenErrorWithCodeOne) {
     TempDir dir;
     const std::string path = (dir.path / "missing" / "runs.bin").string();
-    Child child = Start({"L", path, "1000000"});
+    const std::string err = (dir.path / "err").string();
+    Spawn spawn;
+    spawn.errPath = err;
+    spawn.tmpDir = dir.path.string();
+    Child child = Start({"L", path, "1000000"}, spawn);
     ASSERT_TRUE(ReadUntil(child, "\n"));
     kill(child.pid, SIGINT);
     EXPECT_EQ(Finish(child), 1);
@@ -377,6 +383,13 @@ TEST(LogMode, MissingDirectoryIsAnOpenErrorWithCodeOne) {
         std::string::npos)
         << child.text;
     EXPECT_TRUE(child.text.ends_with("ERROR opening file \"" + path + "\"\n"));
+    const std::string said = FileText(err);
+    EXPECT_NE(said.find("vorlank: cannot create journal \"" + path +
+                        ".partial\" (No such file or directory); using \"" +
+                        (dir.path / "runs.bin.partial").string() + "\" instead\n"),
+              std::string::npos)
+        << said;
+    EXPECT_FALSE(fs::exists(dir.path / "runs.bin.partial"));
 }
 
 struct ClosedPipeCase {
@@ -413,6 +426,7 @@ TEST_P(ClosedPipe, StopsInOrderWithCodeZero) {
     if (args[0] == "L") {
         EXPECT_EQ(fs::file_size(args[1]), 400u);
         EXPECT_TRUE(IsRunsThenZeros(FileBytes(args[1])));
+        EXPECT_FALSE(fs::exists(args[1] + ".partial"));
     }
 }
 
@@ -420,6 +434,64 @@ INSTANTIATE_TEST_SUITE_P(Modes, ClosedPipe,
                          testing::Values(ClosedPipeCase{"TestModeHead3", {"T"}, 3},
                                          ClosedPipeCase{"LogModeHead2", {"L", "FILE", "100"}, 2}),
                          [](const testing::TestParamInfo<ClosedPipeCase>& info) {
+                             return info.param.name;
+                         });
+
+// Started without a standard output at all, the tool must not let the journal take descriptor 1,
+// or its status lines would be written into the journal. Killed outright, the journal is left as
+// it was: here, with no input, exactly empty.
+TEST(LogMode, WithoutStandardOutputTheJournalHoldsOnlyRuns) {
+    TempDir dir;
+    const fs::path file = dir.path / "runs.bin";
+    const fs::path journal = dir.path / "runs.bin.partial";
+    Spawn spawn;
+    spawn.noStdout = true;
+    Child child = Start({"L", file.string(), "1000"}, spawn);
+    const auto deadline = Clock::now() + kLiveness;
+    while (!fs::exists(journal) && Clock::now() < deadline) usleep(10000);
+    ASSERT_TRUE(fs::exists(journal));
+    // Three status periods: lines would have reached a journal that took descriptor 1.
+    usleep(1500 * 1000);
+    kill(child.pid, SIGKILL);
+    EXPECT_EQ(Finish(child), std::nullopt);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(fs::file_size(journal), 0u);
+}
+
+struct ShortWriteCase {
+    const char* name;
+    bool onFullDevice;  // else a file in a directory of ours, under a 4 KiB file-size limit
+    const char* nbSamples;
+};
+
+class ShortWrite : public testing::TestWithParam<ShortWriteCase> {};
+
+// A log that could not be written whole is reported and ends with code 1, whether the write
+// itself fails or only the flush at the close.
+TEST_P(ShortWrite, IsReportedWithCodeOne) {
+    const ShortWriteCase& c = GetParam();
+    if (c.onFullDevice && !fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
+    TempDir dir;
+    const std::string path = c.onFullDevice ? "/dev/full" : (dir.path / "runs.bin").string();
+    Spawn spawn;
+    if (!c.onFullDevice) spawn.limits.push_back({RLIMIT_FSIZE, 4096});
+    Child child = Start({"L", path, c.nbSamples}, spawn);
+    ASSERT_TRUE(ReadUntil(child, "\n"));
+    kill(child.pid, SIGINT);
+    EXPECT_EQ(Finish(child), 1);
+    EXPECT_TRUE(
+        child.text.ends_with("Writing logfile...\nERROR writing to file \"" + path + "\"\n"))
+        << child.text;
+    if (!c.onFullDevice) {
+        EXPECT_EQ(fs::file_size(path), 4096u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ShortWrite,
+                         testing::Values(ShortWriteCase{"FullDeviceAtClose", true, "3"},
+                                         ShortWriteCase{"FullDeviceInWrite", true, "1000000"},
+                                         ShortWriteCase{"FileSizeLimit", false, "100000"}),
+                         [](const testing::TestParamInfo<ShortWriteCase>& info) {
                              return info.param.name;
                          });
 

@@ -17,8 +17,14 @@
 //                           MarkMainSequenceDone before returning, and the log file still gets
 //                           written.
 //
-// Each binding defines InstallConsoleStop and MarkMainSequenceDone; console_stop.cpp, shared by
-// both, defines RequestConsoleStop and WaitMainSequenceDone.
+// A standard output that nobody can read any more (the reader of a pipe has gone: `| head`, a
+// viewer closed) is a stop request too, found by the status loop when its line cannot be
+// written; see StandardOutputIsGone. It sets stopRequested like the events above, but says why
+// on stderr instead of printing "Stopping..." where nobody reads it.
+//
+// Each binding defines PrepareStandardStreams, StandardOutputIsGone, InstallConsoleStop and
+// MarkMainSequenceDone; console_stop.cpp, shared by both, defines RequestConsoleStop and
+// WaitMainSequenceDone.
 //
 // Threads: InstallConsoleStop and MarkMainSequenceDone run on the main thread; RequestConsoleStop
 // runs on the thread that receives the request (the POSIX watcher, or the console's thread).
@@ -43,6 +49,18 @@ struct ConsoleStop {
     std::atomic<int32_t> mainSequenceDone{0};  // 1 once the main sequence has finished its work
     std::thread watcher;  // POSIX only: the thread that fetches the stop signals
 };
+
+// The first call of the tool, before anything is printed or opened. POSIX: SIGPIPE is ignored, so
+// a write to a pipe without a reader fails with EPIPE instead of ending the process, and any of
+// descriptors 0, 1, 2 that the tool was started without is opened on /dev/null, so that no file
+// the tool opens later can become its standard output and take in the status lines. Windows:
+// nothing to do.
+void PrepareStandardStreams();
+
+// Whether a write to standard output that failed with `error` (errno) means nobody will ever
+// read it: EPIPE on POSIX (a full disk, ENOSPC, may pass; the tool keeps running); on Windows
+// every failed write, since the C runtime gives a broken pipe no errno of its own (EINVAL).
+bool StandardOutputIsGone(int error);
 
 // Binds the platform's stop requests to `stop`. Call once, on the main thread, before any other
 // thread is started (on POSIX the signal mask is inherited only by threads created later).

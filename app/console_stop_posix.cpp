@@ -1,8 +1,12 @@
 // POSIX binding of the console stop: the terminal's stop keys and the usual termination requests
 // are fetched synchronously by one watcher thread, so the stop request runs as ordinary code
 // (it may print and flush) instead of inside an asynchronous signal handler.
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "app/console_stop.h"
 
@@ -46,6 +50,22 @@ void WatchStopSignals(ConsoleStop* stop, sigset_t signals) {
 }
 
 }  // namespace
+
+void PrepareStandardStreams() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGPIPE, &ignore, nullptr);
+    // open() takes the lowest free descriptor, so going up from 0 refills exactly the gaps.
+    for (int standard = STDIN_FILENO; standard <= STDERR_FILENO; ++standard) {
+        if (fcntl(standard, F_GETFD) == -1 && errno == EBADF) {
+            open("/dev/null", standard == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        }
+    }
+}
+
+bool StandardOutputIsGone(int error) {
+    return error == EPIPE;
+}
 
 void InstallConsoleStop(ConsoleStop& stop, SharedStatus& status, FILE* out) {
     stop.status = &status;

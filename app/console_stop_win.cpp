@@ -35,6 +35,12 @@ BOOL WINAPI ConsoleStopHandler(DWORD eventType) {
 
 }  // namespace
 
+void PrepareStandardStreams() {}
+
+bool StandardOutputIsGone(int) {
+    return true;
+}
+
 void InstallConsoleStop(ConsoleStop& stop, SharedStatus& status, FILE* out) {
     stop.status = &status;
     stop.out = out;

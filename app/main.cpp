@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/console_stop.h"
+#include "app/journal.h"
 #include "app/program_control.h"
 #include "app/run_log.h"
 #include "capture/capture_stream.h"
@@ -14,6 +15,7 @@
 #include "decode/run_slicer.h"
 
 int main(int argc, char** argv) {
+    PrepareStandardStreams();
     const CommandLine commandLine = ParseCommandLine(argc - 1, argv + 1, stdout);
     if (commandLine.exitCode != 0) return commandLine.exitCode;
 
@@ -25,11 +27,13 @@ int main(int argc, char** argv) {
     static RunSlicer slicer;
     static ConsoleStop consoleStop;
     static CaptureStream capture;
+    static Journal journal;
     const Mode mode = commandLine.mode;
 
     if (mode == Mode::Log) {
         const int32_t created = Create(runLog, commandLine.fileName, commandLine.nbSamples, stdout);
         if (created != 0) return created;
+        OpenJournal(journal, runLog, stderr);
     }
     slicer.out = RunConsumers{mode, &decoder, &runLog, &status};
 
@@ -44,13 +48,22 @@ int main(int argc, char** argv) {
     statusLoop.mode = mode;
     statusLoop.status = &status;
     statusLoop.runLog = &runLog;
+    statusLoop.journal = mode == Mode::Log ? &journal : nullptr;
     statusLoop.out = stdout;
+    statusLoop.diagnostics = stderr;
     RunStatusLoop(statusLoop);
 
     // After Stop no audio thread touches `runLog`.
     Stop(capture);
 
-    const int32_t exitCode = mode == Mode::Log ? WriteLogFile(runLog, stdout) : 0;
+    int32_t exitCode = 0;
+    if (mode == Mode::Log) {
+        // The journal is made complete before the log file is tried: WriteLogFile releases the
+        // entries, and if the file fails the journal is what remains.
+        AppendToJournal(journal, runLog);
+        exitCode = WriteLogFile(runLog, stdout);
+        CloseJournal(journal, runLog, exitCode);
+    }
     MarkMainSequenceDone(consoleStop);
     return exitCode;
 }

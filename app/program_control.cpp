@@ -1,8 +1,11 @@
 #include "app/program_control.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
+
+#include "app/console_stop.h"
 
 namespace {
 
@@ -14,7 +17,24 @@ constexpr const char* kUsage =
     " Vorlank L FileName NbSamples\n"
     "   Logs raw data to logfile\n";
 
-void PrintTestLine(StatusLoop& loop) {
+// Lines between two appends to the journal.
+constexpr int32_t kLinesPerJournal = JournalPeriodMs / StatusPeriodMs;
+static_assert(JournalPeriodMs % StatusPeriodMs == 0, "the journal keeps to the lines' beat");
+
+// Every line is flushed as it is written: a pipe is fully buffered, and Windows has no line
+// buffering at all, so without this `vorlank T | tee` would show nothing for minutes. Returns 0,
+// or the errno of the failed write (errno is cleared before the line is formatted). The stream's
+// error indicator is what counts: Microsoft's C runtime writes a line to a pipe inside fprintf
+// already, and its fflush then returns 0 with nothing left to write.
+int FlushLine(const StatusLoop& loop) {
+    const bool failed = std::fflush(loop.out) != 0 || std::ferror(loop.out) != 0;
+    const int error = errno != 0 ? errno : EIO;
+    // Cleared, so that the next line reports on its own write (a full disk may free up).
+    std::clearerr(loop.out);
+    return failed ? error : 0;
+}
+
+int PrintTestLine(StatusLoop& loop) {
     const SharedStatus& status = *loop.status;
     const int32_t frames = Load(status.pcmFrames);
     // Unsigned difference: defined even if the frame counter has wrapped since the last line.
@@ -22,17 +42,27 @@ void PrintTestLine(StatusLoop& loop) {
         (static_cast<uint32_t>(frames) - static_cast<uint32_t>(loop.framesAtLastLine)) * 2u);
     std::fprintf(loop.out, "#PCMFrames = %6d (%3d/s)  #PCMErrors = %6d  Pos1 = %4d\n", frames, rate,
                  Load(status.pcmErrors), Load(status.pos1));
-    // Every line is flushed as it is written: a pipe is fully buffered, and Windows has no line
-    // buffering at all, so without this `vorlank T | tee` would show nothing for minutes.
-    std::fflush(loop.out);
+    const int error = FlushLine(loop);
     // Read again after printing: frames completed while the line was written count toward the
     // next line's rate, never toward none.
     loop.framesAtLastLine = Load(status.pcmFrames);
+    return error;
 }
 
-void PrintLogLine(const StatusLoop& loop) {
+int PrintLogLine(const StatusLoop& loop) {
     std::fprintf(loop.out, "#Transitions %6ld \n", static_cast<long>(Load(loop.runLog->count)));
-    std::fflush(loop.out);
+    return FlushLine(loop);
+}
+
+int PrintLine(StatusLoop& loop) {
+    errno = 0;
+    switch (loop.mode) {
+        case Mode::Test:
+            return PrintTestLine(loop);
+        case Mode::Log:
+            return PrintLogLine(loop);
+    }
+    return 0;
 }
 
 }  // namespace
@@ -60,14 +90,21 @@ void SleepMilliseconds(void*, int32_t milliseconds) {
 }
 
 void RunStatusLoop(StatusLoop& loop) {
+    int32_t linesSinceJournal = 0;
     while (Load(loop.status->stopRequested) == 0) {
-        switch (loop.mode) {
-            case Mode::Test:
-                PrintTestLine(loop);
-                break;
-            case Mode::Log:
-                PrintLogLine(loop);
-                break;
+        const int error = PrintLine(loop);
+        if (error != 0 && StandardOutputIsGone(error)) {
+            // A stop request like Ctrl+C's, with the shutdown that follows it; only its notice
+            // goes to stderr, since "Stopping..." would go where nobody reads.
+            Store(loop.status->stopRequested, 1);
+            std::fprintf(loop.diagnostics, "vorlank: standard output is gone (%s); stopping\n",
+                         std::strerror(error));
+            std::fflush(loop.diagnostics);
+            continue;
+        }
+        if (loop.journal != nullptr && ++linesSinceJournal == kLinesPerJournal) {
+            AppendToJournal(*loop.journal, *loop.runLog);
+            linesSinceJournal = 0;
         }
         loop.sleep(loop.sleepContext, StatusPeriodMs);
     }

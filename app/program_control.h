@@ -4,18 +4,22 @@
 // and case-sensitively, `T` before `L`; words after a complete form are ignored. Anything else
 // prints the five-line usage text and ends the tool with exit code 1.
 //
-// Status loop: every 500 ms one line from the shared words, until stopRequested is set. The
-// sleep and the output are held in the StatusLoop record so tests can run the loop without
-// waiting.
+// Status loop: every 500 ms one line from the shared words, until stopRequested is set. In log
+// mode every other line is followed by an append to the journal (about once a second). A line
+// that cannot be written because standard output is gone (StandardOutputIsGone) sets
+// stopRequested, says so once on stderr, and ends the loop at once. The sleep and the output are
+// held in the StatusLoop record so tests can run the loop without waiting.
 //
 // Threads: everything here runs on the main thread. The loop reads pcmFrames, pcmErrors, pos1
 // and the run log's count while the audio thread writes them; each is read whole with a relaxed
 // load, so a line may mix values from slightly different moments, and nothing depends on that.
+// The journal reads the count with acquire order (journal.h).
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
+#include "app/journal.h"
 #include "common/shared_types.h"
 
 // Result of reading the command line.
@@ -41,9 +45,11 @@ void SleepMilliseconds(void* context, int32_t milliseconds);
 
 struct StatusLoop {
     Mode mode = Mode::Test;
-    const SharedStatus* status = nullptr;
+    SharedStatus* status = nullptr;  // stopRequested is set when standard output is gone
     const RunLog* runLog = nullptr;  // log mode only: its count is shown as #Transitions
+    Journal* journal = nullptr;      // log mode only, when there is one: appended once a second
     FILE* out = nullptr;             // every line is flushed as it is written
+    FILE* diagnostics = nullptr;     // says why the loop stopped when `out` is gone
     SleepFunction sleep = SleepMilliseconds;
     void* sleepContext = nullptr;
     int32_t framesAtLastLine = 0;  // pcmFrames read right after the previous test-mode line
@@ -51,5 +57,8 @@ struct StatusLoop {
 
 // Prints the status line of the mode, then sleeps StatusPeriodMs, for as long as stopRequested
 // is 0. The stop request is checked before the first line and after every sleep, so a stop
-// during a sleep ends the loop without a further line. There is no other way out.
+// during a sleep ends the loop without a further line. There is no other way out: when `out` is
+// gone the loop sets stopRequested itself, prints
+//   "vorlank: standard output is gone (<reason>); stopping\n"
+// to `diagnostics` and leaves through the same check, without sleeping.
 void RunStatusLoop(StatusLoop& loop);

@@ -3,7 +3,9 @@
 //
 // Threads: the main thread, the audio completion thread and the console-stop thread all touch a
 // SharedStatus. Each word is a single 32-bit atomic, read and written whole with relaxed order;
-// no reader relies on an order between two words, so no lock and no fence is needed.
+// no reader relies on an order between two words, so no lock and no fence is needed. The one
+// exception is the run log's `count`, which also tells the journal writer (main thread) which
+// `entries` are complete: it is published with release order and read there with acquire order.
 #pragma once
 
 #include <atomic>
@@ -33,6 +35,16 @@ inline void Store(std::atomic<int32_t>& word, int32_t value) {
     word.store(value, std::memory_order_relaxed);
 }
 
+// For a count that guards the array slots below it: the writer fills the slots, then publishes
+// the new count with release order; a reader that loads the count with acquire order sees every
+// slot below it complete. On x86 and ARMv8 both are plain loads and stores.
+inline void Publish(std::atomic<int32_t>& word, int32_t value) {
+    word.store(value, std::memory_order_release);
+}
+inline int32_t LoadPublished(const std::atomic<int32_t>& word) {
+    return word.load(std::memory_order_acquire);
+}
+
 // Adds one to a counter that only its writing thread changes. The counters run for as long as
 // the tool does, so the addition wraps (two's complement, as unsigned arithmetic defines it)
 // instead of overflowing a signed value.
@@ -43,13 +55,15 @@ inline void Increment(std::atomic<int32_t>& word) {
 static_assert(std::atomic<int32_t>::is_always_lock_free,
               "status words are shared with the audio thread and must never take a lock");
 
-// The record of log mode. The audio thread fills `entries` and `count`; the main thread reads
-// `count` live for the status line and `entries` only after capture has stopped.
+// The record of log mode. The audio thread fills `entries[count]`, then publishes `count + 1`
+// (Publish). The main thread reads `count` live for the status line (any order will do) and for
+// the journal (LoadPublished, then only the entries below it), and reads the whole array once
+// capture has stopped.
 struct RunLog {
     const char* path = nullptr;     // the file name as given on the command line
     int32_t capacity = 0;           // number of entries, 0 .. 2^30 - 1
     int32_t* entries = nullptr;     // `capacity` run lengths in samples; even entries Low, odd High
-    std::atomic<int32_t> count{0};  // entries stored so far, 0 .. capacity
+    std::atomic<int32_t> count{0};  // entries stored so far, 0 .. capacity; see Publish
 };
 
 // The words that cross threads, all zero at start.

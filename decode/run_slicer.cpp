@@ -35,7 +35,8 @@ void AppendRun(RunLog& log, SharedStatus& status, Run run) {
     // The log starts with a Low run so that its entries alternate Low, High from entry 0.
     if (run.level == RunLevel::High && count == 0) return;
     log.entries[count] = run.length;
-    Store(log.count, count + 1);
+    // Release: the journal writer on the main thread reads the entries below the count it loads.
+    Publish(log.count, count + 1);
 }
 
 void SliceBuffer(RunSlicer& slicer, const void* data, uint32_t bytesRecorded) {

@@ -9,7 +9,8 @@
 //
 // Threads: SliceBuffer runs on the audio thread, one buffer at a time; the slicer record and the
 // decoder are private to it. In log mode it writes the RunLog's entries and count and may set
-// stopRequested; the main thread reads count live and entries only after capture has stopped.
+// stopRequested; the main thread reads count live, and the entries below a count it has read
+// (count is published with release order after the entry is stored).
 #pragma once
 
 #include <cstdint>

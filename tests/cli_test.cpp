@@ -17,11 +17,11 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "test_folder.h"
 
 namespace {
 
@@ -50,11 +50,19 @@ struct Child {
     std::string text;
 };
 
+// How the tool is started, besides its words.
+struct Spawn {
+    std::vector<Limit> limits;
+    std::string errPath;    // its standard error goes to this file; empty: the test's own
+    std::string tmpDir;     // its TMPDIR; empty: the test's own
+    bool noStdout = false;  // started with descriptor 1 closed
+};
+
 // Starts the tool with `args`, its standard output on a pipe. The child starts from default
 // dispositions and an empty mask for the stop signals, whatever the test runner inherited, and
 // with the given resource limits. SIGXFSZ is ignored so that a file-size limit shows as a failed
 // write rather than killing the tool.
-Child Start(const std::vector<std::string>& args, const std::vector<Limit>& limits = {}) {
+Child Start(const std::vector<std::string>& args, const Spawn& spawn = {}) {
     int fds[2];
     if (pipe(fds) != 0) ADD_FAILURE() << "pipe failed";
     Child child;
@@ -72,7 +80,14 @@ Child Start(const std::vector<std::string>& args, const std::vector<Limit>& limi
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        for (const Limit& l : limits) {
+        if (!spawn.errPath.empty()) {
+            const int err = open(spawn.errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(err, STDERR_FILENO);
+            close(err);
+        }
+        if (!spawn.tmpDir.empty()) setenv("TMPDIR", spawn.tmpDir.c_str(), 1);
+        if (spawn.noStdout) close(STDOUT_FILENO);
+        for (const Limit& l : spawn.limits) {
             const rlimit r{l.value, l.value};
             setrlimit(l.resource, &r);
         }
@@ -130,6 +145,24 @@ std::optional<int> Finish(Child& child) {
     return WEXITSTATUS(status);
 }
 
+// Closes the reading end of the tool's standard output, as `| head` does when it has read
+// enough, and reaps the tool. Returns its exit code, or nullopt as Finish does.
+std::optional<int> CloseOutputAndWait(Child& child) {
+    close(child.out);
+    const auto deadline = Clock::now() + kLiveness;
+    int status = 0;
+    while (waitpid(child.pid, &status, WNOHANG) == 0) {
+        if (Clock::now() > deadline) {
+            kill(child.pid, SIGKILL);
+            waitpid(child.pid, &status, 0);
+            return std::nullopt;
+        }
+        usleep(10000);
+    }
+    if (!WIFEXITED(status)) return std::nullopt;
+    return WEXITSTATUS(status);
+}
+
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     for (size_t at = 0; at < text.size();) {
@@ -170,27 +203,6 @@ bool IsLogModeLine(const std::string& line) {
 
 size_t CountOf(const std::vector<std::string>& lines, const std::string& line) {
     return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
-}
-
-// A fresh directory per test, removed afterwards.
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-        for (char& c : name) {
-            if (c == '/') c = '_';
-        }
-        path = fs::temp_directory_path() / ("vorlank_cli_" + name + "_" + std::to_string(getpid()));
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
-
-std::vector<uint8_t> FileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // The entries of a log file stopped early: run lengths (at least 1) followed only by zeros.
@@ -345,16 +357,24 @@ TEST(LogMode, OutOfRangeCountsAreRefusedBeforeAnythingStarts) {
 TEST(LogMode, UnallocatableLogIsRefusedBeforeAnythingStarts) {
     TempDir dir;
     const fs::path file = dir.path / "runs.bin";
-    Child child = Start({"L", file.string(), "1073741823"}, {{RLIMIT_AS, rlim_t{256} << 20}});
+    Spawn spawn;
+    spawn.limits = {{RLIMIT_AS, rlim_t{256} << 20}};
+    Child child = Start({"L", file.string(), "1073741823"}, spawn);
     EXPECT_EQ(Finish(child), 1);
     EXPECT_EQ(child.text, "ERROR not enough memory for 1073741823 entries\n");
     EXPECT_FALSE(fs::exists(file));
 }
 
+// The journal cannot go beside the log either: stderr says at once where it goes instead. With
+// no runs stored, nothing is left behind at the end.
 TEST(LogMode, MissingDirectoryIsAnOpenErrorWithCodeOne) {
     TempDir dir;
     const std::string path = (dir.path / "missing" / "runs.bin").string();
-    Child child = Start({"L", path, "1000000"});
+    const std::string err = (dir.path / "err").string();
+    Spawn spawn;
+    spawn.errPath = err;
+    spawn.tmpDir = dir.path.string();
+    Child child = Start({"L", path, "1000000"}, spawn);
     ASSERT_TRUE(ReadUntil(child, "\n"));
     kill(child.pid, SIGINT);
     EXPECT_EQ(Finish(child), 1);
@@ -363,6 +383,79 @@ TEST(LogMode, MissingDirectoryIsAnOpenErrorWithCodeOne) {
         std::string::npos)
         << child.text;
     EXPECT_TRUE(child.text.ends_with("ERROR opening file \"" + path + "\"\n"));
+    const std::string said = FileText(err);
+    EXPECT_NE(said.find("vorlank: cannot create journal \"" + path +
+                        ".partial\" (No such file or directory); using \"" +
+                        (dir.path / "runs.bin.partial").string() + "\" instead\n"),
+              std::string::npos)
+        << said;
+    EXPECT_FALSE(fs::exists(dir.path / "runs.bin.partial"));
+}
+
+struct ClosedPipeCase {
+    const char* name;
+    std::vector<std::string> args;
+    size_t linesRead;  // what `| head -n` reads before it goes
+};
+
+class ClosedPipe : public testing::TestWithParam<ClosedPipeCase> {};
+
+// `vorlank ... | head -n`: the reader goes, the next status line cannot be written. That stops
+// the tool as Ctrl+C does (log written whole, exit code 0), with one line on stderr instead of
+// "Stopping..." and no SIGPIPE death.
+TEST_P(ClosedPipe, StopsInOrderWithCodeZero) {
+    const ClosedPipeCase& c = GetParam();
+    TempDir dir;
+    const std::string err = (dir.path / "err").string();
+    std::vector<std::string> args = c.args;
+    for (std::string& a : args) {
+        if (a == "FILE") a = (dir.path / "runs.bin").string();
+    }
+    Spawn spawn;
+    spawn.errPath = err;
+    Child child = Start(args, spawn);
+    const auto deadline = Clock::now() + kLiveness;
+    while (Lines(child.text).size() < c.linesRead) {
+        ASSERT_EQ(ReadSome(child, deadline), ReadResult::Data) << child.text;
+    }
+    EXPECT_EQ(CloseOutputAndWait(child), 0);
+    const std::string said = FileText(err);
+    EXPECT_EQ(CountOf(Lines(said), "vorlank: standard output is gone (Broken pipe); stopping\n"),
+              1u)
+        << said;
+    if (args[0] == "L") {
+        EXPECT_EQ(fs::file_size(args[1]), 400u);
+        EXPECT_TRUE(IsRunsThenZeros(FileBytes(args[1])));
+        EXPECT_FALSE(fs::exists(args[1] + ".partial"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, ClosedPipe,
+                         testing::Values(ClosedPipeCase{"TestModeHead3", {"T"}, 3},
+                                         ClosedPipeCase{"LogModeHead2", {"L", "FILE", "100"}, 2}),
+                         [](const testing::TestParamInfo<ClosedPipeCase>& info) {
+                             return info.param.name;
+                         });
+
+// Started without a standard output at all, the tool must not let the journal take descriptor 1,
+// or its status lines would be written into the journal. Killed outright, the journal is left as
+// it was: here, with no input, exactly empty.
+TEST(LogMode, WithoutStandardOutputTheJournalHoldsOnlyRuns) {
+    TempDir dir;
+    const fs::path file = dir.path / "runs.bin";
+    const fs::path journal = dir.path / "runs.bin.partial";
+    Spawn spawn;
+    spawn.noStdout = true;
+    Child child = Start({"L", file.string(), "1000"}, spawn);
+    const auto deadline = Clock::now() + kLiveness;
+    while (!fs::exists(journal) && Clock::now() < deadline) usleep(10000);
+    ASSERT_TRUE(fs::exists(journal));
+    // Three status periods: lines would have reached a journal that took descriptor 1.
+    usleep(1500 * 1000);
+    kill(child.pid, SIGKILL);
+    EXPECT_EQ(Finish(child), std::nullopt);
+    EXPECT_FALSE(fs::exists(file));
+    EXPECT_EQ(fs::file_size(journal), 0u);
 }
 
 struct ShortWriteCase {
@@ -380,9 +473,9 @@ TEST_P(ShortWrite, IsReportedWithCodeOne) {
     if (c.onFullDevice && !fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
     TempDir dir;
     const std::string path = c.onFullDevice ? "/dev/full" : (dir.path / "runs.bin").string();
-    std::vector<Limit> limits;
-    if (!c.onFullDevice) limits.push_back({RLIMIT_FSIZE, 4096});
-    Child child = Start({"L", path, c.nbSamples}, limits);
+    Spawn spawn;
+    if (!c.onFullDevice) spawn.limits.push_back({RLIMIT_FSIZE, 4096});
+    Child child = Start({"L", path, c.nbSamples}, spawn);
     ASSERT_TRUE(ReadUntil(child, "\n"));
     kill(child.pid, SIGINT);
     EXPECT_EQ(Finish(child), 1);

@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "app/run_log.h"
 #include "app_test_output.h"
+#include "test_folder.h"
 
 namespace {
 
@@ -43,24 +43,6 @@ TEST(ReadCount, FollowsAtolWithoutOverflow) {
     for (const auto& [word, value] : cases) {
         EXPECT_EQ(ReadCount(word), value) << "word \"" << word << "\"";
     }
-}
-
-// A fresh directory per test, removed afterwards.
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-        path = fs::temp_directory_path() /
-               ("vorlank_run_log_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
-
-std::vector<uint8_t> FileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 TEST(CreateRunLog, TakesCapacityFromTheWordAndZeroFills) {

@@ -5,7 +5,8 @@
 # Ctrl+C event) while the cable is silent, in each mode:
 #   T                          four zero counters on every line; "Stopping..."; exit code 0
 #   L runs.bin 100             "Stopping...", "Writing logfile..."; a file of 400 bytes; exit 0
-#   L no-such-folder/runs.bin  the same, then the open error naming the path; exit code 1
+#   L no-such-folder/runs.bin  the same, then the open error naming the path; exit code 1; on
+#                              stderr only the line that the journal went to the temporary folder
 set -euo pipefail
 [ $# -eq 2 ] || { echo "usage: $0 VORLANK_EXE PREFIX" >&2; exit 2; }
 exe=$(realpath -m "$1")
@@ -24,7 +25,7 @@ trap cleanup EXIT
 cd "$work"
 
 # Runs vorlank.exe with the given words until its second status line, then sends SIGINT. Leaves
-# its output, without "\r", in `lines` and its exit status in EXIT_STATUS.
+# its output, without "\r", in `lines`, its stderr in `said` and its exit status in EXIT_STATUS.
 run_and_interrupt() {
   "$WINE_LOADER" "$exe" "$@" >out 2>err </dev/null &
   pid=$!
@@ -34,16 +35,22 @@ run_and_interrupt() {
   pid=""
   [ "$(grep -c '' out)" -eq "$(grep -c $'\r$' out)" ] || fail "$*: a line without \\r\\n"
   tr -d '\r' <out >lines
-  [ ! -s err ] || { cat err >&2; fail "$*: unexpected output on standard error"; }
+  tr -d '\r' <err >said
   [ "$(grep -cx 'Stopping\.\.\.' lines)" -eq 1 ] || fail "$*: expected exactly one Stopping... line"
 }
 
+no_stderr() {
+  [ ! -s said ] || { cat said >&2; fail "$*: unexpected output on standard error"; }
+}
+
 run_and_interrupt T
+no_stderr T
 [ "$EXIT_STATUS" -eq 0 ] || fail "T: exit code $EXIT_STATUS, expected 0"
 bad=$(grep -vxE '#PCMFrames =      0 \(  0/s\)  #PCMErrors =      0  Pos1 =    0|Stopping\.\.\.' lines || true)
 [ -z "$bad" ] || fail "T on silence: unexpected output: $bad"
 
 run_and_interrupt L runs.bin 100
+no_stderr L runs.bin 100
 [ "$EXIT_STATUS" -eq 0 ] || fail "L: exit code $EXIT_STATUS, expected 0"
 bad=$(grep -vxE '#Transitions      0 |Stopping\.\.\.|Writing logfile\.\.\.' lines || true)
 [ -z "$bad" ] || fail "L on silence: unexpected output: $bad"
@@ -54,4 +61,6 @@ run_and_interrupt L no-such-folder/runs.bin 100
 [ "$EXIT_STATUS" -eq 1 ] || fail "L into a missing folder: exit code $EXIT_STATUS, expected 1"
 [ "$(tail -n 2 lines)" = "$(printf 'Writing logfile...\nERROR opening file "no-such-folder/runs.bin"')" ] ||
   fail "L into a missing folder: the last lines are not the write attempt and the open error"
+grep -qxE 'vorlank: cannot create journal "no-such-folder/runs\.bin\.partial" \(No such file or directory\); using ".*runs\.bin\.partial" instead' said &&
+  [ "$(grep -c '' said)" -eq 1 ] || { cat said >&2; fail "L into a missing folder: stderr is not the journal's one line"; }
 echo "Ctrl+C stops test mode (code 0) and log mode (code 0, or 1 when the file cannot be opened)"

@@ -1,0 +1,173 @@
+#include "app/journal.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr const char* kSuffix = ".partial";
+// "<FileName>.partial", then "<FileName>.1.partial" .. "<FileName>.99.partial": a hundred
+// journals left behind by killed runs is already more than anyone means to keep.
+constexpr int32_t kNamesTried = 100;
+constexpr int64_t kEntryBytes = 4;
+// Runs encoded per write: 16 KiB on the stack, a few writes for a second of the densest signal.
+constexpr size_t kChunkEntries = 4096;
+
+std::string Numbered(const std::string& base, int32_t k) {
+    return k == 0 ? base + kSuffix : base + "." + std::to_string(k) + kSuffix;
+}
+
+// The log's file name without its directory. Both separators count, and the drive colon: the
+// result only names a file in the temporary directory, so a '\' or ':' in a POSIX name merely
+// shortens that name.
+std::string BaseName(const char* path) {
+    const char* base = path;
+    for (const char* p = path; *p != '\0'; ++p) {
+        if (*p == '/' || *p == '\\' || *p == ':') base = p + 1;
+    }
+    return *base != '\0' ? std::string(base) : std::string("vorlank");
+}
+
+// Takes the first free name of `base`'s series. Returns true when one was created; `firstError`
+// is the reason the plain "<base>.partial" was not (0 when it was).
+bool CreateInSeries(Journal& journal, const std::string& base, int& firstError) {
+    firstError = 0;
+    for (int32_t k = 0; k < kNamesTried; ++k) {
+        const std::string path = Numbered(base, k);
+        int error = 0;
+        const int file = CreateNewFile(path, error);
+        if (file >= 0) {
+            journal.file = file;
+            journal.path = path;
+            return true;
+        }
+        if (k == 0) firstError = error;
+        // Only a taken name is worth trying the next number for; any other refusal (no such
+        // directory, no permission, read-only) applies to the whole series.
+        if (error != EEXIST) return false;
+    }
+    return false;
+}
+
+void ReportFailure(Journal& journal, int error) {
+    if (journal.failureReported) return;
+    journal.failureReported = true;
+    std::fprintf(journal.diagnostics,
+                 "vorlank: cannot write journal \"%s\" (%s); the log file is still written at the "
+                 "end\n",
+                 journal.path.c_str(), std::strerror(error));
+    std::fflush(journal.diagnostics);
+}
+
+void PutLe32(int32_t value, uint8_t* out) {
+    const auto v = static_cast<uint32_t>(value);
+    out[0] = static_cast<uint8_t>(v);
+    out[1] = static_cast<uint8_t>(v >> 8);
+    out[2] = static_cast<uint8_t>(v >> 16);
+    out[3] = static_cast<uint8_t>(v >> 24);
+}
+
+void RemoveJournal(Journal& journal) {
+    if (std::remove(journal.path.c_str()) != 0) {
+        std::fprintf(journal.diagnostics, "vorlank: cannot remove journal \"%s\" (%s)\n",
+                     journal.path.c_str(), std::strerror(errno));
+        std::fflush(journal.diagnostics);
+    }
+}
+
+}  // namespace
+
+void OpenJournal(Journal& journal, const RunLog& log, FILE* diagnostics) {
+    journal.diagnostics = diagnostics;
+    // A log of capacity 0 never stores a run, so there is nothing to keep.
+    if (log.capacity == 0) return;
+
+    const std::string wanted = Numbered(log.path, 0);
+    int besideError = 0;
+    bool created = CreateInSeries(journal, log.path, besideError);
+    int tempError = 0;
+    std::string elsewhere;
+    if (!created) {
+        elsewhere = TemporaryDirectory() + BaseName(log.path);
+        created = CreateInSeries(journal, elsewhere, tempError);
+    }
+    if (created && besideError != 0) {
+        std::fprintf(diagnostics,
+                     "vorlank: cannot create journal \"%s\" (%s); using \"%s\" instead\n",
+                     wanted.c_str(), std::strerror(besideError), journal.path.c_str());
+    } else if (!created) {
+        std::fprintf(diagnostics,
+                     "vorlank: cannot create journal \"%s\" (%s) nor \"%s\" (%s); logging without "
+                     "a journal\n",
+                     wanted.c_str(), std::strerror(besideError), Numbered(elsewhere, 0).c_str(),
+                     std::strerror(tempError));
+    }
+    std::fflush(diagnostics);
+}
+
+void AppendToJournal(Journal& journal, const RunLog& log) {
+    if (journal.file < 0) return;
+    // Acquire: every entry below this count has been stored completely.
+    const int64_t wantedBytes = int64_t{LoadPublished(log.count)} * kEntryBytes;
+    if (journal.bytesOnDisk >= wantedBytes) return;
+
+    // A write may have stopped inside an entry (a full disk); carry on from that very byte.
+    while (journal.bytesOnDisk < wantedBytes) {
+        uint8_t chunk[kChunkEntries * kEntryBytes];
+        const int64_t first = journal.bytesOnDisk / kEntryBytes;
+        const int64_t end = wantedBytes / kEntryBytes;
+        const int64_t entries = std::min<int64_t>(end - first, kChunkEntries);
+        for (int64_t k = 0; k < entries; ++k) {
+            PutLe32(log.entries[first + k], &chunk[k * kEntryBytes]);
+        }
+        const int64_t skip = journal.bytesOnDisk % kEntryBytes;
+        int error = 0;
+        const int64_t written = WriteSome(journal.file, chunk + skip,
+                                          static_cast<size_t>(entries * kEntryBytes - skip), error);
+        if (written < 0) {
+            ReportFailure(journal, error);
+            return;
+        }
+        journal.bytesOnDisk += written;
+    }
+    const int error = SyncFile(journal.file);
+    if (error != 0) ReportFailure(journal, error);
+}
+
+void CloseJournal(Journal& journal, const RunLog& log, int32_t logExitCode) {
+    if (journal.file < 0) return;
+    CloseFile(journal.file);
+    journal.file = -1;
+
+    const int32_t runs = Load(log.count);
+    const int64_t journaled = journal.bytesOnDisk / kEntryBytes;
+    if (logExitCode == 0) {
+        // The journal goes only once the log is on the disk, or a power cut right after the end
+        // would leave neither.
+        const int error = SyncPath(log.path);
+        if (error == 0) {
+            RemoveJournal(journal);
+            return;
+        }
+        std::fprintf(journal.diagnostics,
+                     "vorlank: log file \"%s\" may not have reached the disk (%s); journal \"%s\" "
+                     "kept\n",
+                     log.path, std::strerror(error), journal.path.c_str());
+    } else if (runs == 0) {
+        RemoveJournal(journal);
+        return;
+    } else if (journaled == runs) {
+        std::fprintf(journal.diagnostics,
+                     "vorlank: log file \"%s\" is missing or incomplete; its %ld runs are in "
+                     "journal \"%s\"\n",
+                     log.path, static_cast<long>(runs), journal.path.c_str());
+    } else {
+        std::fprintf(
+            journal.diagnostics,
+            "vorlank: log file \"%s\" is missing or incomplete; journal \"%s\" holds %ld of "
+            "its %ld runs\n",
+            log.path, journal.path.c_str(), static_cast<long>(journaled), static_cast<long>(runs));
+    }
+    std::fflush(journal.diagnostics);
+}

@@ -1,0 +1,55 @@
+// POSIX side of the journal: plain descriptors, so that a write's outcome is known to the byte
+// (a stdio stream that fails half-way leaves unknown bytes behind), and fsync for the disk.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "app/journal.h"
+
+int CreateNewFile(const std::string& path, int& error) {
+    // O_EXCL: never an existing file, and never through a symbolic link, which matters in a
+    // temporary directory that everyone may write to. The mode is the log file's (0666 less the
+    // umask), as fopen would create it.
+    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (file < 0) error = errno;
+    return file;
+}
+
+int64_t WriteSome(int file, const uint8_t* data, size_t bytes, int& error) {
+    for (;;) {
+        const ssize_t written = write(file, data, bytes);
+        if (written > 0) return written;
+        if (written < 0 && errno == EINTR) continue;
+        error = written < 0 ? errno : EIO;
+        return -1;
+    }
+}
+
+int SyncFile(int file) {
+    return fsync(file) == 0 ? 0 : errno;
+}
+
+void CloseFile(int file) {
+    close(file);
+}
+
+int SyncPath(const char* path) {
+    // Read-only and non-blocking: Linux syncs through any descriptor of the file, and opening a
+    // FIFO this way does not wait for a writer.
+    const int file = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (file < 0) return errno;
+    int error = SyncFile(file);
+    close(file);
+    // EINVAL: a device or a pipe, which holds nothing for a disk.
+    if (error == EINVAL) error = 0;
+    return error;
+}
+
+std::string TemporaryDirectory() {
+    const char* dir = std::getenv("TMPDIR");
+    std::string path = dir != nullptr && *dir != '\0' ? dir : "/tmp";
+    if (path.back() != '/') path += '/';
+    return path;
+}

@@ -1,0 +1,277 @@
+// The journal of log mode: where it is created, what it holds while the slicer fills the log on
+// another thread, what happens to it at the end, and how it behaves when its writes fail.
+#include "app/journal.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/run_log.h"
+#include "app_test_output.h"
+#include "decode/run_slicer.h"
+#include "test_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The bytes a journal or log holds for `entries`: 32-bit little-endian each.
+std::string LittleEndian(const int32_t* entries, int32_t count) {
+    std::string bytes;
+    for (int32_t k = 0; k < count; ++k) {
+        const auto v = static_cast<uint32_t>(entries[k]);
+        for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>(v >> shift);
+    }
+    return bytes;
+}
+
+// Sets TMPDIR for one test and puts the previous value back.
+struct TmpDirVariable {
+    std::string saved;
+    bool had;
+    explicit TmpDirVariable(const std::string& value) {
+        const char* old = std::getenv("TMPDIR");
+        had = old != nullptr;
+        if (had) saved = old;
+        setenv("TMPDIR", value.c_str(), 1);
+    }
+    ~TmpDirVariable() {
+        if (had) {
+            setenv("TMPDIR", saved.c_str(), 1);
+        } else {
+            unsetenv("TMPDIR");
+        }
+    }
+};
+
+// A run log of `nbSamples` entries at `logPath`, its journal opened, stderr captured.
+struct JournaledLog {
+    RunLog log;
+    CapturedOutput out;
+    CapturedOutput diagnostics;
+    Journal journal;
+    JournaledLog(const std::string& logPath, const char* nbSamples) {
+        // `logPath` must outlive the log, as argv does in the tool.
+        EXPECT_EQ(Create(log, logPath.c_str(), nbSamples, out.file), 0);
+        OpenJournal(journal, log, diagnostics.file);
+    }
+    JournaledLog(const JournaledLog&) = delete;
+    JournaledLog& operator=(const JournaledLog&) = delete;
+    ~JournaledLog() { std::free(log.entries); }
+};
+
+// The audio thread fills the log through the real slicer while the main thread appends to the
+// journal as fast as it can; the journal must hold exactly the stored entries, never a slot read
+// before its value was stored (ThreadSanitizer checks the count's release/acquire pairing too).
+TEST(Journal, FollowsTheSlicerWhileItFillsTheLogAndGoesAtANormalEnd) {
+    TempDir dir;
+    const std::string logPath = (dir.path / "runs.bin").string();
+    JournaledLog j(logPath, "60000");
+    RunLog& log = j.log;
+    Journal& journal = j.journal;
+    ASSERT_EQ(journal.path, logPath + ".partial");
+
+    SharedStatus status;
+    RunSlicer slicer;
+    slicer.out = RunConsumers{Mode::Log, nullptr, &log, &status};
+    std::thread audio([&] {
+        // Runs of 1 to 23 samples at +-1000, in buffers of 512 samples, until the log is full.
+        uint8_t buffer[1024];
+        int32_t length = 1;
+        int32_t left = 1;
+        int16_t level = 1000;
+        while (Load(status.stopRequested) == 0) {
+            for (size_t i = 0; i < sizeof buffer; i += 2) {
+                if (--left == 0) {
+                    level = static_cast<int16_t>(-level);
+                    length = length % 23 + 1;
+                    left = length;
+                }
+                const auto u = static_cast<uint16_t>(level);
+                buffer[i] = static_cast<uint8_t>(u);
+                buffer[i + 1] = static_cast<uint8_t>(u >> 8);
+            }
+            SliceBuffer(slicer, buffer, sizeof buffer);
+        }
+    });
+    int32_t appends = 0;
+    while (Load(status.stopRequested) == 0) {
+        AppendToJournal(journal, log);
+        ++appends;
+    }
+    audio.join();
+    AppendToJournal(journal, log);
+    RecordProperty("appends_while_filling", appends);
+
+    ASSERT_EQ(Load(log.count), log.capacity);
+    EXPECT_EQ(FileText(journal.path), LittleEndian(log.entries, log.capacity));
+    EXPECT_EQ(WriteLogFile(log, j.out.file), 0);
+    CloseJournal(journal, log, 0);
+    EXPECT_FALSE(fs::exists(logPath + ".partial"));
+    EXPECT_EQ(j.diagnostics.Text(), "");
+}
+
+struct PlaceCase {
+    const char* name;
+    const char* logName;  // relative to the test's folder, D below
+    const char* tmpDir;   // TMPDIR, relative to the test's folder
+    const char* nbSamples;
+    std::vector<const char*> taken;  // files that exist before the journal is opened
+    const char* journal;             // where it must go; nullptr: no journal at all
+    const char* openLine;            // stderr at the start, with D for the test's folder
+};
+
+// Where the journal goes, and that nothing already there is replaced. Three runs are then stored
+// and the log counts as not written: the journal stays, holds them, and stderr names it.
+TEST(Journal, GoesBesideTheLogElseToTheTemporaryDirectoryWithoutReplacingAnything) {
+    const PlaceCase cases[] = {
+        {"Beside", "runs.bin", "tmp", "100", {}, "runs.bin.partial", ""},
+        {"NamesTaken",
+         "runs.bin",
+         "tmp",
+         "100",
+         {"runs.bin.partial", "runs.bin.1.partial"},
+         "runs.bin.2.partial",
+         "vorlank: cannot create journal \"D/runs.bin.partial\" (File exists); using "
+         "\"D/runs.bin.2.partial\" instead\n"},
+        {"MissingDirectory",
+         "missing/runs.bin",
+         "tmp",
+         "100",
+         {},
+         "tmp/runs.bin.partial",
+         "vorlank: cannot create journal \"D/missing/runs.bin.partial\" (No such file or "
+         "directory); using \"D/tmp/runs.bin.partial\" instead\n"},
+        {"NowhereAtAll",
+         "missing/runs.bin",
+         "missing-too",
+         "100",
+         {},
+         nullptr,
+         "vorlank: cannot create journal \"D/missing/runs.bin.partial\" (No such file or "
+         "directory) nor \"D/missing-too/runs.bin.partial\" (No such file or directory); logging "
+         "without a journal\n"},
+        {"CapacityZero", "runs.bin", "tmp", "0", {}, nullptr, ""},
+    };
+    for (const PlaceCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string d = dir.path.string();
+        fs::create_directory(dir.path / "tmp");
+        TmpDirVariable tmp(d + "/" + c.tmpDir);
+        for (const char* name : c.taken) std::ofstream(dir.path / name) << "earlier run";
+        const std::string logPath = d + "/" + c.logName;
+        JournaledLog j(logPath, c.nbSamples);
+        RunLog& log = j.log;
+        Journal& journal = j.journal;
+
+        std::string openLine = c.openLine;
+        for (size_t at = openLine.find("\"D/"); at != std::string::npos;
+             at = openLine.find("\"D/")) {
+            openLine.replace(at + 1, 1, d);
+        }
+        EXPECT_EQ(j.diagnostics.Text(), openLine);
+        for (const char* name : c.taken) EXPECT_EQ(FileText(dir.path / name), "earlier run");
+
+        const int32_t runs[] = {9, 8, 0x01020304};
+        const int32_t stored = std::min(log.capacity, 3);
+        for (int32_t k = 0; k < stored; ++k) log.entries[k] = runs[k];
+        Publish(log.count, stored);
+        AppendToJournal(journal, log);
+        CloseJournal(journal, log, 1);
+        if (c.journal == nullptr) {
+            EXPECT_EQ(journal.path, "");
+            EXPECT_EQ(j.diagnostics.Text(), openLine);
+            continue;
+        }
+        const std::string where = d + "/" + c.journal;
+        EXPECT_EQ(journal.path, where);
+        EXPECT_EQ(FileText(where), LittleEndian(runs, 3));
+        std::string said = openLine;
+        said +=
+            "vorlank: log file \"" + logPath + "\" is missing or incomplete; its 3 runs are in ";
+        said += "journal \"" + where + "\"\n";
+        EXPECT_EQ(j.diagnostics.Text(), said);
+    }
+}
+
+// A log that stored nothing leaves no journal behind, whether or not its file was written.
+TEST(Journal, WithoutRunsNothingIsKept) {
+    for (int32_t logExitCode : {0, 1}) {
+        TempDir dir;
+        const std::string logPath = (dir.path / "runs.bin").string();
+        std::ofstream(logPath) << "";
+        JournaledLog j(logPath, "100");
+        AppendToJournal(j.journal, j.log);
+        CloseJournal(j.journal, j.log, logExitCode);
+        EXPECT_FALSE(fs::exists(logPath + ".partial")) << "log exit code " << logExitCode;
+        EXPECT_EQ(j.diagnostics.Text(), "");
+    }
+}
+
+// A journal that cannot be written (here: a 10-byte file-size limit, as a full disk would do)
+// is reported once while the appends go on. Once writes succeed again the journal catches up
+// from the very byte it stopped at, in the middle of an entry; while they fail, the end names
+// how many whole runs it holds.
+TEST(Journal, FailedWritesAreSaidOnceAndCaughtUpFromTheByteTheyStoppedAt) {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(sigaction(SIGXFSZ, &ignore, nullptr), 0);
+    for (bool writesRecover : {false, true}) {
+        SCOPED_TRACE(writesRecover ? "writes recover" : "writes keep failing");
+        TempDir dir;
+        const std::string logPath = (dir.path / "runs.bin").string();
+        RunLog log;
+        CapturedOutput out;
+        // In memory: a file would be cut by the same limit.
+        char* said = nullptr;
+        size_t saidBytes = 0;
+        FILE* diagnostics = open_memstream(&said, &saidBytes);
+        ASSERT_EQ(Create(log, logPath.c_str(), "100", out.file), 0);
+        Journal journal;
+        OpenJournal(journal, log, diagnostics);
+        for (int32_t k = 0; k < 7; ++k) log.entries[k] = 1000 + k;
+
+        rlimit saved{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const rlimit small{10, saved.rlim_max};
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        Publish(log.count, 5);
+        AppendToJournal(journal, log);
+        Publish(log.count, 7);
+        AppendToJournal(journal, log);
+        if (writesRecover) {
+            ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+            AppendToJournal(journal, log);
+        }
+        CloseJournal(journal, log, 1);
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+
+        const std::string failed = "vorlank: cannot write journal \"" + journal.path +
+                                   "\" (File too large); the log file is still written at the "
+                                   "end\n";
+        const std::string kept = writesRecover ? "vorlank: log file \"" + logPath +
+                                                     "\" is missing or incomplete; its 7 runs are "
+                                                     "in journal \"" +
+                                                     journal.path + "\"\n"
+                                               : "vorlank: log file \"" + logPath +
+                                                     "\" is missing or incomplete; journal \"" +
+                                                     journal.path + "\" holds 2 of its 7 runs\n";
+        std::fclose(diagnostics);
+        EXPECT_EQ(std::string(said, saidBytes), failed + kept);
+        std::free(said);
+        EXPECT_EQ(FileText(journal.path),
+                  LittleEndian(log.entries, 7).substr(0, writesRecover ? 28 : 10));
+        std::free(log.entries);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Usage: scripts/with-pulse tests/wine/log_journal.sh VORLANK_EXE PREFIX VORLANK_SYNTH E2E_RUNS
+#
+# The Windows build under wine, where log mode keeps its runs although the usual way out fails:
+#   L runs.bin 100 | head -2   the pipe's reader goes: the next line fails to write, the tool stops
+#                              as on Ctrl+C (one line on stderr), writes 400 bytes, exit code 0
+#   T | head -3                the same in test mode: exit code 0
+#   L no-such-folder/runs.bin  on live sound until the log is full: the journal goes to the
+#                              Windows temporary folder (stderr says so at once), the log file
+#                              fails to open as before (exit code 1), and the journal stays with
+#                              every run, equal to the runs the slicer gives offline
+set -euo pipefail
+[ $# -eq 4 ] || { echo "usage: $0 VORLANK_EXE PREFIX VORLANK_SYNTH E2E_RUNS" >&2; exit 2; }
+exe=$(realpath -m "$1")
+export WINEPREFIX=$(realpath -m "$2")
+synth=$(realpath -m "$3")
+runs=$(realpath -m "$4")
+. "$(dirname "$0")/lib.sh"
+[ -f "$exe" ] || fail "$exe not found; build it with: cmake --preset windows && cmake --build --preset windows"
+[ -n "${PULSE_SERVER:-}" ] || fail "no private PulseAudio server; run this under scripts/with-pulse"
+
+work=$(mktemp -d)
+pid=""
+player=""
+journal=""
+cleanup() {
+  [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
+  [ -z "$player" ] || kill "$player" 2>/dev/null || true
+  [ -z "$journal" ] || rm -f "$journal"
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+gone='vorlank: standard output is gone \(.*\); stopping'
+
+# Runs vorlank.exe with the given words into `head -n LINES`; leaves the tool's exit status in
+# EXIT_STATUS (124: it did not end within 60 s) and its stderr, without "\r", in `said`.
+run_into_head() {
+  local lines=$1
+  shift
+  EXIT_STATUS=0
+  timeout 60 "$WINE_LOADER" "$exe" "$@" 2>err </dev/null | head -n "$lines" >/dev/null ||
+    EXIT_STATUS=${PIPESTATUS[0]}
+  tr -d '\r' <err >said
+  [ "$(grep -c '' said)" -eq 1 ] && grep -qxE "$gone" said ||
+    { cat said >&2; fail "$*: stderr is not the one line about standard output"; }
+}
+
+run_into_head 2 L runs.bin 100
+[ "$EXIT_STATUS" -eq 0 ] || fail "L | head -2: exit code $EXIT_STATUS, expected 0"
+[ "$(stat -c %s runs.bin 2>/dev/null || echo none)" = 400 ] || fail "L | head -2: expected a log file of 400 bytes"
+[ ! -e runs.bin.partial ] || fail "L | head -2: the journal is left behind"
+
+run_into_head 3 T
+[ "$EXIT_STATUS" -eq 0 ] || fail "T | head -3: exit code $EXIT_STATUS, expected 0"
+echo "a closed pipe stops both modes with code 0; the log file is written whole"
+
+"$synth" -o signal.wav --duration 6 --sweep 2>synth.txt || fail "vorlank-synth: $(cat synth.txt)"
+capacity=$(( $("$runs" count signal.wav) / 3 ))
+"$WINE_LOADER" "$exe" L no-such-folder/runs.bin "$capacity" >out 2>err </dev/null &
+pid=$!
+wait_for_lines out '^#Transitions' 1 60
+paplay signal.wav &
+player=$!
+wait_exit "$pid" 30
+pid=""
+tr -d '\r' <out >lines
+tr -d '\r' <err >said
+[ "$EXIT_STATUS" -eq 1 ] || fail "missing folder: exit code $EXIT_STATUS, expected 1"
+[ "$(tail -n 2 lines)" = "$(printf 'Writing logfile...\nERROR opening file "no-such-folder/runs.bin"')" ] ||
+  fail "missing folder: the last lines are not the write attempt and the open error"
+first='^vorlank: cannot create journal "no-such-folder/runs\.bin\.partial" \(No such file or directory\); using "(.*)" instead$'
+windowsPath=$(sed -nE "1s#$first#\\1#p" said)
+[ -n "$windowsPath" ] || { cat said >&2; fail "missing folder: stderr does not say where the journal went"; }
+[ "$(sed -n 2p said)" = "vorlank: log file \"no-such-folder/runs.bin\" is missing or incomplete; its $capacity runs are in journal \"$windowsPath\"" ] ||
+  { cat said >&2; fail "missing folder: stderr does not name the journal that was kept"; }
+[ "$(grep -c '' said)" -eq 2 ] || { cat said >&2; fail "missing folder: more than two lines on stderr"; }
+journal=$("$WINE_LOADER" winepath -u "$windowsPath")
+size=$(stat -c %s "$journal")
+[ "$size" -eq $((capacity * 4)) ] || fail "journal of $size bytes, expected $((capacity * 4))"
+"$runs" compare signal.wav "$journal" || fail "the journal's runs differ from the offline runs"
+echo "missing folder: journal $windowsPath of $capacity runs, equal to the offline runs"

@@ -6,9 +6,9 @@ namespace {
 
 // The frame decoder's slot numbers: kind A ends when slot 14 is filled (symbolCount 15), kind B
 // when slot 31 is (32); Pos1 is formed as soon as slot 18 holds a symbol.
-constexpr int32_t kFrameEndA = 15;
-constexpr int32_t kFrameEndB = 32;
-constexpr int32_t kPos1Slot = 18;
+constexpr int32_t kFrameEndA = kFirstSlotKindA + kWordsKindA;
+constexpr int32_t kFrameEndB = kFirstSlotKindB + kWordsKindB;
+constexpr int32_t kPos1Slot = kPos1LowSlot;
 
 void MergePairs(Pos1Track& track) {
     for (size_t i = 0; i < kTrackBuckets / 2; ++i) {

@@ -20,7 +20,7 @@ constexpr uint16_t kFormatPcm = 1;
 constexpr uint16_t kFormatExtensible = 0xFFFE;
 
 constexpr uint16_t kWantedChannels = 1;
-constexpr uint32_t kWantedRate = kSampleRate;
+constexpr uint32_t kWantedRate = kSampleRateHz;
 constexpr uint16_t kWantedBits = 16;
 constexpr uint16_t kWantedBlockAlign = 2;
 

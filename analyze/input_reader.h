@@ -20,8 +20,7 @@
 #include <cstdio>
 #include <string>
 
-// Samples per second of both inputs: run lengths and WAV samples alike.
-inline constexpr int32_t kSampleRate = 44100;
+#include "common/signal_format.h"
 
 enum class InputKind {
     RunLog,

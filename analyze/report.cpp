@@ -19,10 +19,8 @@
 
 namespace {
 
-constexpr double kRate = kSampleRate;
+constexpr double kRate = kSampleRateHz;
 constexpr int kBarWidth = 30;  // characters of the longest histogram bar
-constexpr int32_t kSyncCells = 18;
-constexpr int32_t kPos1Max = 1023;
 
 void Line(std::FILE* out, const char* format, ...) ANALYZE_PRINTF_LIKE(2, 3);
 

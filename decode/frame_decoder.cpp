@@ -4,16 +4,9 @@
 
 namespace {
 
-constexpr int32_t kSyncCells = 18;
-constexpr int32_t kHeaderBits = 6;
-constexpr uint32_t kHeaderKindA = 0b000011;
-constexpr uint32_t kHeaderKindB = 0b000000;
-constexpr int32_t kKindBSkippedBits = 2;
-constexpr int32_t kFirstSlotA = 0;
-constexpr int32_t kFirstSlotB = 16;
-constexpr int32_t kFrameEndA = 15;  // symbolCount after the last of 15 words
-constexpr int32_t kFrameEndB = 32;  // symbolCount after the last of 16 words
-constexpr int32_t kPos1Ready = 19;  // slots 17 and 18 are both in
+constexpr int32_t kFrameEndA = kFirstSlotKindA + kWordsKindA;  // symbolCount after the last word
+constexpr int32_t kFrameEndB = kFirstSlotKindB + kWordsKindB;
+constexpr int32_t kPos1Ready = kPos1LowSlot + 1;  // slots 17 and 18 are both in
 
 // The register is 32 bits wide. A well-formed frame never holds more than 17 unconsumed bits, so
 // more than 32 only happens on garbage (a long run inside a frame). Then only the newest 32 bits
@@ -46,11 +39,11 @@ void ReadHeader(FrameDecoder& d, SharedStatus& status) {
     if (d.bitCount < kHeaderBits) return;
     const uint32_t header = TakeBits(d, kHeaderBits);
     if (header == kHeaderKindA) {
-        d.symbolCount = kFirstSlotA;
+        d.symbolCount = kFirstSlotKindA;
         d.state = DecoderState::Symbols;
     } else if (header == kHeaderKindB) {
-        d.bitCount -= kKindBSkippedBits;
-        d.symbolCount = kFirstSlotB;
+        d.bitCount -= kSpareBitsKindB;
+        d.symbolCount = kFirstSlotKindB;
         d.state = DecoderState::Symbols;
     } else {
         Increment(status.pcmErrors);
@@ -78,7 +71,7 @@ void ReadSymbol(FrameDecoder& d, SharedStatus& status) {
             d.state = DecoderState::Hunting;
             break;
         case kPos1Ready:
-            Store(status.pos1, (d.sym[18] >> 2) | (d.sym[17] << 4));
+            Store(status.pos1, (d.sym[kPos1LowSlot] >> 2) | (d.sym[kPos1HighSlot] << 4));
             break;
         default:
             break;

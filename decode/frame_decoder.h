@@ -18,9 +18,7 @@
 #include <cstdint>
 
 #include "common/shared_types.h"
-
-// 1 / 6.623: bit cells per sample.
-inline constexpr double CellsPerSample = 0.15098897780462026;
+#include "common/signal_format.h"
 
 enum class DecoderState : int32_t {
     Hunting = 0,  // waiting for a sync run of exactly 18 cells
@@ -33,8 +31,8 @@ struct FrameDecoder {
     uint32_t level = 0;     // bit value (0 or 1) given to the cells of the next run
     uint32_t shiftReg = 0;  // newest bit at the least significant end
     int32_t bitCount = 0;   // unconsumed bits: the lowest bitCount bits of shiftReg, oldest highest
-    int32_t symbolCount = 0;  // slot the next symbol goes to, 0..32
-    int32_t sym[32] = {};     // symbol per slot: 0..63, or -1 for the word that ended a frame
+    int32_t symbolCount = 0;       // slot the next symbol goes to, 0..32
+    int32_t sym[kSlotCount] = {};  // symbol per slot: 0..63, or -1 for the word that ended a frame
 };
 
 // Whole bit cells in a run of `length` samples, rounded to nearest: 1-3 samples give 0 cells,

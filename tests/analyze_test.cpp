@@ -68,7 +68,7 @@ std::vector<uint8_t> LogBytes(const std::vector<int32_t>& entries) {
 struct WavLayout {
     uint16_t tag = 1;
     uint16_t channels = 1;
-    uint32_t rate = 44100;
+    uint32_t rate = kSampleRateHz;
     uint16_t bits = 16;
     std::vector<uint8_t> data = std::vector<uint8_t>(64, 0);
     int64_t declaredData = -1;  // -1: the real size
@@ -591,7 +591,7 @@ TEST_F(AnalyzeTest, Pos1CsvHoldsEveryWriteInOrderAndTheSvgIsComplete) {
         values.push_back(std::stoi(line.substr(comma + 1)));
     }
     EXPECT_EQ(values, signal.summary.pos1Values);
-    EXPECT_LE(lastTime, static_cast<double>(signal.samples.size()) / kSampleRate);
+    EXPECT_LE(lastTime, static_cast<double>(signal.samples.size()) / kSampleRateHz);
 
     const std::string svg = ReadFile(Path("picture.svg"));
     EXPECT_EQ(svg.rfind("<?xml", 0), 0u);

@@ -11,9 +11,9 @@
 
 namespace {
 
-// Samples for a run of `cells` bit cells at the nominal 6.623 samples per cell.
+// Samples for a run of `cells` bit cells at the nominal cell length.
 int32_t SamplesFor(int32_t cells) {
-    return static_cast<int32_t>(std::lround(cells * 6.623));
+    return static_cast<int32_t>(std::lround(cells * kSamplesPerCell));
 }
 
 constexpr int32_t kSync = 120;       // 18 cells

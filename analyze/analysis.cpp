@@ -20,7 +20,7 @@ constexpr uint32_t kSliceSamples = 512;
 void TakeRun(Analysis& analysis, std::FILE* pos1Csv, int64_t& at, int32_t length) {
     AddRun(analysis.runs, length);
     at += length;
-    if (!TallyRun(analysis.tally, length)) return;
+    if (TallyRun(analysis.tally, length, at).kind != DecodeEventKind::Pos1Written) return;
     const int32_t value = Load(analysis.tally.status.pos1);
     AddPos1(analysis.track, at, value);
     analysis.lastPos1At = at;

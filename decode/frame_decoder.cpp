@@ -35,46 +35,52 @@ uint32_t TakeBits(FrameDecoder& d, int32_t width) {
     return (d.shiftReg >> d.bitCount) & ((1u << width) - 1u);
 }
 
-void ReadHeader(FrameDecoder& d, SharedStatus& status) {
-    if (d.bitCount < kHeaderBits) return;
+DecodeEvent ReadHeader(FrameDecoder& d, SharedStatus& status) {
+    if (d.bitCount < kHeaderBits) return DecodeEvent{};
     const uint32_t header = TakeBits(d, kHeaderBits);
+    const auto value = static_cast<int32_t>(header);
     if (header == kHeaderKindA) {
         d.symbolCount = kFirstSlotKindA;
         d.state = DecoderState::Symbols;
-    } else if (header == kHeaderKindB) {
+        return DecodeEvent{DecodeEventKind::HeaderKindA, -1, value, 0};
+    }
+    if (header == kHeaderKindB) {
         d.bitCount -= kSpareBitsKindB;
         d.symbolCount = kFirstSlotKindB;
         d.state = DecoderState::Symbols;
-    } else {
-        Increment(status.pcmErrors);
-        d.state = DecoderState::Hunting;
+        return DecodeEvent{DecodeEventKind::HeaderKindB, -1, value, 0};
     }
+    Increment(status.pcmErrors);
+    d.state = DecoderState::Hunting;
+    return DecodeEvent{DecodeEventKind::BadHeader, -1, value, 0};
 }
 
 // At most one code word per run. The code keeps every run short enough that a well-formed frame
 // never falls behind this way: its words are all read by the run that holds its last bit.
-void ReadSymbol(FrameDecoder& d, SharedStatus& status) {
-    if (d.bitCount < kCodeWordBits) return;
-    const int32_t value = LookupSymbol(TakeBits(d, kCodeWordBits));
+DecodeEvent ReadSymbol(FrameDecoder& d, SharedStatus& status) {
+    if (d.bitCount < kCodeWordBits) return DecodeEvent{};
+    const uint32_t word = TakeBits(d, kCodeWordBits);
+    const int32_t value = LookupSymbol(word);
     // symbolCount is at most 31 here: kind A ends at 15 and kind B at 32, both back to Hunting.
-    d.sym[d.symbolCount] = value;
-    d.symbolCount += 1;
+    const int32_t slot = d.symbolCount;
+    d.sym[slot] = value;
+    d.symbolCount = slot + 1;
     if (value < 0) {
         Increment(status.pcmErrors);
         d.state = DecoderState::Hunting;
-        return;
+        return DecodeEvent{DecodeEventKind::InvalidWord, slot, value, word};
     }
     switch (d.symbolCount) {
         case kFrameEndA:
         case kFrameEndB:
             Increment(status.pcmFrames);
             d.state = DecoderState::Hunting;
-            break;
+            return DecodeEvent{DecodeEventKind::FrameComplete, slot, value, word};
         case kPos1Ready:
             Store(status.pos1, (d.sym[kPos1LowSlot] >> 2) | (d.sym[kPos1HighSlot] << 4));
-            break;
+            return DecodeEvent{DecodeEventKind::Pos1Written, slot, value, word};
         default:
-            break;
+            return DecodeEvent{DecodeEventKind::SymbolStored, slot, value, word};
     }
 }
 
@@ -91,19 +97,18 @@ int32_t CellsInRun(int32_t length) {
 void DecodeRun(FrameDecoder& d, SharedStatus& status, int32_t length) {
     const int32_t cells = CellsInRun(length);
     if (d.state == DecoderState::Hunting) {
-        if (cells == kSyncCells) {
-            d.level = 0;
-            d.shiftReg = 0;
-            d.bitCount = 0;
-            d.symbolCount = 0;
-            d.state = DecoderState::Header;
+        if (cells != kSyncCells) {
+            d.lastEvent = DecodeEvent{};
+            return;
         }
+        d.level = 0;
+        d.shiftReg = 0;
+        d.bitCount = 0;
+        d.symbolCount = 0;
+        d.state = DecoderState::Header;
+        d.lastEvent = DecodeEvent{DecodeEventKind::FrameStarted, -1, 0, 0};
         return;
     }
     AppendCells(d, cells);
-    if (d.state == DecoderState::Header) {
-        ReadHeader(d, status);
-    } else {
-        ReadSymbol(d, status);
-    }
+    d.lastEvent = d.state == DecoderState::Header ? ReadHeader(d, status) : ReadSymbol(d, status);
 }

@@ -329,11 +329,12 @@ TEST(CellFit, RoundingMargin) {
 TEST(DecodeTally, TellsBadHeadersFromInvalidCodeWords) {
     DecodeTally tally;
     // Sync, then 2 cells of 0 and 4 cells of 1: header 001111, neither kind.
-    for (int32_t length : {119, 14, 27}) TallyRun(tally, length);
+    int64_t at = 0;
+    for (int32_t length : {119, 14, 27}) TallyRun(tally, length, at += length);
     EXPECT_EQ(tally.badHeaders, 1);
     EXPECT_EQ(tally.invalidWords, 0);
     // Sync, 6 cells of 0 (header 000000, kind B), 2 skipped 1-bits, then ten 0-bits: no code word.
-    for (int32_t length : {119, 40, 14, 66}) TallyRun(tally, length);
+    for (int32_t length : {119, 40, 14, 66}) TallyRun(tally, length, at += length);
     EXPECT_EQ(tally.badHeaders, 1);
     EXPECT_EQ(tally.invalidWords, 1);
     EXPECT_EQ(Load(tally.status.pcmErrors), 2);

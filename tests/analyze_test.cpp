@@ -15,7 +15,7 @@
 #include "analyze/analysis.h"
 #include "analyze/analyze_cli.h"
 #include "analyze/report.h"
-#include "decode/run_slicer.h"
+#include "decode/offline_slicer.h"
 #include "synth/signal_synth.h"
 #include "synth/wav_file.h"
 
@@ -96,22 +96,10 @@ std::vector<uint8_t> WavBytes(const WavLayout& wav) {
     return b;
 }
 
-// The run log that `vorlank L` would write for these samples, fed in its 512-sample buffers.
+// The run log that `vorlank L` would write for these samples.
 std::vector<int32_t> SliceToLog(const std::vector<int16_t>& samples) {
-    std::vector<int32_t> entries(samples.size() + 1);
-    RunLog log;
-    log.capacity = static_cast<int32_t>(entries.size());
-    log.entries = entries.data();
-    SharedStatus status;
-    RunSlicer slicer;
-    slicer.out = RunConsumers{Mode::Log, nullptr, &log, &status};
     const std::vector<uint8_t> bytes = synth::SamplesToBytes(samples);
-    for (size_t at = 0; at < bytes.size(); at += 1024) {
-        SliceBuffer(slicer, bytes.data() + at,
-                    static_cast<uint32_t>(std::min<size_t>(1024, bytes.size() - at)));
-    }
-    entries.resize(static_cast<size_t>(Load(log.count)));
-    return entries;
+    return LoggedRuns(bytes.data(), bytes.size());
 }
 
 struct LiveCounts {

@@ -185,7 +185,7 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         return kExitBadInput;
     }
 
-    PrintReport(out, options.input.c_str(), analysis);
+    PrintReport(out, GatherFigures(options.input, analysis));
     const bool csvDone = FinishOutput(csv, true, err);
     const bool svgDone = FinishOutput(
         svg, svg.file == nullptr || WriteSvg(svg.file, options.input.c_str(), analysis), err);

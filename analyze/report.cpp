@@ -36,17 +36,9 @@ double Seconds(int64_t samples) {
     return static_cast<double>(samples) / kRate;
 }
 
-double Percent(int64_t part, int64_t whole) {
-    return whole > 0 ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 0.0;
-}
-
-// Runs per cell count, 0 .. the cell count of the longest length the histogram holds.
-std::vector<int64_t> RunsByCells(const RunStats& stats) {
-    std::vector<int64_t> byCells(static_cast<size_t>(CellsInRun(kHistogramLengths - 1)) + 1, 0);
-    for (int32_t length = 1; length < kHistogramLengths; ++length) {
-        byCells[static_cast<size_t>(CellsInRun(length))] += stats.byLength[length];
-    }
-    return byCells;
+// "1 run", "2 runs": counts in the report agree in number with their noun.
+const char* Noun(int64_t count, const char* one, const char* many) {
+    return count == 1 ? one : many;
 }
 
 std::string Bar(int64_t count, int64_t largest) {
@@ -56,103 +48,91 @@ std::string Bar(int64_t count, int64_t largest) {
            std::string(static_cast<size_t>(kBarWidth - filled), ' ');
 }
 
-void PrintInput(std::FILE* out, const char* path, const Analysis& a) {
-    Line(out, "File          %s\n", path);
-    if (a.kind == InputKind::Wav) {
-        Line(out, "Input         WAV recording, %s, %" PRId64 " samples\n",
-             DescribeWavFormat(a.format).c_str(), a.level.samples);
-    } else {
-        Line(out, "Input         run log of %" PRId64 " entries\n", a.runs.runCount + a.zeroTail);
-        if (a.zeroTail > 0) {
+void PrintInput(std::FILE* out, const ReportFigures& f) {
+    Line(out, "File          %s\n", f.file.c_str());
+    if (f.kind == InputKind::RunLog) {
+        Line(out, "Input         run log of %" PRId64 " %s\n", f.logEntries,
+             Noun(f.logEntries, "entry", "entries"));
+        if (f.zeroTail > 0) {
             Line(out,
                  "              %" PRId64
-                 " zero entries at its end left out: the log was stopped early\n",
-                 a.zeroTail);
+                 " zero %s at its end left out: the log was stopped early\n",
+                 f.zeroTail, Noun(f.zeroTail, "entry", "entries"));
         }
+    } else {
+        Line(out, "Input         WAV recording, %s, %" PRId64 " samples\n", f.format.c_str(),
+             f.samples);
     }
-    Line(out, "Duration      %.3f s\n", Seconds(DurationSamples(a)));
-    Line(out, "Runs          %" PRId64 "\n", a.runs.runCount);
+    Line(out, "Duration      %.3f s\n", f.durationSeconds);
+    Line(out, "Runs          %" PRId64 "\n", f.runs);
 }
 
-void PrintDecoding(std::FILE* out, const Analysis& a) {
-    const DecodeTally& t = a.tally;
-    const int64_t frames = t.framesA + t.framesB;
-    const double seconds = Seconds(DurationSamples(a));
+void PrintDecoding(std::FILE* out, const ReportFigures& f) {
     Line(out, "Frames        %" PRId64 " (kind A %" PRId64 ", kind B %" PRId64 "), %.1f/s\n",
-         frames, t.framesA, t.framesB, seconds > 0.0 ? static_cast<double>(frames) / seconds : 0.0);
+         f.framesKindA + f.framesKindB, f.framesKindA, f.framesKindB, f.framesPerSecond);
     Line(out,
          "Errors        %" PRId64 " (bad headers %" PRId64 ", invalid code words %" PRId64 ")\n",
-         t.badHeaders + t.invalidWords, t.badHeaders, t.invalidWords);
-    const int32_t pos1 = Load(t.status.pos1);
-    if (t.pos1Writes > 0) {
-        Line(out, "Pos1          %d (written %" PRId64 " times, last at %.3f s)\n", pos1,
-             t.pos1Writes, Seconds(a.lastPos1At));
+         f.badHeaders + f.invalidWords, f.badHeaders, f.invalidWords);
+    if (f.pos1Writes > 0) {
+        Line(out, "Pos1          %d (written %" PRId64 " %s, last at %.3f s)\n", f.pos1,
+             f.pos1Writes, Noun(f.pos1Writes, "time", "times"), f.pos1LastSeconds);
     } else {
-        Line(out, "Pos1          %d (never written)\n", pos1);
+        Line(out, "Pos1          %d (never written)\n", f.pos1);
     }
 }
 
 // Both the mean and the midpoint of the peaks: the mean of a two-level signal also moves with the
 // share of 1-bits, while the midpoint is where the slicer's threshold settles.
-void PrintLevel(std::FILE* out, const SignalLevel& level) {
+void PrintLevel(std::FILE* out, const ReportFigures& f) {
     Line(out,
          "Signal        peaks %d .. %d (midpoint %+.1f), DC offset (mean) %+.1f, clipped samples "
          "%" PRId64 " (%.3f%%)\n",
-         level.minSample, level.maxSample, (level.minSample + level.maxSample) / 2.0,
-         DcOffset(level), level.clipped, Percent(level.clipped, level.samples));
+         f.minSample, f.maxSample, f.peakMidpoint, f.dcOffset, f.clippedSamples, f.clippedPercent);
 }
 
-void PrintCellFit(std::FILE* out, const RunStats& stats) {
-    const CellFit fit = FitCellLength(stats);
+void PrintCellFit(std::FILE* out, const ReportFigures& f) {
+    const CellFit& fit = f.fit;
     if (fit.runsUsed == 0) {
         Line(out, "Cell length   not measurable: no runs of %d to %d cells\n", kFitMinCells,
              kFitMaxCells);
         return;
     }
-    const double nominal = 1.0 / CellsPerSample;
     Line(out,
          "Cell length   %.4f samples (%.1f cells/s), fitted over %" PRId64
-         " runs of %d to %d cells; the decoder assumes %.4f (%+.2f%%)\n",
-         fit.cellLength, kRate / fit.cellLength, fit.runsUsed, kFitMinCells, kFitMaxCells, nominal,
-         100.0 * (fit.cellLength - nominal) / nominal);
+         " %s of %d to %d cells; the decoder assumes %.4f (%+.2f%%)\n",
+         fit.cellLength, f.fittedCellsPerSecond, fit.runsUsed, Noun(fit.runsUsed, "run", "runs"),
+         kFitMinCells, kFitMaxCells, f.decoderCellLength, f.cellLengthDeviationPercent);
     Line(out,
          "Worst margin  %.3f cells with the decoder's cell length (runs of %d samples, read as %d "
-         "cells)\n",
-         fit.decoderMargin, fit.decoderWorstLength, CellsInRun(fit.decoderWorstLength));
+         "%s)\n",
+         fit.decoderMargin, fit.decoderWorstLength, f.decoderWorstCells,
+         Noun(f.decoderWorstCells, "cell", "cells"));
     Line(out, "              %.3f cells with the fitted cell length (runs of %d samples)\n",
          fit.fittedMargin, fit.fittedWorstLength);
     Line(out,
          "Near misses   %" PRId64
-         " runs (%.3f%%) within %.1f cells of a rounding boundary of the decoder\n",
-         fit.nearMisses, Percent(fit.nearMisses, fit.runsUsed), kNearMissCells);
+         " %s (%.3f%%) within %.1f cells of a rounding boundary of the decoder\n",
+         fit.nearMisses, Noun(fit.nearMisses, "run", "runs"), f.nearMissPercent, kNearMissCells);
 }
 
-void PrintHistogram(std::FILE* out, const RunStats& stats) {
-    const std::vector<int64_t> byCells = RunsByCells(stats);
-    const int64_t largest =
-        std::max(*std::max_element(byCells.begin(), byCells.end()), stats.longRuns);
+void PrintHistogram(std::FILE* out, const ReportFigures& f) {
+    int64_t largest = f.longRuns;
+    for (const HistogramRow& row : f.histogram) largest = std::max(largest, row.runs);
     Line(out, "Run lengths in bit cells (samples x %.8f, rounded as the decoder does)\n",
          CellsPerSample);
     Line(out, "  cells        runs   share  %-*s  samples:runs\n", kBarWidth, "histogram");
-    int32_t length = 1;
-    for (size_t cells = 0; cells < byCells.size(); ++cells) {
+    for (const HistogramRow& row : f.histogram) {
         std::string lengths;
-        for (; length < kHistogramLengths && CellsInRun(length) == static_cast<int32_t>(cells);
-             ++length) {
-            if (stats.byLength[length] == 0) continue;
-            lengths += " " + std::to_string(length) + ":" + std::to_string(stats.byLength[length]);
-        }
-        if (byCells[cells] == 0) continue;
-        Line(out, "  %5zu  %10" PRId64 "  %5.1f%%  %s %s\n", cells, byCells[cells],
-             Percent(byCells[cells], stats.runCount), Bar(byCells[cells], largest).c_str(),
-             lengths.c_str());
+        for (const LengthCount& l : row.lengths)
+            lengths += " " + std::to_string(l.samples) + ":" + std::to_string(l.runs);
+        Line(out, "  %5d  %10" PRId64 "  %5.1f%%  %s %s\n", row.cells, row.runs, row.sharePercent,
+             Bar(row.runs, largest).c_str(), lengths.c_str());
     }
-    if (stats.longRuns > 0) {
+    if (f.longRuns > 0) {
         Line(out,
              "  %5s  %10" PRId64 "  %5.1f%%  %s  %d samples or more, the longest %d (%.3f s)\n",
-             "long", stats.longRuns, Percent(stats.longRuns, stats.runCount),
-             Bar(stats.longRuns, largest).c_str(), kHistogramLengths, stats.longestRun,
-             Seconds(stats.longestRun));
+             "long", f.longRuns, f.longRunsSharePercent, Bar(f.longRuns, largest).c_str(),
+             kHistogramLengths, f.longestRunSamples, f.longestRunSeconds);
     }
 }
 
@@ -314,13 +294,13 @@ void SvgPos1Track(std::FILE* svg, const Analysis& a) {
 
 }  // namespace
 
-void PrintReport(std::FILE* out, const char* path, const Analysis& analysis) {
-    PrintInput(out, path, analysis);
-    PrintDecoding(out, analysis);
-    if (analysis.kind == InputKind::Wav) PrintLevel(out, analysis.level);
-    PrintCellFit(out, analysis.runs);
+void PrintReport(std::FILE* out, const ReportFigures& figures) {
+    PrintInput(out, figures);
+    PrintDecoding(out, figures);
+    if (figures.hasLevel) PrintLevel(out, figures);
+    PrintCellFit(out, figures);
     Line(out, "\n");
-    PrintHistogram(out, analysis.runs);
+    PrintHistogram(out, figures);
 }
 
 void WritePos1Header(std::FILE* csv) {

@@ -11,11 +11,12 @@
 #include <cstdio>
 
 #include "analyze/analysis.h"
+#include "analyze/report_figures.h"
 
 // The report: input, frames by kind, errors by kind, Pos1, runs and duration, the signal level of
 // a recording, the fitted cell length with the worst rounding margins, and the run-length
 // histogram in cells with the lengths in samples that make up each row.
-void PrintReport(std::FILE* out, const char* path, const Analysis& analysis);
+void PrintReport(std::FILE* out, const ReportFigures& figures);
 
 // Pos1 CSV: the header "seconds,pos1", then one row per Pos1 write: the time (seconds from the
 // start of the input, to the sample) and the value 0..1023.

@@ -13,17 +13,17 @@ constexpr size_t kWavChunkBytes = size_t{128} * 1024;  // 64 Ki samples per read
 
 // Counts a run and decodes it; `at` is the sample where the run starts and moves to its end,
 // which is when the slicer delivers it and so when any Pos1 it completes is written.
-void TakeRun(Analysis& analysis, std::FILE* pos1Csv, int64_t& at, int32_t length) {
+void TakeRun(Analysis& analysis, OutputFile* pos1Csv, int64_t& at, int32_t length) {
     AddRun(analysis.runs, length);
     at += length;
     if (TallyRun(analysis.tally, length, at).kind != DecodeEventKind::Pos1Written) return;
     const int32_t value = Load(analysis.tally.status.pos1);
     AddPos1(analysis.track, at, value);
     analysis.lastPos1At = at;
-    if (pos1Csv != nullptr) WritePos1Row(pos1Csv, at, value);
+    if (pos1Csv != nullptr) WritePos1Row(*pos1Csv, at, value);
 }
 
-bool AnalyzeLog(InputReader& reader, Analysis& analysis, std::FILE* pos1Csv, std::string& error) {
+bool AnalyzeLog(InputReader& reader, Analysis& analysis, OutputFile* pos1Csv, std::string& error) {
     std::vector<int32_t> runs(kLogChunkRuns);
     int64_t at = 0;
     for (;;) {
@@ -43,7 +43,7 @@ bool AnalyzeLog(InputReader& reader, Analysis& analysis, std::FILE* pos1Csv, std
 // The histogram needs every run, which test mode's wiring (slicer straight into DecodeRun) never
 // shows; the offline slicer hands them over one by one, in delivery order, and DecodeRun then
 // sees exactly what test mode would have given it.
-bool AnalyzeWav(InputReader& reader, Analysis& analysis, std::FILE* pos1Csv, std::string& error) {
+bool AnalyzeWav(InputReader& reader, Analysis& analysis, OutputFile* pos1Csv, std::string& error) {
     OfflineSlicer slicer;
     std::vector<uint8_t> bytes(kWavChunkBytes);
     int64_t at = 0;
@@ -67,7 +67,8 @@ int64_t DurationSamples(const Analysis& analysis) {
     return analysis.kind == InputKind::Wav ? analysis.level.samples : analysis.runs.totalSamples;
 }
 
-bool AnalyzeInput(InputReader& reader, Analysis& analysis, std::FILE* pos1Csv, std::string& error) {
+bool AnalyzeInput(InputReader& reader, Analysis& analysis, OutputFile* pos1Csv,
+                  std::string& error) {
     analysis.kind = reader.kind;
     analysis.format = reader.format;
     return reader.kind == InputKind::Wav ? AnalyzeWav(reader, analysis, pos1Csv, error)

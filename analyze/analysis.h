@@ -15,6 +15,7 @@
 
 #include "analyze/decode_tally.h"
 #include "analyze/input_reader.h"
+#include "analyze/output_file.h"
 #include "analyze/run_stats.h"
 
 struct Analysis {
@@ -35,4 +36,4 @@ int64_t DurationSamples(const Analysis& analysis);
 // Reads `reader` to its end into `analysis`, a freshly made record. Each Pos1 write is also
 // appended to `pos1Csv`, when not null, as "seconds,value" (see report.h). Returns false with
 // `error` set when the input turns out corrupt part-way; `analysis` then holds what came before.
-bool AnalyzeInput(InputReader& reader, Analysis& analysis, std::FILE* pos1Csv, std::string& error);
+bool AnalyzeInput(InputReader& reader, Analysis& analysis, OutputFile* pos1Csv, std::string& error);

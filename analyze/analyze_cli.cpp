@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "analyze/analysis.h"
+#include "analyze/output_file.h"
 #include "analyze/report.h"
 
 namespace {
@@ -44,38 +45,60 @@ bool SameFile(const std::string& a, const std::string& b) {
     return std::filesystem::exists(b, ec) && std::filesystem::equivalent(a, b, ec);
 }
 
-// An output file the run creates: removed again when the run fails, so no half-written file is
-// left behind to be taken for a result.
-struct Output {
-    std::string path;
-    std::FILE* file = nullptr;
+// The outputs of one run, in the order they are named on the command line's help.
+struct Outputs {
+    OutputFile pos1;
+    OutputFile svg;
 };
 
-bool CreateOutput(Output& output, std::FILE* err) {
-    if (output.path.empty()) return true;
-    output.file = std::fopen(output.path.c_str(), "wb");
-    if (output.file != nullptr) return true;
-    std::fprintf(err, "%s: %s: cannot create the file\n", kProgram, output.path.c_str());
-    return false;
+template <typename Each>
+void ForEachOutput(Outputs& outputs, Each&& each) {
+    for (OutputFile* output : {&outputs.pos1, &outputs.svg}) {
+        if (!output->path.empty()) each(*output);
+    }
 }
 
-void DiscardOutput(Output& output) {
-    if (output.file == nullptr) return;
-    std::fclose(output.file);
-    output.file = nullptr;
-    std::remove(output.path.c_str());
+void Complain(std::FILE* err, const std::string& path, const std::string& why) {
+    std::fprintf(err, "%s: %s: %s\n", kProgram, path.c_str(), why.c_str());
 }
 
-// Closes a written output; a write error, including one only seen when flushing, removes it.
-bool FinishOutput(Output& output, bool written, std::FILE* err) {
-    if (output.file == nullptr) return true;
-    bool ok = written && std::ferror(output.file) == 0;
-    if (std::fclose(output.file) != 0) ok = false;
-    output.file = nullptr;
-    if (ok) return true;
-    std::remove(output.path.c_str());
-    std::fprintf(err, "%s: %s: writing failed\n", kProgram, output.path.c_str());
-    return false;
+void AbandonAll(Outputs& outputs) {
+    ForEachOutput(outputs, [](OutputFile& output) { AbandonOutput(output); });
+}
+
+bool OpenAll(Outputs& outputs, std::FILE* out, std::FILE* err) {
+    bool ok = true;
+    ForEachOutput(outputs, [&](OutputFile& output) {
+        std::string error;
+        if (ok && !OpenOutput(output, out, error)) {
+            Complain(err, output.path, error);
+            ok = false;
+        }
+    });
+    if (!ok) AbandonAll(outputs);
+    return ok;
+}
+
+// Every output is flushed and checked before the first is put in place, so a full disk leaves all
+// of them as they were rather than some replaced and some not.
+bool CommitAll(Outputs& outputs, std::FILE* err) {
+    bool ok = true;
+    ForEachOutput(outputs, [&](OutputFile& output) {
+        std::string error;
+        if (ok && !FlushOutput(output, error)) {
+            Complain(err, output.path, error);
+            ok = false;
+        }
+    });
+    ForEachOutput(outputs, [&](OutputFile& output) {
+        std::string error;
+        if (ok && !CommitOutput(output, error)) {
+            Complain(err, output.path, error);
+            ok = false;
+        }
+    });
+    if (!ok) AbandonAll(outputs);
+    return ok;
 }
 
 }  // namespace
@@ -163,31 +186,29 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
 
     InputReader reader;
     if (!OpenInput(reader, options.input.c_str())) {
-        std::fprintf(err, "%s: %s: %s\n", kProgram, options.input.c_str(), reader.error.c_str());
+        Complain(err, options.input, reader.error);
         return kExitBadInput;
     }
-    Output csv{options.pos1Path};
-    Output svg{options.svgPath};
-    if (!CreateOutput(csv, err) || !CreateOutput(svg, err)) {
-        DiscardOutput(csv);
+    Outputs outputs;
+    outputs.pos1.path = options.pos1Path;
+    outputs.svg.path = options.svgPath;
+    if (!OpenAll(outputs, out, err)) {
         CloseInput(reader);
         return kExitOutput;
     }
-    if (csv.file != nullptr) WritePos1Header(csv.file);
+    if (outputs.pos1.file != nullptr) WritePos1Header(outputs.pos1);
 
     Analysis analysis;
-    const bool complete = AnalyzeInput(reader, analysis, csv.file, error);
+    const bool complete = AnalyzeInput(
+        reader, analysis, outputs.pos1.file != nullptr ? &outputs.pos1 : nullptr, error);
     CloseInput(reader);
     if (!complete) {
-        DiscardOutput(csv);
-        DiscardOutput(svg);
-        std::fprintf(err, "%s: %s: %s\n", kProgram, options.input.c_str(), error.c_str());
+        AbandonAll(outputs);
+        Complain(err, options.input, error);
         return kExitBadInput;
     }
 
     PrintReport(out, GatherFigures(options.input, analysis));
-    const bool csvDone = FinishOutput(csv, true, err);
-    const bool svgDone = FinishOutput(
-        svg, svg.file == nullptr || WriteSvg(svg.file, options.input.c_str(), analysis), err);
-    return csvDone && svgDone ? kExitOk : kExitOutput;
+    if (outputs.svg.file != nullptr) WriteSvg(outputs.svg, options.input.c_str(), analysis);
+    return CommitAll(outputs, err) ? kExitOk : kExitOutput;
 }

@@ -184,7 +184,7 @@ double NiceStep(double span, int wanted) {
     return 10.0 * decade;
 }
 
-void SvgHistogram(std::FILE* svg, const RunStats& stats) {
+void SvgHistogram(OutputFile& svg, const RunStats& stats) {
     const std::vector<int64_t> byCells = RunsByCells(stats);
     size_t lastCell = 20;  // always show up to a little past the sync run
     for (size_t c = 0; c < byCells.size(); ++c) {
@@ -202,16 +202,16 @@ void SvgHistogram(std::FILE* svg, const RunStats& stats) {
     };
     const double slot = (kPlotRight - kPlotLeft) / static_cast<double>(bars);
 
-    std::fprintf(svg,
-                 "<text x=\"%g\" y=\"%g\" font-size=\"14\">Run lengths in bit cells (runs, "
-                 "logarithmic)</text>\n",
-                 kPlotLeft, kHistTop - 14);
+    Emit(svg,
+         "<text x=\"%g\" y=\"%g\" font-size=\"14\">Run lengths in bit cells (runs, "
+         "logarithmic)</text>\n",
+         kPlotLeft, kHistTop - 14);
     for (int d = 0; d <= decades; ++d) {
         const double count = std::pow(10.0, d);
-        std::fprintf(svg,
-                     "<line x1=\"%g\" y1=\"%.1f\" x2=\"%g\" y2=\"%.1f\" stroke=\"#dddddd\"/>"
-                     "<text x=\"%g\" y=\"%.1f\" text-anchor=\"end\">%.0f</text>\n",
-                     kPlotLeft, y(count), kPlotRight, y(count), kPlotLeft - 6, y(count) + 4, count);
+        Emit(svg,
+             "<line x1=\"%g\" y1=\"%.1f\" x2=\"%g\" y2=\"%.1f\" stroke=\"#dddddd\"/>"
+             "<text x=\"%g\" y=\"%.1f\" text-anchor=\"end\">%.0f</text>\n",
+             kPlotLeft, y(count), kPlotRight, y(count), kPlotLeft - 6, y(count) + 4, count);
     }
     const size_t labelEvery = bars <= 42 ? 1 : bars <= 84 ? 5 : 10;
     for (size_t i = 0; i < bars; ++i) {
@@ -224,27 +224,25 @@ void SvgHistogram(std::FILE* svg, const RunStats& stats) {
                                  : (i >= kFitMinCells && i <= kFitMaxCells) ? kSvgDataRunColour
                                                                             : kSvgOtherRunColour;
             const double top = y(static_cast<double>(count));
-            std::fprintf(svg,
-                         "<rect x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" fill=\"%s\">"
-                         "<title>%s: %" PRId64 " runs</title></rect>\n",
-                         x + slot * 0.1, top, slot * 0.8, kHistBottom - top, colour,
-                         longRuns ? "long runs" : (std::to_string(i) + " cells").c_str(), count);
+            Emit(svg,
+                 "<rect x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" fill=\"%s\">"
+                 "<title>%s: %" PRId64 " runs</title></rect>\n",
+                 x + slot * 0.1, top, slot * 0.8, kHistBottom - top, colour,
+                 longRuns ? "long runs" : (std::to_string(i) + " cells").c_str(), count);
         }
         if (longRuns || i % labelEvery == 0) {
-            std::fprintf(svg, "<text x=\"%.2f\" y=\"%g\" text-anchor=\"middle\">%s</text>\n",
-                         x + slot * 0.5, kHistBottom + 16,
-                         longRuns ? "long" : std::to_string(i).c_str());
+            Emit(svg, "<text x=\"%.2f\" y=\"%g\" text-anchor=\"middle\">%s</text>\n",
+                 x + slot * 0.5, kHistBottom + 16, longRuns ? "long" : std::to_string(i).c_str());
         }
     }
-    std::fprintf(
-        svg,
-        "<line x1=\"%g\" y1=\"%g\" x2=\"%g\" y2=\"%g\" stroke=\"black\"/>\n"
-        "<text x=\"%g\" y=\"%g\">cells (blue: 1 to 8, the runs the cell length is fitted to; "
-        "green: the 18-cell sync; grey: others)</text>\n",
-        kPlotLeft, kHistBottom, kPlotRight, kHistBottom, kPlotLeft, kHistBottom + 36);
+    Emit(svg,
+         "<line x1=\"%g\" y1=\"%g\" x2=\"%g\" y2=\"%g\" stroke=\"black\"/>\n"
+         "<text x=\"%g\" y=\"%g\">cells (blue: 1 to 8, the runs the cell length is fitted to; "
+         "green: the 18-cell sync; grey: others)</text>\n",
+         kPlotLeft, kHistBottom, kPlotRight, kHistBottom, kPlotLeft, kHistBottom + 36);
 }
 
-void SvgPos1Track(std::FILE* svg, const Analysis& a) {
+void SvgPos1Track(OutputFile& svg, const Analysis& a) {
     const double seconds = std::max(Seconds(DurationSamples(a)), 1.0 / kRate);
     const auto x = [&](double t) {
         return kPlotLeft + (kPlotRight - kPlotLeft) * std::min(t / seconds, 1.0);
@@ -253,43 +251,42 @@ void SvgPos1Track(std::FILE* svg, const Analysis& a) {
         return kTrackBottom - (kTrackBottom - kTrackTop) * v / kPos1Max;
     };
 
-    std::fprintf(svg, "<text x=\"%g\" y=\"%g\" font-size=\"14\">Pos1 over time</text>\n", kPlotLeft,
-                 kTrackTop - 14);
+    Emit(svg, "<text x=\"%g\" y=\"%g\" font-size=\"14\">Pos1 over time</text>\n", kPlotLeft,
+         kTrackTop - 14);
     for (int v : {0, 256, 512, 768, kPos1Max}) {
-        std::fprintf(svg,
-                     "<line x1=\"%g\" y1=\"%.1f\" x2=\"%g\" y2=\"%.1f\" stroke=\"#dddddd\"/>"
-                     "<text x=\"%g\" y=\"%.1f\" text-anchor=\"end\">%d</text>\n",
-                     kPlotLeft, y(v), kPlotRight, y(v), kPlotLeft - 6, y(v) + 4, v);
+        Emit(svg,
+             "<line x1=\"%g\" y1=\"%.1f\" x2=\"%g\" y2=\"%.1f\" stroke=\"#dddddd\"/>"
+             "<text x=\"%g\" y=\"%.1f\" text-anchor=\"end\">%d</text>\n",
+             kPlotLeft, y(v), kPlotRight, y(v), kPlotLeft - 6, y(v) + 4, v);
     }
     const double step = NiceStep(seconds, 8);
     for (double t = 0.0; t <= seconds * (1.0 + 1e-9); t += step) {
-        std::fprintf(svg, "<text x=\"%.1f\" y=\"%g\" text-anchor=\"middle\">%g</text>\n", x(t),
-                     kTrackBottom + 16, t);
+        Emit(svg, "<text x=\"%.1f\" y=\"%g\" text-anchor=\"middle\">%g</text>\n", x(t),
+             kTrackBottom + 16, t);
     }
-    std::fprintf(svg,
-                 "<line x1=\"%g\" y1=\"%g\" x2=\"%g\" y2=\"%g\" stroke=\"black\"/>"
-                 "<text x=\"%g\" y=\"%g\">seconds</text>\n",
-                 kPlotLeft, kTrackBottom, kPlotRight, kTrackBottom, kPlotLeft, kTrackBottom + 36);
+    Emit(svg,
+         "<line x1=\"%g\" y1=\"%g\" x2=\"%g\" y2=\"%g\" stroke=\"black\"/>"
+         "<text x=\"%g\" y=\"%g\">seconds</text>\n",
+         kPlotLeft, kTrackBottom, kPlotRight, kTrackBottom, kPlotLeft, kTrackBottom + 36);
     if (a.tally.pos1Writes == 0) {
-        std::fprintf(
-            svg, "<text x=\"%g\" y=\"%g\" text-anchor=\"middle\">Pos1 was never written</text>\n",
-            (kPlotLeft + kPlotRight) / 2, (kTrackTop + kTrackBottom) / 2);
+        Emit(svg, "<text x=\"%g\" y=\"%g\" text-anchor=\"middle\">Pos1 was never written</text>\n",
+             (kPlotLeft + kPlotRight) / 2, (kTrackTop + kTrackBottom) / 2);
         return;
     }
     // Each bucket draws as a vertical stroke from its lowest to its highest value, joined to the
     // next: a steady Pos1 is a flat line, a jittering one a band as wide as the jitter.
-    std::fprintf(svg,
-                 "<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"2\" "
-                 "shape-rendering=\"crispEdges\" points=\"",
-                 kSvgPos1Colour);
+    Emit(svg,
+         "<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"2\" "
+         "shape-rendering=\"crispEdges\" points=\"",
+         kSvgPos1Colour);
     const double bucketSeconds = Seconds(a.track.bucketSamples);
     for (size_t i = 0; i < a.track.buckets.size(); ++i) {
         const Pos1Bucket& b = a.track.buckets[i];
         if (!b.used) continue;
         const double bx = x((static_cast<double>(i) + 0.5) * bucketSeconds);
-        std::fprintf(svg, "%.2f,%.2f %.2f,%.2f ", bx, y(b.low), bx, y(b.high));
+        Emit(svg, "%.2f,%.2f %.2f,%.2f ", bx, y(b.low), bx, y(b.high));
     }
-    std::fprintf(svg, "\"/>\n");
+    Emit(svg, "\"/>\n");
 }
 
 }  // namespace
@@ -303,26 +300,25 @@ void PrintReport(std::FILE* out, const ReportFigures& figures) {
     PrintHistogram(out, figures);
 }
 
-void WritePos1Header(std::FILE* csv) {
-    std::fprintf(csv, "seconds,pos1\n");
+void WritePos1Header(OutputFile& csv) {
+    Emit(csv, "seconds,pos1\n");
 }
 
-void WritePos1Row(std::FILE* csv, int64_t atSample, int32_t value) {
-    std::fprintf(csv, "%.6f,%d\n", Seconds(atSample), value);
+void WritePos1Row(OutputFile& csv, int64_t atSample, int32_t value) {
+    Emit(csv, "%.6f,%d\n", Seconds(atSample), value);
 }
 
-bool WriteSvg(std::FILE* svg, const char* title, const Analysis& analysis) {
-    std::fprintf(svg,
-                 "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                 "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 "
-                 "0 %d %d\" "
-                 "font-family=\"sans-serif\" font-size=\"12\">\n"
-                 "<rect width=\"%d\" height=\"%d\" fill=\"white\"/>\n"
-                 "<text x=\"%d\" y=\"28\" text-anchor=\"middle\" font-size=\"16\">%s</text>\n",
-                 kSvgWidth, kSvgHeight, kSvgWidth, kSvgHeight, kSvgWidth, kSvgHeight, kSvgWidth / 2,
-                 XmlText(title).c_str());
+void WriteSvg(OutputFile& svg, const char* title, const Analysis& analysis) {
+    Emit(svg,
+         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 "
+         "0 %d %d\" "
+         "font-family=\"sans-serif\" font-size=\"12\">\n"
+         "<rect width=\"%d\" height=\"%d\" fill=\"white\"/>\n"
+         "<text x=\"%d\" y=\"28\" text-anchor=\"middle\" font-size=\"16\">%s</text>\n",
+         kSvgWidth, kSvgHeight, kSvgWidth, kSvgHeight, kSvgWidth, kSvgHeight, kSvgWidth / 2,
+         XmlText(title).c_str());
     SvgHistogram(svg, analysis.runs);
     SvgPos1Track(svg, analysis);
-    std::fprintf(svg, "</svg>\n");
-    return std::ferror(svg) == 0;
+    Emit(svg, "</svg>\n");
 }

@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "analyze/analysis.h"
+#include "analyze/output_file.h"
 #include "analyze/report_figures.h"
 
 // The report: input, frames by kind, errors by kind, Pos1, runs and duration, the signal level of
@@ -20,13 +21,12 @@ void PrintReport(std::FILE* out, const ReportFigures& figures);
 
 // Pos1 CSV: the header "seconds,pos1", then one row per Pos1 write: the time (seconds from the
 // start of the input, to the sample) and the value 0..1023.
-void WritePos1Header(std::FILE* csv);
-void WritePos1Row(std::FILE* csv, int64_t atSample, int32_t value);
+void WritePos1Header(OutputFile& csv);
+void WritePos1Row(OutputFile& csv, int64_t atSample, int32_t value);
 
 // The picture: title, histogram of run lengths in cells on a logarithmic count axis (runs of 1 to
-// 8 cells, the sync run and the rest in their own colours), and Pos1 over time. Returns false when
-// writing failed.
-bool WriteSvg(std::FILE* svg, const char* title, const Analysis& analysis);
+// 8 cells, the sync run and the rest in their own colours), and Pos1 over time.
+void WriteSvg(OutputFile& svg, const char* title, const Analysis& analysis);
 
 // Colours the picture uses, so a check of its rendering knows what to look for.
 inline constexpr const char* kSvgDataRunColour = "#1f77b4";

@@ -124,7 +124,7 @@ LiveCounts LiveTestMode(const std::vector<int16_t>& samples) {
 
 // Opens and analyses `path`; the error text of either step lands in `error`.
 bool AnalyzeFile(const std::string& path, Analysis& analysis, std::string& error,
-                 std::FILE* csv = nullptr) {
+                 OutputFile* csv = nullptr) {
     InputReader reader;
     if (!OpenInput(reader, path.c_str())) {
         error = reader.error;
@@ -594,10 +594,12 @@ TEST_F(AnalyzeTest, Pos1CsvHoldsEveryWriteInOrderAndTheSvgIsComplete) {
 TEST(Svg, TitleFromAnyFileNameStaysWellFormed) {
     Analysis analysis;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), &std::fclose);
-    ASSERT_TRUE(WriteSvg(file.get(), "a<b>&\"c\"\xC3\xA9.wav", analysis));
-    const std::string svg = ReadAll(file.get());
-    EXPECT_NE(svg.find(">a&lt;b&gt;&amp;&quot;c&quot;??.wav</text>"), std::string::npos);
-    EXPECT_NE(svg.find("Pos1 was never written"), std::string::npos);
+    OutputFile svg;
+    svg.file = file.get();
+    WriteSvg(svg, "a<b>&\"c\"\xC3\xA9.wav", analysis);
+    const std::string text = ReadAll(file.get());
+    EXPECT_NE(text.find(">a&lt;b&gt;&amp;&quot;c&quot;??.wav</text>"), std::string::npos);
+    EXPECT_NE(text.find("Pos1 was never written"), std::string::npos);
 }
 
 }  // namespace

@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr size_t kLogChunkRuns = size_t{64} * 1024;    // 256 KiB of log per read
-constexpr size_t kWavChunkBytes = size_t{128} * 1024;  // 64 Ki samples per read
+constexpr size_t kLogChunkRuns = size_t{64} * 1024;       // 256 KiB of log per read
+constexpr size_t kSampleChunkBytes = size_t{128} * 1024;  // 64 Ki samples per read
 
 // Counts a run and decodes it; `at` is the sample where the run starts and moves to its end,
 // which is when the slicer delivers it and so when any Pos1 it completes is written.
@@ -43,12 +43,13 @@ bool AnalyzeLog(InputReader& reader, Analysis& analysis, OutputFile* pos1Csv, st
 // The histogram needs every run, which test mode's wiring (slicer straight into DecodeRun) never
 // shows; the offline slicer hands them over one by one, in delivery order, and DecodeRun then
 // sees exactly what test mode would have given it.
-bool AnalyzeWav(InputReader& reader, Analysis& analysis, OutputFile* pos1Csv, std::string& error) {
+bool AnalyzeSamples(InputReader& reader, Analysis& analysis, OutputFile* pos1Csv,
+                    std::string& error) {
     OfflineSlicer slicer;
-    std::vector<uint8_t> bytes(kWavChunkBytes);
+    std::vector<uint8_t> bytes(kSampleChunkBytes);
     int64_t at = 0;
     for (;;) {
-        const int64_t count = ReadWavBytes(reader, bytes.data(), bytes.size());
+        const int64_t count = ReadSampleBytes(reader, bytes.data(), bytes.size());
         if (count < 0) {
             error = reader.error;
             return false;
@@ -64,13 +65,13 @@ bool AnalyzeWav(InputReader& reader, Analysis& analysis, OutputFile* pos1Csv, st
 }  // namespace
 
 int64_t DurationSamples(const Analysis& analysis) {
-    return analysis.kind == InputKind::Wav ? analysis.level.samples : analysis.runs.totalSamples;
+    return analysis.kind == InputKind::RunLog ? analysis.runs.totalSamples : analysis.level.samples;
 }
 
 bool AnalyzeInput(InputReader& reader, Analysis& analysis, OutputFile* pos1Csv,
                   std::string& error) {
     analysis.kind = reader.kind;
     analysis.format = reader.format;
-    return reader.kind == InputKind::Wav ? AnalyzeWav(reader, analysis, pos1Csv, error)
-                                         : AnalyzeLog(reader, analysis, pos1Csv, error);
+    return reader.kind == InputKind::RunLog ? AnalyzeLog(reader, analysis, pos1Csv, error)
+                                            : AnalyzeSamples(reader, analysis, pos1Csv, error);
 }

@@ -1,8 +1,8 @@
 // The streaming pass of vorlank-analyze: reads an opened input chunk by chunk and sends every run
 // through the same decode/ code the live tool uses, collecting statistics on the way.
 //
-//   run log:  runs -> statistics, decoder                      (the log holds the slicer's output)
-//   WAV:      samples -> signal level, run slicer -> runs -> statistics, decoder
+//   run log:       runs -> statistics, decoder                 (the log holds the slicer's output)
+//   WAV and raw:   samples -> signal level, run slicer -> runs -> statistics, decoder
 //
 // Memory is fixed: one chunk of input, the records below, and nothing that grows with the input.
 //
@@ -25,12 +25,12 @@ struct Analysis {
     Pos1Track track;
     int64_t lastPos1At = -1;  // sample at which Pos1 was last written, -1 = never
     int64_t zeroTail = 0;     // run log: zero entries left out at its end
-    WavFormat format;         // WAV: the recording's format
-    SignalLevel level;        // WAV: every sample of the data chunk
+    WavFormat format;         // WAV and raw: the samples' format
+    SignalLevel level;        // WAV and raw: every sample
 };
 
-// Time covered by the input, in samples: the whole data chunk of a recording; the sum of the runs
-// of a log (a log holds nothing else).
+// Time covered by the input, in samples: every sample of a recording or raw stream; the sum of the
+// runs of a log (a log holds nothing else).
 int64_t DurationSamples(const Analysis& analysis);
 
 // Reads `reader` to its end into `analysis`, a freshly made record. Each Pos1 write is also

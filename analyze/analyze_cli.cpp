@@ -1,6 +1,8 @@
 #include "analyze/analyze_cli.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <system_error>
 
 #include "analyze/analysis.h"
@@ -106,6 +108,13 @@ bool CommitAll(Outputs& outputs, std::FILE* err) {
 bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& options,
                       std::string& error) {
     options = AnalyzeOptions{};
+    const struct {
+        const char* name;
+        std::string AnalyzeOptions::*path;
+    } files[] = {
+        {"--pos1", &AnalyzeOptions::pos1Path},
+        {"--svg", &AnalyzeOptions::svgPath},
+    };
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& word = args[i];
@@ -114,12 +123,15 @@ bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& opti
             options.help = true;
             return true;
         }
-        if (option && word == "--") {
+        const auto file = std::find_if(std::begin(files), std::end(files), [&](const auto& f) {
+            return option && IsOption(word, f.name);
+        });
+        if (file != std::end(files)) {
+            if (!TakeValue(args, i, file->name, options.*(file->path), error)) return false;
+        } else if (option && word == "--") {
             optionsEnded = true;
-        } else if (option && IsOption(word, "--pos1")) {
-            if (!TakeValue(args, i, "--pos1", options.pos1Path, error)) return false;
-        } else if (option && IsOption(word, "--svg")) {
-            if (!TakeValue(args, i, "--svg", options.svgPath, error)) return false;
+        } else if (option && word == "--raw") {
+            options.raw = true;
         } else if (option) {
             error = "unknown option '" + word + "'";
             return false;
@@ -134,32 +146,43 @@ bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& opti
         error = "no input file";
         return false;
     }
-    if (!options.pos1Path.empty() && options.pos1Path == options.svgPath) {
-        error = "--pos1 and --svg name the same file";
-        return false;
+    for (const auto& a : files) {
+        for (const auto& b : files) {
+            const std::string& path = options.*(a.path);
+            if (&a < &b && !path.empty() && path == options.*(b.path)) {
+                error = std::string(a.name) + " and " + b.name + " name the same file";
+                return false;
+            }
+        }
     }
     return true;
 }
 
 const char* AnalyzeUsage() {
-    return "Usage: vorlank-analyze [--pos1 FILE.csv] [--svg FILE.svg] FILE\n"
+    return "Usage: vorlank-analyze [--raw] [--pos1 FILE.csv] [--svg FILE.svg] FILE\n"
            "\n"
            "Studies a recorded PCM signal offline: a run log written by 'vorlank L' or a WAV\n"
-           "recording (16-bit PCM, mono, 44100 Hz), told apart by content. The runs go through "
-           "the\n"
-           "same slicer and frame decoder as 'vorlank T', so the counts are the ones it would "
-           "show.\n"
+           "recording (16-bit PCM, mono, 44100 Hz), told apart by content; with --raw, headerless\n"
+           "16-bit little-endian mono samples at 44100 Hz. FILE '-' is standard input, so a\n"
+           "recorder can feed it through a pipe. The runs go through the same slicer and frame\n"
+           "decoder as 'vorlank T', so the counts are the ones it would show.\n"
            "\n"
            "The report (standard output): frames by kind, errors by kind, the final Pos1, runs "
            "and\n"
-           "duration, the signal level of a recording, the bit cell length fitted to the runs "
-           "with\n"
+           "duration, the signal level of samples, the bit cell length fitted to the runs with\n"
            "the worst margin to a rounding boundary, and a histogram of run lengths.\n"
            "\n"
+           "  --raw             FILE holds raw samples, e.g.\n"
+           "                      arecord -t raw -f S16_LE -c 1 -r 44100 | vorlank-analyze --raw "
+           "-\n"
+           "                      parec --format=s16le --channels=1 --rate=44100 | vorlank-analyze "
+           "--raw -\n"
            "  --pos1 FILE.csv   write every Pos1 value with its time in seconds\n"
            "  --svg FILE.svg    draw the run-length histogram and the Pos1 track\n"
            "  -h, --help        show this text\n"
            "\n"
+           "An output file is replaced only when the run succeeds; a device, a FIFO or a path\n"
+           "to the standard output (/dev/stdout) is written as it stands.\n"
            "Exit codes: 0 done; 1 the input cannot be read, is corrupt or in another format;\n"
            "2 wrong command line; 3 an output file could not be written.\n";
 }
@@ -177,16 +200,18 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         return kExitOk;
     }
     for (const std::string* output : {&options.pos1Path, &options.svgPath}) {
-        if (!output->empty() && SameFile(options.input, *output)) {
+        if (!output->empty() && options.input != "-" && SameFile(options.input, *output)) {
             std::fprintf(err, "%s: %s: refusing to overwrite the input\n", kProgram,
                          output->c_str());
             return kExitUsage;
         }
     }
 
+    // Standard input has no name of its own; messages and the report call it what it is.
+    const std::string name = options.input == "-" ? "standard input" : options.input;
     InputReader reader;
-    if (!OpenInput(reader, options.input.c_str())) {
-        Complain(err, options.input, reader.error);
+    if (!OpenInput(reader, options.input.c_str(), options.raw)) {
+        Complain(err, name, reader.error);
         return kExitBadInput;
     }
     Outputs outputs;
@@ -204,11 +229,11 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     CloseInput(reader);
     if (!complete) {
         AbandonAll(outputs);
-        Complain(err, options.input, error);
+        Complain(err, name, error);
         return kExitBadInput;
     }
 
-    PrintReport(out, GatherFigures(options.input, analysis));
-    if (outputs.svg.file != nullptr) WriteSvg(outputs.svg, options.input.c_str(), analysis);
+    PrintReport(out, GatherFigures(name, analysis));
+    if (outputs.svg.file != nullptr) WriteSvg(outputs.svg, name.c_str(), analysis);
     return CommitAll(outputs, err) ? kExitOk : kExitOutput;
 }

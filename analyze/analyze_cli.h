@@ -20,7 +20,8 @@ inline constexpr int kExitOutput = 3;  // --pos1 or --svg could not be written
 
 struct AnalyzeOptions {
     bool help = false;
-    std::string input;
+    std::string input;     // "-": standard input
+    bool raw = false;      // the input is raw samples (16-bit little-endian mono, 44100 Hz)
     std::string pos1Path;  // empty: no CSV
     std::string svgPath;   // empty: no picture
 };

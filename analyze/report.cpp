@@ -60,7 +60,8 @@ void PrintInput(std::FILE* out, const ReportFigures& f) {
                  f.zeroTail, Noun(f.zeroTail, "entry", "entries"));
         }
     } else {
-        Line(out, "Input         WAV recording, %s, %" PRId64 " samples\n", f.format.c_str(),
+        Line(out, "Input         %s, %s, %" PRId64 " samples\n",
+             f.kind == InputKind::Wav ? "WAV recording" : "raw samples", f.format.c_str(),
              f.samples);
     }
     Line(out, "Duration      %.3f s\n", f.durationSeconds);

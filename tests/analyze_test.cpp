@@ -126,7 +126,7 @@ LiveCounts LiveTestMode(const std::vector<int16_t>& samples) {
 bool AnalyzeFile(const std::string& path, Analysis& analysis, std::string& error,
                  OutputFile* csv = nullptr) {
     InputReader reader;
-    if (!OpenInput(reader, path.c_str())) {
+    if (!OpenInput(reader, path.c_str(), false)) {
         error = reader.error;
         return false;
     }
@@ -455,6 +455,64 @@ TEST_F(AnalyzeTest, BadInputGetsItsOwnMessageAndExitCode) {
     }
 }
 
+// The same bytes read from a file, whose size is known, and from a stream, whose size is not: a
+// stream's data chunk ends where the stream ends, whatever length its header gives.
+TEST(InputStream, ReadsToTheEndWhereAStreamCannotTell) {
+    std::vector<uint8_t> strayBytes = LogBytes({20, 13, 7});
+    strayBytes.insert(strayBytes.end(), {1, 2});
+    std::vector<uint8_t> trailingChunk =
+        WavBytes({.data = std::vector<uint8_t>(100, 3), .declaredData = 40});
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        bool raw;
+        int64_t fileUnits;  // samples or runs read from the file; -1: refused
+        int64_t streamUnits;
+        const char* error;  // a piece of the message when refused
+    } table[] = {
+        {"length 0xFFFFFFFF",
+         WavBytes({.data = std::vector<uint8_t>(100, 3), .declaredData = 0xFFFFFFFF}), false, 50,
+         50, ""},
+        {"length 0", WavBytes({.data = std::vector<uint8_t>(100, 3), .declaredData = 0}), false, 50,
+         50, ""},
+        {"length beyond the end",
+         WavBytes({.data = std::vector<uint8_t>(100, 3), .declaredData = 4000}), false, -1, 50,
+         "declares 4000 bytes"},
+        {"a chunk after the data", trailingChunk, false, 20, 20, ""},
+        {"raw, odd last byte", std::vector<uint8_t>(101, 5), true, 50, 50, ""},
+        {"log with stray bytes", strayBytes, false, -1, -1,
+         "size of 14 bytes is not a multiple of 4"},
+        {"log", LogBytes({20, 13, 7, 0}), false, 3, 3, ""},
+    };
+    for (const auto& row : table) {
+        for (const bool stream : {false, true}) {
+            std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), &std::fclose);
+            std::fwrite(row.bytes.data(), 1, row.bytes.size(), file.get());
+            std::rewind(file.get());
+            InputReader reader;
+            const int64_t size = stream ? -1 : static_cast<int64_t>(row.bytes.size());
+            int64_t units = 0;
+            int64_t got = 0;
+            if (OpenInputStream(reader, file.get(), size, row.raw)) {
+                std::vector<uint8_t> buffer(64);
+                do {
+                    got = reader.kind == InputKind::RunLog
+                              ? ReadLogRuns(reader, reinterpret_cast<int32_t*>(buffer.data()), 16)
+                              : ReadSampleBytes(reader, buffer.data(), buffer.size()) / 2;
+                    units += std::max<int64_t>(got, 0);
+                } while (got > 0);
+            } else {
+                got = -1;
+            }
+            const int64_t want = stream ? row.streamUnits : row.fileUnits;
+            EXPECT_EQ(got < 0 ? -1 : units, want) << row.name << (stream ? " (stream)" : " (file)");
+            if (want < 0) {
+                EXPECT_NE(reader.error.find(row.error), std::string::npos) << reader.error;
+            }
+        }
+    }
+}
+
 TEST_F(AnalyzeTest, ArbitraryBytesNeverCrashTheReader) {
     // Every prefix of a valid recording, and the recording with each header byte corrupted: each
     // either analyses or is refused with a message.
@@ -485,44 +543,39 @@ TEST_F(AnalyzeTest, ArbitraryBytesNeverCrashTheReader) {
 
 // ---- Command line and output files ----
 
+// The parsed options as one line, for the table below.
+std::string Describe(const AnalyzeOptions& o) {
+    std::string text = o.input + (o.raw ? " raw" : "");
+    if (!o.pos1Path.empty()) text += " pos1=" + o.pos1Path;
+    if (!o.svgPath.empty()) text += " svg=" + o.svgPath;
+    return text;
+}
+
 TEST(AnalyzeArgs, Table) {
     const struct {
         std::vector<std::string> args;
         bool ok;
-        const char* input;
-        const char* pos1;
-        const char* svg;
-        const char* error;
+        const char* result;  // Describe() of the options, or the error
     } table[] = {
-        {{"in.log"}, true, "in.log", "", "", ""},
-        {{"--pos1", "p.csv", "in.wav", "--svg=s.svg"}, true, "in.wav", "p.csv", "s.svg", ""},
-        {{"--pos1=p.csv", "--", "-odd-name"}, true, "-odd-name", "p.csv", "", ""},
-        {{}, false, "", "", "", "no input file"},
-        {{"a", "b"}, false, "", "", "", "more than one input file ('a' and 'b')"},
-        {{"in", "--pos1"}, false, "", "", "", "--pos1 needs a file name"},
-        {{"in", "--svg="}, false, "", "", "", "--svg needs a file name"},
-        {{"in", "--pos1", "a", "--pos1", "b"}, false, "", "", "", "--pos1 given twice"},
-        {{"in", "--pos1", "x", "--svg", "x"},
-         false,
-         "",
-         "",
-         "",
-         "--pos1 and --svg name the same file"},
-        {{"-x", "in"}, false, "", "", "", "unknown option '-x'"},
-        {{"in", "--pos1x"}, false, "", "", "", "unknown option '--pos1x'"},
+        {{"in.log"}, true, "in.log"},
+        {{"--pos1", "p.csv", "in.wav", "--svg=s.svg"}, true, "in.wav pos1=p.csv svg=s.svg"},
+        {{"--pos1=p.csv", "--", "-odd-name"}, true, "-odd-name pos1=p.csv"},
+        {{"--raw", "-"}, true, "- raw"},
+        {{}, false, "no input file"},
+        {{"a", "b"}, false, "more than one input file ('a' and 'b')"},
+        {{"in", "--pos1"}, false, "--pos1 needs a file name"},
+        {{"in", "--svg="}, false, "--svg needs a file name"},
+        {{"in", "--pos1", "a", "--pos1", "b"}, false, "--pos1 given twice"},
+        {{"in", "--pos1", "x", "--svg", "x"}, false, "--pos1 and --svg name the same file"},
+        {{"-x", "in"}, false, "unknown option '-x'"},
+        {{"in", "--pos1x"}, false, "unknown option '--pos1x'"},
     };
     for (const auto& row : table) {
         AnalyzeOptions options;
         std::string error;
         const std::string words = ::testing::PrintToString(row.args);
         ASSERT_EQ(ParseAnalyzeArgs(row.args, options, error), row.ok) << words;
-        if (row.ok) {
-            EXPECT_EQ(options.input, row.input) << words;
-            EXPECT_EQ(options.pos1Path, row.pos1) << words;
-            EXPECT_EQ(options.svgPath, row.svg) << words;
-        } else {
-            EXPECT_EQ(error, row.error) << words;
-        }
+        EXPECT_EQ(row.ok ? Describe(options) : error, row.result) << words;
     }
 }
 
@@ -538,8 +591,11 @@ TEST_F(AnalyzeTest, ExitCodesOfTheTool) {
     EXPECT_NE(RunTool({"--help"}).out.find("Usage: vorlank-analyze"), std::string::npos);
     EXPECT_EQ(RunTool({}).code, kExitUsage);
     EXPECT_EQ(RunTool({Path("missing.log")}).err,
-              "vorlank-analyze: " + Path("missing.log") + ": no such file\n");
+              "vorlank-analyze: " + Path("missing.log") +
+                  ": cannot open it: No such file or directory\n");
     EXPECT_EQ(RunTool({Path("missing.log")}).code, kExitBadInput);
+    EXPECT_EQ(RunTool({dir_.string()}).err,
+              "vorlank-analyze: " + dir_.string() + ": cannot read it: Is a directory\n");
     EXPECT_EQ(RunTool({dir_.string()}).code, kExitBadInput);
     EXPECT_EQ(RunTool({Path("ok.wav"), "--svg", Path("no/such/dir/x.svg")}).code, kExitOutput);
 

@@ -163,4 +163,40 @@ TEST_F(AnalyzeToolTest, OutputFailuresGiveTheSystemsReason) {
     EXPECT_EQ(Names(), (std::set<std::string>{"good.log", "kept.csv"}));
 }
 
+// The report without its first two lines, which name the input and what kind it is.
+std::string Figures(const std::string& report) {
+    size_t at = 0;
+    for (int line = 0; line < 2 && at != std::string::npos; ++line) at = report.find('\n', at) + 1;
+    return report.substr(at);
+}
+
+TEST_F(AnalyzeToolTest, PipesGiveTheSameReportAsFiles) {
+    const std::string signal = "--frames 120 --sweep --noise 1500 --seed 5";
+    ASSERT_EQ(Sh("$S -o signal.wav " + signal + " && $S --raw " + signal + " >signal.raw").code, 0);
+    // A recorder writing WAV to a pipe cannot fill in the data length: 0xFFFFFFFF in its place.
+    std::string unknown = Read(Path("signal.wav"));
+    unknown.replace(40, 4, "\xFF\xFF\xFF\xFF");
+    Write(Path("unknown.wav"), unknown);
+
+    const Result file = Sh("$A signal.wav");
+    ASSERT_EQ(file.code, 0) << file.err;
+    ASSERT_NE(file.out.find("Errors"), std::string::npos);
+    const struct {
+        std::string command;
+        const char* input;  // the report's first two lines, after "File          "
+    } table[] = {
+        {"$S --raw " + signal + " | $A --raw -", "standard input\nInput         raw samples"},
+        {"$A --raw signal.raw", "signal.raw\nInput         raw samples"},
+        {"cat signal.wav | $A -", "standard input\nInput         WAV recording"},
+        {"cat unknown.wav | $A -", "standard input\nInput         WAV recording"},
+        {"$A - <unknown.wav", "standard input\nInput         WAV recording"},
+    };
+    for (const auto& row : table) {
+        const Result r = Sh(row.command);
+        EXPECT_EQ(r.code, 0) << row.command << ": " << r.err;
+        EXPECT_EQ(r.out.rfind(std::string("File          ") + row.input, 0), 0u) << r.out;
+        EXPECT_EQ(Figures(r.out), Figures(file.out)) << row.command;
+    }
+}
+
 }  // namespace

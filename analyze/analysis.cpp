@@ -11,21 +11,25 @@ namespace {
 constexpr size_t kLogChunkRuns = size_t{64} * 1024;       // 256 KiB of log per read
 constexpr size_t kSampleChunkBytes = size_t{128} * 1024;  // 64 Ki samples per read
 
-// Counts a run and decodes it; `at` is the sample where the run starts and moves to its end,
-// which is when the slicer delivers it and so when any Pos1 it completes is written.
-void TakeRun(Analysis& analysis, OutputFile* pos1Csv, int64_t& at, int32_t length) {
+// Counts a run and decodes it. The run ends at `analysis.runsEnd` plus its length, which is when
+// the slicer delivers it and so when any frame or Pos1 it completes is decoded.
+void TakeRun(Analysis& analysis, const AnalysisOutputs& outputs, int32_t length) {
     AddRun(analysis.runs, length);
-    at += length;
-    if (TallyRun(analysis.tally, length, at).kind != DecodeEventKind::Pos1Written) return;
+    const int64_t at = analysis.runsEnd += length;
+    const DecodeEvent event = TallyRun(analysis.tally, length, at);
+    if (EndsFrame(event.kind) && outputs.framesCsv != nullptr) {
+        WriteFrameRow(*outputs.framesCsv, analysis.tally.frame);
+    }
+    if (event.kind != DecodeEventKind::Pos1Written) return;
     const int32_t value = Load(analysis.tally.status.pos1);
     AddPos1(analysis.track, at, value);
     analysis.lastPos1At = at;
-    if (pos1Csv != nullptr) WritePos1Row(*pos1Csv, at, value);
+    if (outputs.pos1Csv != nullptr) WritePos1Row(*outputs.pos1Csv, at, value);
 }
 
-bool AnalyzeLog(InputReader& reader, Analysis& analysis, OutputFile* pos1Csv, std::string& error) {
+bool AnalyzeLog(InputReader& reader, Analysis& analysis, const AnalysisOutputs& outputs,
+                std::string& error) {
     std::vector<int32_t> runs(kLogChunkRuns);
-    int64_t at = 0;
     for (;;) {
         const int64_t count = ReadLogRuns(reader, runs.data(), runs.size());
         if (count < 0) {
@@ -34,7 +38,7 @@ bool AnalyzeLog(InputReader& reader, Analysis& analysis, OutputFile* pos1Csv, st
         }
         if (count == 0) break;
         for (int64_t i = 0; i < count; ++i)
-            TakeRun(analysis, pos1Csv, at, runs[static_cast<size_t>(i)]);
+            TakeRun(analysis, outputs, runs[static_cast<size_t>(i)]);
     }
     analysis.zeroTail = reader.pendingZeros;
     return true;
@@ -43,11 +47,10 @@ bool AnalyzeLog(InputReader& reader, Analysis& analysis, OutputFile* pos1Csv, st
 // The histogram needs every run, which test mode's wiring (slicer straight into DecodeRun) never
 // shows; the offline slicer hands them over one by one, in delivery order, and DecodeRun then
 // sees exactly what test mode would have given it.
-bool AnalyzeSamples(InputReader& reader, Analysis& analysis, OutputFile* pos1Csv,
+bool AnalyzeSamples(InputReader& reader, Analysis& analysis, const AnalysisOutputs& outputs,
                     std::string& error) {
     OfflineSlicer slicer;
     std::vector<uint8_t> bytes(kSampleChunkBytes);
-    int64_t at = 0;
     for (;;) {
         const int64_t count = ReadSampleBytes(reader, bytes.data(), bytes.size());
         if (count < 0) {
@@ -57,7 +60,7 @@ bool AnalyzeSamples(InputReader& reader, Analysis& analysis, OutputFile* pos1Csv
         if (count == 0) break;
         AddSamples(analysis.level, bytes.data(), static_cast<size_t>(count));
         SliceOffline(slicer, bytes.data(), static_cast<size_t>(count),
-                     [&](int32_t length) { TakeRun(analysis, pos1Csv, at, length); });
+                     [&](int32_t length) { TakeRun(analysis, outputs, length); });
     }
     return true;
 }
@@ -68,10 +71,15 @@ int64_t DurationSamples(const Analysis& analysis) {
     return analysis.kind == InputKind::RunLog ? analysis.runs.totalSamples : analysis.level.samples;
 }
 
-bool AnalyzeInput(InputReader& reader, Analysis& analysis, OutputFile* pos1Csv,
+bool AnalyzeInput(InputReader& reader, Analysis& analysis, const AnalysisOutputs& outputs,
                   std::string& error) {
     analysis.kind = reader.kind;
     analysis.format = reader.format;
-    return reader.kind == InputKind::RunLog ? AnalyzeLog(reader, analysis, pos1Csv, error)
-                                            : AnalyzeSamples(reader, analysis, pos1Csv, error);
+    const bool read = reader.kind == InputKind::RunLog
+                          ? AnalyzeLog(reader, analysis, outputs, error)
+                          : AnalyzeSamples(reader, analysis, outputs, error);
+    if (read && FinishTally(analysis.tally) && outputs.framesCsv != nullptr) {
+        WriteFrameRow(*outputs.framesCsv, analysis.tally.frame);
+    }
+    return read;
 }

@@ -23,6 +23,7 @@ struct Analysis {
     RunStats runs;
     DecodeTally tally;
     Pos1Track track;
+    int64_t runsEnd = 0;      // sample at which the latest run ended: the sum of the runs so far
     int64_t lastPos1At = -1;  // sample at which Pos1 was last written, -1 = never
     int64_t zeroTail = 0;     // run log: zero entries left out at its end
     WavFormat format;         // WAV and raw: the samples' format
@@ -33,7 +34,14 @@ struct Analysis {
 // runs of a log (a log holds nothing else).
 int64_t DurationSamples(const Analysis& analysis);
 
-// Reads `reader` to its end into `analysis`, a freshly made record. Each Pos1 write is also
-// appended to `pos1Csv`, when not null, as "seconds,value" (see report.h). Returns false with
-// `error` set when the input turns out corrupt part-way; `analysis` then holds what came before.
-bool AnalyzeInput(InputReader& reader, Analysis& analysis, OutputFile* pos1Csv, std::string& error);
+// Where rows go while the input is read; null for none. See report.h for their formats.
+struct AnalysisOutputs {
+    OutputFile* pos1Csv = nullptr;    // a row for every Pos1 written
+    OutputFile* framesCsv = nullptr;  // a row for every frame a sync started, as it ends
+};
+
+// Reads `reader` to its end into `analysis`, a freshly made record, writing rows to `outputs` on
+// the way. Returns false with `error` set when the input turns out corrupt part-way; `analysis`
+// then holds what came before.
+bool AnalyzeInput(InputReader& reader, Analysis& analysis, const AnalysisOutputs& outputs,
+                  std::string& error);

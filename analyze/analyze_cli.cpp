@@ -50,12 +50,13 @@ bool SameFile(const std::string& a, const std::string& b) {
 // The outputs of one run, in the order they are named on the command line's help.
 struct Outputs {
     OutputFile pos1;
+    OutputFile frames;
     OutputFile svg;
 };
 
 template <typename Each>
 void ForEachOutput(Outputs& outputs, Each&& each) {
-    for (OutputFile* output : {&outputs.pos1, &outputs.svg}) {
+    for (OutputFile* output : {&outputs.pos1, &outputs.frames, &outputs.svg}) {
         if (!output->path.empty()) each(*output);
     }
 }
@@ -113,6 +114,7 @@ bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& opti
         std::string AnalyzeOptions::*path;
     } files[] = {
         {"--pos1", &AnalyzeOptions::pos1Path},
+        {"--frames", &AnalyzeOptions::framesPath},
         {"--svg", &AnalyzeOptions::svgPath},
     };
     bool optionsEnded = false;
@@ -159,7 +161,8 @@ bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& opti
 }
 
 const char* AnalyzeUsage() {
-    return "Usage: vorlank-analyze [--raw] [--pos1 FILE.csv] [--svg FILE.svg] FILE\n"
+    return "Usage: vorlank-analyze [--raw] [--pos1 FILE.csv] [--frames FILE.csv] [--svg FILE.svg]\n"
+           "                       FILE\n"
            "\n"
            "Studies a recorded PCM signal offline: a run log written by 'vorlank L' or a WAV\n"
            "recording (16-bit PCM, mono, 44100 Hz), told apart by content; with --raw, headerless\n"
@@ -178,6 +181,11 @@ const char* AnalyzeUsage() {
            "                      parec --format=s16le --channels=1 --rate=44100 | vorlank-analyze "
            "--raw -\n"
            "  --pos1 FILE.csv   write every Pos1 value with its time in seconds\n"
+           "  --frames FILE.csv write a row per frame a sync started: start_s, kind, header,\n"
+           "                    outcome (complete, bad_header, invalid_word, unfinished),\n"
+           "                    failed_slot and the symbol of each slot 0..31, e.g.\n"
+           "                      vorlank-analyze rec.wav --frames /dev/stdout | grep "
+           "invalid_word\n"
            "  --svg FILE.svg    draw the run-length histogram and the Pos1 track\n"
            "  -h, --help        show this text\n"
            "\n"
@@ -199,7 +207,7 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         std::fflush(out);
         return kExitOk;
     }
-    for (const std::string* output : {&options.pos1Path, &options.svgPath}) {
+    for (const std::string* output : {&options.pos1Path, &options.framesPath, &options.svgPath}) {
         if (!output->empty() && options.input != "-" && SameFile(options.input, *output)) {
             std::fprintf(err, "%s: %s: refusing to overwrite the input\n", kProgram,
                          output->c_str());
@@ -216,16 +224,24 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     }
     Outputs outputs;
     outputs.pos1.path = options.pos1Path;
+    outputs.frames.path = options.framesPath;
     outputs.svg.path = options.svgPath;
     if (!OpenAll(outputs, out, err)) {
         CloseInput(reader);
         return kExitOutput;
     }
-    if (outputs.pos1.file != nullptr) WritePos1Header(outputs.pos1);
+    AnalysisOutputs rows;
+    if (outputs.pos1.file != nullptr) {
+        WritePos1Header(outputs.pos1);
+        rows.pos1Csv = &outputs.pos1;
+    }
+    if (outputs.frames.file != nullptr) {
+        WriteFramesHeader(outputs.frames);
+        rows.framesCsv = &outputs.frames;
+    }
 
     Analysis analysis;
-    const bool complete = AnalyzeInput(
-        reader, analysis, outputs.pos1.file != nullptr ? &outputs.pos1 : nullptr, error);
+    const bool complete = AnalyzeInput(reader, analysis, rows, error);
     CloseInput(reader);
     if (!complete) {
         AbandonAll(outputs);

@@ -1,7 +1,7 @@
 // Command line of vorlank-analyze and the whole run from words to exit code, kept apart from main
 // so that tests can drive it with their own files and output streams.
 //
-//   vorlank-analyze [--pos1 FILE.csv] [--svg FILE.svg] FILE
+//   vorlank-analyze [--raw] [--pos1 FILE.csv] [--frames FILE.csv] [--svg FILE.svg] FILE
 //
 // Options may stand before or after FILE; "--" ends the options (for a FILE that starts with '-').
 //
@@ -20,10 +20,11 @@ inline constexpr int kExitOutput = 3;  // --pos1 or --svg could not be written
 
 struct AnalyzeOptions {
     bool help = false;
-    std::string input;     // "-": standard input
-    bool raw = false;      // the input is raw samples (16-bit little-endian mono, 44100 Hz)
-    std::string pos1Path;  // empty: no CSV
-    std::string svgPath;   // empty: no picture
+    std::string input;       // "-": standard input
+    bool raw = false;        // the input is raw samples (16-bit little-endian mono, 44100 Hz)
+    std::string pos1Path;    // empty: no Pos1 CSV
+    std::string framesPath;  // empty: no frames CSV
+    std::string svgPath;     // empty: no picture
 };
 
 // `args` are the words after the program name. Returns false with a one-line `error` (no program

@@ -309,6 +309,33 @@ void WritePos1Row(OutputFile& csv, int64_t atSample, int32_t value) {
     Emit(csv, "%.6f,%d\n", Seconds(atSample), value);
 }
 
+void WriteFramesHeader(OutputFile& csv) {
+    std::string header = "start_s,kind,header,outcome,failed_slot";
+    for (int32_t slot = 0; slot < kSlotCount; ++slot) header += ",slot" + std::to_string(slot);
+    Emit(csv, "%s\n", header.c_str());
+}
+
+void WriteFrameRow(OutputFile& csv, const FrameRecord& frame) {
+    const char* kind = frame.kind == FrameKind::A ? "A" : frame.kind == FrameKind::B ? "B" : "";
+    const char* outcome = frame.outcome == FrameOutcome::Complete      ? "complete"
+                          : frame.outcome == FrameOutcome::BadHeader   ? "bad_header"
+                          : frame.outcome == FrameOutcome::InvalidWord ? "invalid_word"
+                                                                       : "unfinished";
+    std::string row;
+    const auto number = [&](bool present, int32_t value) {
+        row += ',';
+        if (present) row += std::to_string(value);
+    };
+    number(frame.header >= 0, frame.header);
+    row += ',';
+    row += outcome;
+    number(frame.failedSlot >= 0, frame.failedSlot);
+    for (int32_t slot = 0; slot < kSlotCount; ++slot) {
+        number((frame.storedSlots >> slot & 1u) != 0, frame.sym[static_cast<size_t>(slot)]);
+    }
+    Emit(csv, "%.6f,%s%s\n", Seconds(frame.startSample), kind, row.c_str());
+}
+
 void WriteSvg(OutputFile& svg, const char* title, const Analysis& analysis) {
     Emit(svg,
          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"

@@ -24,6 +24,15 @@ void PrintReport(std::FILE* out, const ReportFigures& figures);
 void WritePos1Header(OutputFile& csv);
 void WritePos1Row(OutputFile& csv, int64_t atSample, int32_t value);
 
+// Frames CSV: the header "start_s,kind,header,outcome,failed_slot,slot0,...,slot31", then one row
+// per frame that a sync started, as it ended: the time of the first sample after the sync
+// (seconds, to the microsecond); the kind A or B, empty when the header was neither or never
+// read; the 6-bit header, empty when never read; the outcome (complete, bad_header, invalid_word,
+// unfinished); the slot of the invalid word, else empty; and per slot the symbol stored there in
+// this frame (0..63, -1 for the invalid word), empty where none was.
+void WriteFramesHeader(OutputFile& csv);
+void WriteFrameRow(OutputFile& csv, const FrameRecord& frame);
+
 // The picture: title, histogram of run lengths in cells on a logarithmic count axis (runs of 1 to
 // 8 cells, the sync run and the rest in their own colours), and Pos1 over time.
 void WriteSvg(OutputFile& svg, const char* title, const Analysis& analysis);

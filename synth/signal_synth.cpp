@@ -127,16 +127,13 @@ int32_t Pos1ForFrame(const SynthConfig& config, int32_t index) {
     return static_cast<int32_t>(p <= kPos1Max ? p : kSweepCycle - p);
 }
 
-std::vector<uint8_t> BuildCells(const SynthConfig& config, SynthSummary& summary) {
+std::vector<Frame> BuildFrames(const SynthConfig& config, SynthSummary& summary) {
     NoiseSource payload;
     SeedNoise(payload, config.seed);
-    std::vector<uint8_t> cells;
-    cells.reserve(static_cast<size_t>(config.frameCount) *
-                      FrameCells(FrameKind::B, config.gapCells) +
-                  config.gapCells + kClosingCells);
+    std::vector<Frame> frames(static_cast<size_t>(config.frameCount));
     summary = SynthSummary{};
     for (int32_t f = 0; f < config.frameCount; ++f) {
-        Frame frame;
+        Frame& frame = frames[static_cast<size_t>(f)];
         frame.kind = KindOfFrame(config, f);
         // Every slot is drawn, used or not, so a frame's payload does not depend on its kind.
         for (int32_t& symbol : frame.slots) symbol = static_cast<int32_t>(NextBelow(payload, 64));
@@ -148,8 +145,17 @@ std::vector<uint8_t> BuildCells(const SynthConfig& config, SynthSummary& summary
         } else {
             ++summary.framesA;
         }
-        AppendFrameCells(cells, frame, config.gapCells);
     }
+    return frames;
+}
+
+std::vector<uint8_t> BuildCells(const SynthConfig& config, SynthSummary& summary) {
+    std::vector<uint8_t> cells;
+    cells.reserve(static_cast<size_t>(config.frameCount) *
+                      FrameCells(FrameKind::B, config.gapCells) +
+                  config.gapCells + kClosingCells);
+    for (const Frame& frame : BuildFrames(config, summary))
+        AppendFrameCells(cells, frame, config.gapCells);
     AppendClosingCells(cells, config.gapCells);
     summary.cellCount = static_cast<int64_t>(cells.size());
     return cells;

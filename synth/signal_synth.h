@@ -112,6 +112,10 @@ std::string CheckConfig(const SynthConfig& config);
 // Pos1 of the kind-B frame number `index` (0-based) under `config`.
 int32_t Pos1ForFrame(const SynthConfig& config, int32_t index);
 
+// The frames of `config`, in order, with the symbol of every slot (used by the frame's kind or
+// not); fills the frame counts and Pos1 values of `summary`. `config` must pass CheckConfig.
+std::vector<Frame> BuildFrames(const SynthConfig& config, SynthSummary& summary);
+
 // The whole cell stream of `config` (frames, then gap and closing mark); fills the content part of
 // `summary` (frames, Pos1 values, cell count). `config` must pass CheckConfig.
 std::vector<uint8_t> BuildCells(const SynthConfig& config, SynthSummary& summary);

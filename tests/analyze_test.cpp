@@ -124,13 +124,13 @@ LiveCounts LiveTestMode(const std::vector<int16_t>& samples) {
 
 // Opens and analyses `path`; the error text of either step lands in `error`.
 bool AnalyzeFile(const std::string& path, Analysis& analysis, std::string& error,
-                 OutputFile* csv = nullptr) {
+                 const AnalysisOutputs& outputs = {}) {
     InputReader reader;
     if (!OpenInput(reader, path.c_str(), false)) {
         error = reader.error;
         return false;
     }
-    const bool ok = AnalyzeInput(reader, analysis, csv, error);
+    const bool ok = AnalyzeInput(reader, analysis, outputs, error);
     CloseInput(reader);
     return ok;
 }
@@ -547,6 +547,7 @@ TEST_F(AnalyzeTest, ArbitraryBytesNeverCrashTheReader) {
 std::string Describe(const AnalyzeOptions& o) {
     std::string text = o.input + (o.raw ? " raw" : "");
     if (!o.pos1Path.empty()) text += " pos1=" + o.pos1Path;
+    if (!o.framesPath.empty()) text += " frames=" + o.framesPath;
     if (!o.svgPath.empty()) text += " svg=" + o.svgPath;
     return text;
 }
@@ -561,6 +562,8 @@ TEST(AnalyzeArgs, Table) {
         {{"--pos1", "p.csv", "in.wav", "--svg=s.svg"}, true, "in.wav pos1=p.csv svg=s.svg"},
         {{"--pos1=p.csv", "--", "-odd-name"}, true, "-odd-name pos1=p.csv"},
         {{"--raw", "-"}, true, "- raw"},
+        {{"in", "--frames=f.csv"}, true, "in frames=f.csv"},
+        {{"in", "--frames", "x", "--svg", "x"}, false, "--frames and --svg name the same file"},
         {{}, false, "no input file"},
         {{"a", "b"}, false, "more than one input file ('a' and 'b')"},
         {{"in", "--pos1"}, false, "--pos1 needs a file name"},
@@ -604,6 +607,104 @@ TEST_F(AnalyzeTest, ExitCodesOfTheTool) {
     EXPECT_EQ(clash.code, kExitUsage);
     EXPECT_NE(clash.err.find("refusing to overwrite the input"), std::string::npos);
     EXPECT_EQ(ReadFile(Path("ok.wav")), before);
+}
+
+// The fields of each line of a CSV text.
+std::vector<std::vector<std::string>> CsvFields(const std::string& text) {
+    std::vector<std::vector<std::string>> lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t end = text.find('\n', at);
+        std::vector<std::string> fields{""};
+        for (size_t i = at; i < end; ++i) {
+            if (text[i] == ',') {
+                fields.emplace_back();
+            } else {
+                fields.back() += text[i];
+            }
+        }
+        lines.push_back(fields);
+        at = end + 1;
+    }
+    return lines;
+}
+
+TEST_F(AnalyzeTest, FramesCsvCarriesTheSentSymbolsAndNamesWhereFramesFailed) {
+    synth::SynthConfig config;
+    config.frameCount = 6;  // kinds A B A B A B
+    config.seed = 21;
+    synth::SynthSummary summary;
+    const std::vector<synth::Frame> sent = synth::BuildFrames(config, summary);
+    std::vector<uint8_t> cells = synth::BuildCells(config, summary);
+    std::vector<int64_t> header;  // the first cell of each frame's header
+    for (int64_t at = 0; const synth::Frame& frame : sent) {
+        header.push_back(at + config.gapCells + kSyncCells);
+        at += synth::FrameCells(frame.kind, config.gapCells);
+    }
+    const int64_t firstWordB = kHeaderBits + kSpareBitsKindB;
+    // Frame 1 (kind B): the word of slot 20 becomes 0000000000, which is no code word.
+    std::fill_n(cells.begin() + header[1] + firstWordB + 4 * kCodeWordBits, kCodeWordBits, 0);
+    // Frame 2 (kind A): header 001111, neither kind.
+    for (int b = 0; b < kHeaderBits; ++b)
+        cells[header[2] + b] = (0b001111 >> (kHeaderBits - 1 - b)) & 1;
+    std::vector<int16_t> samples = synth::RenderCells(cells, config);
+    // The input ends inside frame 5 (kind B), right after its third word: the run holding that
+    // word's last bit never ends, so slots 16 and 17 are all it stores.
+    samples.resize(static_cast<size_t>(
+        synth::CellEdge(header[5] + firstWordB + 3 * kCodeWordBits, config.cellLength)));
+    std::string error;
+    ASSERT_TRUE(synth::WriteWavFile(Path("frames.wav"), samples, error)) << error;
+
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), &std::fclose);
+    OutputFile csv;
+    csv.file = file.get();
+    WriteFramesHeader(csv);
+    Analysis analysis;
+    ASSERT_TRUE(AnalyzeFile(Path("frames.wav"), analysis, error, {.framesCsv = &csv})) << error;
+    const auto lines = CsvFields(ReadAll(file.get()));
+
+    const struct {
+        const char* kind;
+        const char* header;
+        const char* outcome;
+        const char* failedSlot;
+        int32_t firstSlot;  // the slots stored: firstSlot .. firstSlot + stored - 1
+        int32_t stored;
+    } want[] = {
+        {"A", "3", "complete", "", kFirstSlotKindA, kWordsKindA},
+        {"B", "0", "invalid_word", "20", kFirstSlotKindB, 5},
+        {"", "15", "bad_header", "", 0, 0},
+        {"B", "0", "complete", "", kFirstSlotKindB, kWordsKindB},
+        {"A", "3", "complete", "", kFirstSlotKindA, kWordsKindA},
+        {"B", "0", "unfinished", "", kFirstSlotKindB, 2},
+    };
+    ASSERT_EQ(lines.size(), 1 + std::size(want));
+    ASSERT_EQ(lines[0].size(), 5u + kSlotCount);
+    EXPECT_EQ(lines[0][0] + "," + lines[0][4] + "," + lines[0].back(),
+              "start_s,failed_slot,slot31");
+    for (size_t f = 0; f < std::size(want); ++f) {
+        const std::vector<std::string>& row = lines[f + 1];
+        ASSERT_EQ(row.size(), 5u + kSlotCount) << "frame " << f;
+        char start[32];
+        std::snprintf(
+            start, sizeof start, "%.6f",
+            static_cast<double>(synth::CellEdge(header[f], config.cellLength)) / kSampleRateHz);
+        EXPECT_EQ(row[0], start) << "frame " << f;
+        EXPECT_EQ(row[1], want[f].kind) << "frame " << f;
+        EXPECT_EQ(row[2], want[f].header) << "frame " << f;
+        EXPECT_EQ(row[3], want[f].outcome) << "frame " << f;
+        EXPECT_EQ(row[4], want[f].failedSlot) << "frame " << f;
+        for (int32_t slot = 0; slot < kSlotCount; ++slot) {
+            const int32_t nth = slot - want[f].firstSlot;
+            std::string symbol;
+            if (nth >= 0 && nth < want[f].stored) {
+                symbol = std::to_string(
+                    row[4] == std::to_string(slot) ? -1 : sent[f].slots[static_cast<size_t>(slot)]);
+            }
+            EXPECT_EQ(row[5 + static_cast<size_t>(slot)], symbol)
+                << "frame " << f << " slot " << slot;
+        }
+    }
 }
 
 TEST_F(AnalyzeTest, Pos1CsvHoldsEveryWriteInOrderAndTheSvgIsComplete) {

@@ -51,12 +51,13 @@ bool SameFile(const std::string& a, const std::string& b) {
 struct Outputs {
     OutputFile pos1;
     OutputFile frames;
+    OutputFile json;
     OutputFile svg;
 };
 
 template <typename Each>
 void ForEachOutput(Outputs& outputs, Each&& each) {
-    for (OutputFile* output : {&outputs.pos1, &outputs.frames, &outputs.svg}) {
+    for (OutputFile* output : {&outputs.pos1, &outputs.frames, &outputs.json, &outputs.svg}) {
         if (!output->path.empty()) each(*output);
     }
 }
@@ -115,6 +116,7 @@ bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& opti
     } files[] = {
         {"--pos1", &AnalyzeOptions::pos1Path},
         {"--frames", &AnalyzeOptions::framesPath},
+        {"--json", &AnalyzeOptions::jsonPath},
         {"--svg", &AnalyzeOptions::svgPath},
     };
     bool optionsEnded = false;
@@ -161,8 +163,8 @@ bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& opti
 }
 
 const char* AnalyzeUsage() {
-    return "Usage: vorlank-analyze [--raw] [--pos1 FILE.csv] [--frames FILE.csv] [--svg FILE.svg]\n"
-           "                       FILE\n"
+    return "Usage: vorlank-analyze [--raw] [--pos1 FILE.csv] [--frames FILE.csv] [--json FILE]\n"
+           "                       [--svg FILE.svg] FILE\n"
            "\n"
            "Studies a recorded PCM signal offline: a run log written by 'vorlank L' or a WAV\n"
            "recording (16-bit PCM, mono, 44100 Hz), told apart by content; with --raw, headerless\n"
@@ -186,11 +188,15 @@ const char* AnalyzeUsage() {
            "                    failed_slot and the symbol of each slot 0..31, e.g.\n"
            "                      vorlank-analyze rec.wav --frames /dev/stdout | grep "
            "invalid_word\n"
+           "  --json FILE       write the whole report as one JSON object; '-' puts it on\n"
+           "                    standard output in place of the text, e.g.\n"
+           "                      vorlank-analyze rec.wav --json - | jq "
+           ".errors.invalid_code_words\n"
            "  --svg FILE.svg    draw the run-length histogram and the Pos1 track\n"
            "  -h, --help        show this text\n"
            "\n"
-           "An output file is replaced only when the run succeeds; a device, a FIFO or a path\n"
-           "to the standard output (/dev/stdout) is written as it stands.\n"
+           "An output named '-' is standard output. An output file is replaced only when the run\n"
+           "succeeds; a device, a FIFO or a path to standard output is written as it stands.\n"
            "Exit codes: 0 done; 1 the input cannot be read, is corrupt or in another format;\n"
            "2 wrong command line; 3 an output file could not be written.\n";
 }
@@ -207,7 +213,8 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         std::fflush(out);
         return kExitOk;
     }
-    for (const std::string* output : {&options.pos1Path, &options.framesPath, &options.svgPath}) {
+    for (const std::string* output :
+         {&options.pos1Path, &options.framesPath, &options.jsonPath, &options.svgPath}) {
         if (!output->empty() && options.input != "-" && SameFile(options.input, *output)) {
             std::fprintf(err, "%s: %s: refusing to overwrite the input\n", kProgram,
                          output->c_str());
@@ -225,6 +232,7 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     Outputs outputs;
     outputs.pos1.path = options.pos1Path;
     outputs.frames.path = options.framesPath;
+    outputs.json.path = options.jsonPath;
     outputs.svg.path = options.svgPath;
     if (!OpenAll(outputs, out, err)) {
         CloseInput(reader);
@@ -249,7 +257,10 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         return kExitBadInput;
     }
 
-    PrintReport(out, GatherFigures(name, analysis));
+    const ReportFigures figures = GatherFigures(name, analysis);
+    // JSON on the standard output stands there alone, so that it parses.
+    if (options.jsonPath != "-") PrintReport(out, figures);
+    if (outputs.json.file != nullptr) WriteJson(outputs.json, figures);
     if (outputs.svg.file != nullptr) WriteSvg(outputs.svg, name.c_str(), analysis);
     return CommitAll(outputs, err) ? kExitOk : kExitOutput;
 }

@@ -75,7 +75,7 @@ bool CopyThroughLink(const OutputFile& output, std::string& error) {
 }  // namespace
 
 bool OpenOutput(OutputFile& output, std::FILE* standardOutput, std::string& error) {
-    if (IsSameOpenFile(output.path.c_str(), standardOutput)) {
+    if (output.path == "-" || IsSameOpenFile(output.path.c_str(), standardOutput)) {
         output.way = OutputWay::Shared;
         output.file = standardOutput;
         return true;

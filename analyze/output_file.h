@@ -9,10 +9,10 @@
 //   a symbolic link to a regular    into a temporary file beside the link, whose content is copied
 //   file                            through the link when the run has succeeded: link and target
 //                                   stay the very files they were
-//   the caller's standard output    into that stream (so /dev/stdout works however standard output
-//   (as /dev/stdout is)             is redirected, and nothing written to it is lost)
-//   anything else: a device, a      straight through, from the start, as it stands; never removed
-//   FIFO, a link to one of them
+//   "-", or a path to the caller's  into the standard output stream (so /dev/stdout works however
+//   standard output (/dev/stdout)   standard output is redirected, and nothing written to it is
+//   lost) anything else: a device, a      straight through, from the start, as it stands; never
+//   removed FIFO, a link to one of them
 //
 // A failed run removes only its own temporary files. Messages carry the system's reason.
 //

@@ -19,6 +19,13 @@
 // histogram in cells with the lengths in samples that make up each row.
 void PrintReport(std::FILE* out, const ReportFigures& figures);
 
+// The same report as one JSON object, numbers as numbers: file, input, duration_s, runs, frames
+// (total, kind_a, kind_b, per_s), errors (total, bad_headers, invalid_code_words), pos1 (value,
+// writes, last_at_s), signal (null for a run log), cell_length, margins and near_misses (null
+// when no run could be fitted), and histogram (rows of cells, runs, share_percent and lengths;
+// long_runs).
+void WriteJson(OutputFile& json, const ReportFigures& figures);
+
 // Pos1 CSV: the header "seconds,pos1", then one row per Pos1 write: the time (seconds from the
 // start of the input, to the sample) and the value 0..1023.
 void WritePos1Header(OutputFile& csv);

@@ -2,6 +2,8 @@
 // length fit, refusal of bad input, and the command line's exit codes and output files.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -548,6 +550,7 @@ std::string Describe(const AnalyzeOptions& o) {
     std::string text = o.input + (o.raw ? " raw" : "");
     if (!o.pos1Path.empty()) text += " pos1=" + o.pos1Path;
     if (!o.framesPath.empty()) text += " frames=" + o.framesPath;
+    if (!o.jsonPath.empty()) text += " json=" + o.jsonPath;
     if (!o.svgPath.empty()) text += " svg=" + o.svgPath;
     return text;
 }
@@ -562,7 +565,7 @@ TEST(AnalyzeArgs, Table) {
         {{"--pos1", "p.csv", "in.wav", "--svg=s.svg"}, true, "in.wav pos1=p.csv svg=s.svg"},
         {{"--pos1=p.csv", "--", "-odd-name"}, true, "-odd-name pos1=p.csv"},
         {{"--raw", "-"}, true, "- raw"},
-        {{"in", "--frames=f.csv"}, true, "in frames=f.csv"},
+        {{"in", "--frames=f.csv", "--json", "-"}, true, "in frames=f.csv json=-"},
         {{"in", "--frames", "x", "--svg", "x"}, false, "--frames and --svg name the same file"},
         {{}, false, "no input file"},
         {{"a", "b"}, false, "more than one input file ('a' and 'b')"},
@@ -746,6 +749,83 @@ TEST_F(AnalyzeTest, Pos1CsvHoldsEveryWriteInOrderAndTheSvgIsComplete) {
     EXPECT_NE(svg.find(std::string("<polyline fill=\"none\" stroke=\"") + kSvgPos1Colour),
               std::string::npos);
     EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
+}
+
+std::string Format(const char* format, auto... values) {
+    char text[256];
+    std::snprintf(text, sizeof text, format, values...);
+    return text;
+}
+
+// The JSON report holds the same figures as the text report: each figure read back from the JSON
+// and printed as the text prints it must stand in the text.
+TEST_F(AnalyzeTest, JsonAgreesWithTheTextReport) {
+    synth::SynthConfig config;
+    config.frameCount = 200;
+    config.sweep = true;
+    config.noise = 2800.0;
+    config.seed = 9;
+    const synth::SynthResult signal = synth::Synthesize(config);
+    std::string error;
+    ASSERT_TRUE(synth::WriteWavFile(Path("noisy.wav"), signal.samples, error)) << error;
+    std::vector<int32_t> log = SliceToLog(signal.samples);
+    log.resize(log.size() + 7, 0);
+    WriteBytes(Path("stopped.log"), LogBytes(log));
+
+    for (const char* input : {"noisy.wav", "stopped.log"}) {
+        const RunResult run = RunTool({Path(input), "--json", Path("report.json")});
+        ASSERT_EQ(run.code, kExitOk) << run.err;
+        const auto j = nlohmann::json::parse(ReadFile(Path("report.json")), nullptr, false);
+        ASSERT_FALSE(j.is_discarded()) << input;
+        // JSON integers come back as integers and the other figures as doubles.
+        const auto n = [&](const char* pointer) {
+            return j.at(nlohmann::json::json_pointer(pointer)).get<long long>();
+        };
+        const auto d = [&](const char* pointer) {
+            return j.at(nlohmann::json::json_pointer(pointer)).get<double>();
+        };
+        std::vector<std::string> lines = {
+            Format("Duration      %.3f s", d("/duration_s")),
+            Format("Runs          %lld", n("/runs")),
+            Format("Frames        %lld (kind A %lld, kind B %lld), %.1f/s", n("/frames/total"),
+                   n("/frames/kind_a"), n("/frames/kind_b"), d("/frames/per_s")),
+            Format("Errors        %lld (bad headers %lld, invalid code words %lld)",
+                   n("/errors/total"), n("/errors/bad_headers"), n("/errors/invalid_code_words")),
+            Format("Pos1          %lld (written %lld times, last at %.3f s)", n("/pos1/value"),
+                   n("/pos1/writes"), d("/pos1/last_at_s")),
+            Format("Cell length   %.4f samples (%.1f cells/s), fitted over %lld runs",
+                   d("/cell_length/samples"), d("/cell_length/cells_per_s"),
+                   n("/cell_length/fitted_runs")),
+            Format("Worst margin  %.3f cells with the decoder's cell length (runs of %lld samples",
+                   d("/margins/decoder/cells"), n("/margins/decoder/run_samples")),
+            Format("Near misses   %lld runs (%.3f%%)", n("/near_misses/runs"),
+                   d("/near_misses/percent")),
+        };
+        if (j.at("input").at("kind") == "wav") {
+            lines.push_back(Format("Signal        peaks %lld .. %lld", n("/signal/min_sample"),
+                                   n("/signal/max_sample")));
+        } else {
+            EXPECT_TRUE(j.at("signal").is_null());
+            lines.push_back(Format("Input         run log of %lld entries", n("/input/entries")));
+            EXPECT_EQ(n("/input/zero_tail"), 7);
+        }
+        for (const auto& row : j.at("histogram").at("rows")) {
+            std::string samples;
+            for (const auto& l : row.at("lengths"))
+                samples +=
+                    Format(" %d:%lld", l.at("samples").get<int>(), l.at("runs").get<long long>());
+            lines.push_back(Format("  %5d  %10lld  %5.1f%%", row.at("cells").get<int>(),
+                                   row.at("runs").get<long long>(),
+                                   row.at("share_percent").get<double>()));
+            lines.push_back(samples + "\n");
+        }
+        for (const std::string& line : lines)
+            EXPECT_NE(run.out.find(line), std::string::npos) << input << ": " << line << "\n"
+                                                             << run.out;
+    }
+    // With "-" the JSON stands alone on standard output.
+    const RunResult alone = RunTool({Path("noisy.wav"), "--json", "-"});
+    EXPECT_FALSE(nlohmann::json::parse(alone.out, nullptr, false).is_discarded()) << alone.out;
 }
 
 TEST(Svg, TitleFromAnyFileNameStaysWellFormed) {

@@ -17,6 +17,11 @@ void TakeRun(Analysis& analysis, const AnalysisOutputs& outputs, int32_t length)
     AddRun(analysis.runs, length);
     const int64_t at = analysis.runsEnd += length;
     const DecodeEvent event = TallyRun(analysis.tally, length, at);
+    if (event.kind == DecodeEventKind::FrameComplete) AddFrame(analysis.timeline, at);
+    if (event.kind == DecodeEventKind::BadHeader || event.kind == DecodeEventKind::InvalidWord)
+        AddError(analysis.timeline, at);
+    if (analysis.errors != nullptr && TraceWanted(*analysis.errors))
+        TraceRun(*analysis.errors, at, length, event);
     if (EndsFrame(event.kind) && outputs.framesCsv != nullptr) {
         WriteFrameRow(*outputs.framesCsv, analysis.tally.frame);
     }
@@ -44,6 +49,21 @@ bool AnalyzeLog(InputReader& reader, Analysis& analysis, const AnalysisOutputs& 
     return true;
 }
 
+// Slices sample by sample while the error trace still wants the envelopes after every sample, then
+// the rest in slices. Returns once `count` bytes are sliced.
+void SliceTraced(OfflineSlicer& slicer, Analysis& analysis, const AnalysisOutputs& outputs,
+                 const uint8_t* bytes, size_t count) {
+    const auto take = [&](int32_t length) { TakeRun(analysis, outputs, length); };
+    size_t at = 0;
+    for (ErrorTrace& trace = *analysis.errors; at < count && TraceWanted(trace); at += 2) {
+        SliceOffline(slicer, bytes + at, 2, take);
+        const auto sample =
+            static_cast<int16_t>(static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8)));
+        TraceSample(trace, sample, slicer.slicer.upper, slicer.slicer.lower);
+    }
+    SliceOffline(slicer, bytes + at, count - at, take);
+}
+
 // The histogram needs every run, which test mode's wiring (slicer straight into DecodeRun) never
 // shows; the offline slicer hands them over one by one, in delivery order, and DecodeRun then
 // sees exactly what test mode would have given it.
@@ -59,9 +79,14 @@ bool AnalyzeSamples(InputReader& reader, Analysis& analysis, const AnalysisOutpu
         }
         if (count == 0) break;
         AddSamples(analysis.level, bytes.data(), static_cast<size_t>(count));
-        SliceOffline(slicer, bytes.data(), static_cast<size_t>(count),
-                     [&](int32_t length) { TakeRun(analysis, outputs, length); });
+        if (analysis.errors != nullptr) {
+            SliceTraced(slicer, analysis, outputs, bytes.data(), static_cast<size_t>(count));
+        } else {
+            SliceOffline(slicer, bytes.data(), static_cast<size_t>(count),
+                         [&](int32_t length) { TakeRun(analysis, outputs, length); });
+        }
     }
+    if (analysis.errors != nullptr) FinishTrace(*analysis.errors);
     return true;
 }
 
@@ -75,6 +100,8 @@ bool AnalyzeInput(InputReader& reader, Analysis& analysis, const AnalysisOutputs
                   std::string& error) {
     analysis.kind = reader.kind;
     analysis.format = reader.format;
+    if (outputs.traceErrors && reader.kind != InputKind::RunLog)
+        analysis.errors = std::make_unique<ErrorTrace>();
     const bool read = reader.kind == InputKind::RunLog
                           ? AnalyzeLog(reader, analysis, outputs, error)
                           : AnalyzeSamples(reader, analysis, outputs, error);

@@ -5,29 +5,36 @@
 //   WAV and raw:   samples -> signal level, run slicer -> runs -> statistics, decoder
 //
 // Memory is fixed: one chunk of input, the records below, and nothing that grows with the input.
+// Tracing the errors' waveform slices sample by sample, which is slower, but only until the last
+// window it keeps is complete.
 //
 // Threads: one caller; no shared state.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "analyze/decode_tally.h"
+#include "analyze/error_trace.h"
 #include "analyze/input_reader.h"
 #include "analyze/output_file.h"
 #include "analyze/run_stats.h"
+#include "analyze/tracks.h"
 
 struct Analysis {
     InputKind kind = InputKind::RunLog;
     RunStats runs;
     DecodeTally tally;
     Pos1Track track;
+    Timeline timeline;
     int64_t runsEnd = 0;      // sample at which the latest run ended: the sum of the runs so far
     int64_t lastPos1At = -1;  // sample at which Pos1 was last written, -1 = never
     int64_t zeroTail = 0;     // run log: zero entries left out at its end
     WavFormat format;         // WAV and raw: the samples' format
     SignalLevel level;        // WAV and raw: every sample
+    std::unique_ptr<ErrorTrace> errors;  // samples only, when asked for: the first errors' waveform
 };
 
 // Time covered by the input, in samples: every sample of a recording or raw stream; the sum of the
@@ -38,6 +45,7 @@ int64_t DurationSamples(const Analysis& analysis);
 struct AnalysisOutputs {
     OutputFile* pos1Csv = nullptr;    // a row for every Pos1 written
     OutputFile* framesCsv = nullptr;  // a row for every frame a sync started, as it ends
+    bool traceErrors = false;         // keep the waveform around the first decoding errors
 };
 
 // Reads `reader` to its end into `analysis`, a freshly made record, writing rows to `outputs` on

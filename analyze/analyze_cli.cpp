@@ -8,6 +8,7 @@
 #include "analyze/analysis.h"
 #include "analyze/output_file.h"
 #include "analyze/report.h"
+#include "analyze/svg_picture.h"
 
 namespace {
 
@@ -247,6 +248,8 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         WriteFramesHeader(outputs.frames);
         rows.framesCsv = &outputs.frames;
     }
+
+    rows.traceErrors = outputs.svg.file != nullptr;
 
     Analysis analysis;
     const bool complete = AnalyzeInput(reader, analysis, rows, error);

@@ -1,23 +1,6 @@
 #include "analyze/decode_tally.h"
 
-#include <algorithm>
-
 namespace {
-
-void MergePairs(Pos1Track& track) {
-    for (size_t i = 0; i < kTrackBuckets / 2; ++i) {
-        const Pos1Bucket& a = track.buckets[2 * i];
-        const Pos1Bucket& b = track.buckets[2 * i + 1];
-        Pos1Bucket merged = a.used ? a : b;
-        if (a.used && b.used) {
-            merged.low = std::min(a.low, b.low);
-            merged.high = std::max(a.high, b.high);
-        }
-        track.buckets[i] = merged;
-    }
-    std::fill(track.buckets.begin() + kTrackBuckets / 2, track.buckets.end(), Pos1Bucket{});
-    track.bucketSamples *= 2;
-}
 
 void StoreSlot(FrameRecord& frame, const DecodeEvent& event) {
     frame.sym[static_cast<size_t>(event.slot)] = event.value;
@@ -78,16 +61,4 @@ bool FinishTally(DecodeTally& tally) {
     if (tally.decoder.state == DecoderState::Hunting) return false;
     tally.frame.outcome = FrameOutcome::Unfinished;
     return true;
-}
-
-void AddPos1(Pos1Track& track, int64_t at, int32_t value) {
-    while (at / track.bucketSamples >= kTrackBuckets) MergePairs(track);
-    Pos1Bucket& bucket = track.buckets[static_cast<size_t>(at / track.bucketSamples)];
-    const auto v = static_cast<int16_t>(value);  // Pos1 is 10 bits
-    if (!bucket.used) {
-        bucket = Pos1Bucket{v, v, true};
-    } else {
-        bucket.low = std::min(bucket.low, v);
-        bucket.high = std::max(bucket.high, v);
-    }
 }

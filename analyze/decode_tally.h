@@ -5,10 +5,6 @@
 // carried), and reads it from the event the decoder leaves for every call rather than running a
 // second decoder or guessing from its counters.
 //
-// Also the Pos1 track for the picture: Pos1 over time in a fixed number of time buckets, each
-// holding the lowest and highest value written in it. When the recording outgrows the buckets,
-// their width doubles and neighbours merge, so memory stays fixed however long the input.
-//
 // Threads: records belong to one caller; no shared state.
 #pragma once
 
@@ -66,21 +62,3 @@ bool EndsFrame(DecodeEventKind kind);
 // At the end of the input: marks a frame still being read as unfinished. Returns true if there
 // was one.
 bool FinishTally(DecodeTally& tally);
-
-inline constexpr int32_t kTrackBuckets = 512;
-// Starting width of a bucket: 0.1 s, finer than any picture of a recording needs.
-inline constexpr int64_t kTrackStartBucketSamples = 4410;
-
-struct Pos1Bucket {
-    int16_t low = 0;  // valid when used
-    int16_t high = 0;
-    bool used = false;
-};
-
-struct Pos1Track {
-    std::array<Pos1Bucket, kTrackBuckets> buckets{};
-    int64_t bucketSamples = kTrackStartBucketSamples;  // width of one bucket, samples
-};
-
-// Records a Pos1 value written at sample `at` (from the start of the input, never decreasing).
-void AddPos1(Pos1Track& track, int64_t at, int32_t value);

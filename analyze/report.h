@@ -1,5 +1,5 @@
-// What vorlank-analyze writes: the plain-text report on standard output, the Pos1 track as CSV,
-// and an SVG picture with the run-length histogram and the Pos1 track, which any browser shows.
+// What vorlank-analyze writes besides its picture (svg_picture.h): the plain-text report on
+// standard output, the same report as JSON, the Pos1 track and the frames as CSV.
 //
 // Every text line is flushed as soon as it is written, so a report piped into another program or
 // a console shows up line by line.
@@ -39,13 +39,3 @@ void WritePos1Row(OutputFile& csv, int64_t atSample, int32_t value);
 // this frame (0..63, -1 for the invalid word), empty where none was.
 void WriteFramesHeader(OutputFile& csv);
 void WriteFrameRow(OutputFile& csv, const FrameRecord& frame);
-
-// The picture: title, histogram of run lengths in cells on a logarithmic count axis (runs of 1 to
-// 8 cells, the sync run and the rest in their own colours), and Pos1 over time.
-void WriteSvg(OutputFile& svg, const char* title, const Analysis& analysis);
-
-// Colours the picture uses, so a check of its rendering knows what to look for.
-inline constexpr const char* kSvgDataRunColour = "#1f77b4";
-inline constexpr const char* kSvgSyncRunColour = "#2ca02c";
-inline constexpr const char* kSvgOtherRunColour = "#8c8c8c";
-inline constexpr const char* kSvgPos1Colour = "#d62728";

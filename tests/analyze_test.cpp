@@ -17,6 +17,7 @@
 #include "analyze/analysis.h"
 #include "analyze/analyze_cli.h"
 #include "analyze/report.h"
+#include "analyze/svg_picture.h"
 #include "decode/offline_slicer.h"
 #include "synth/signal_synth.h"
 #include "synth/wav_file.h"
@@ -220,6 +221,36 @@ TEST_P(SameCountsTest, RecordingLogAndLiveDecodingAgree) {
     EXPECT_EQ(wav.tally.badHeaders + wav.tally.invalidWords, live.errors);
     EXPECT_EQ(Load(wav.tally.status.pos1), live.pos1);
     EXPECT_EQ(wav.level.samples, static_cast<int64_t>(signal.samples.size()));
+
+    // Tracing the errors' waveform slices sample by sample: the same runs and counts, and windows
+    // that hold the input's own samples and the runs the decoder saw, up to where it gave up.
+    Analysis traced;
+    ASSERT_TRUE(AnalyzeFile(Path("signal.wav"), traced, error, {.traceErrors = true})) << error;
+    EXPECT_EQ(traced.runs.byLength, wav.runs.byLength);
+    EXPECT_EQ(traced.tally.invalidWords + traced.tally.badHeaders,
+              wav.tally.invalidWords + wav.tally.badHeaders);
+    const ErrorTrace& trace = *traced.errors;
+    EXPECT_EQ(trace.windowsDone,
+              std::min<int64_t>(kMaxTracedErrors, wav.tally.invalidWords + wav.tally.badHeaders));
+    for (int32_t w = 0; w < trace.windowsDone; ++w) {
+        const ErrorWindow& window = trace.windows[static_cast<size_t>(w)];
+        EXPECT_TRUE(window.event.kind == DecodeEventKind::InvalidWord ||
+                    window.event.kind == DecodeEventKind::BadHeader);
+        EXPECT_EQ(window.firstSample + window.pointCount, window.gaveUpAt + kTraceAfter);
+        for (int32_t k = 0; k < window.pointCount; ++k) {
+            const TracePoint& p = window.points[static_cast<size_t>(k)];
+            ASSERT_EQ(p.sample, signal.samples[static_cast<size_t>(window.firstSample + k)]);
+            ASSERT_GE(p.upper, p.lower);
+        }
+        bool endsWhereItGaveUp = false;
+        for (int32_t r = 1; r < window.runCount; ++r) {
+            const TracedRun& run = window.runs[static_cast<size_t>(r)];
+            const TracedRun& before = window.runs[static_cast<size_t>(r - 1)];
+            EXPECT_EQ(run.start, before.start + before.length);
+            endsWhereItGaveUp |= run.start + run.length == window.gaveUpAt;
+        }
+        EXPECT_TRUE(endsWhereItGaveUp) << "window " << w;
+    }
 
     if (c.noise == 0.0) {
         // A clean signal decodes completely: every frame of its kind, the last Pos1 swept to.

@@ -63,6 +63,10 @@ void ForEachOutput(Outputs& outputs, Each&& each) {
     }
 }
 
+bool AnyOnStandardOutput(const AnalyzeOptions& o) {
+    return o.pos1Path == "-" || o.framesPath == "-" || o.jsonPath == "-" || o.svgPath == "-";
+}
+
 void Complain(std::FILE* err, const std::string& path, const std::string& why) {
     std::fprintf(err, "%s: %s: %s\n", kProgram, path.c_str(), why.c_str());
 }
@@ -168,36 +172,38 @@ const char* AnalyzeUsage() {
            "                       [--svg FILE.svg] FILE\n"
            "\n"
            "Studies a recorded PCM signal offline: a run log written by 'vorlank L' or a WAV\n"
-           "recording (16-bit PCM, mono, 44100 Hz), told apart by content; with --raw, headerless\n"
-           "16-bit little-endian mono samples at 44100 Hz. FILE '-' is standard input, so a\n"
-           "recorder can feed it through a pipe. The runs go through the same slicer and frame\n"
+           "recording (16-bit PCM, mono, 44100 Hz), told apart by content. FILE '-' is standard\n"
+           "input, so a recorder can feed it through a pipe; a WAV stream whose header cannot\n"
+           "know its length is read to its end. The runs go through the same slicer and frame\n"
            "decoder as 'vorlank T', so the counts are the ones it would show.\n"
            "\n"
-           "The report (standard output): frames by kind, errors by kind, the final Pos1, runs "
-           "and\n"
-           "duration, the signal level of samples, the bit cell length fitted to the runs with\n"
-           "the worst margin to a rounding boundary, and a histogram of run lengths.\n"
+           "The report (standard output): frames by kind, errors by kind, the final Pos1, runs\n"
+           "and duration, the signal level of samples, the bit cell length fitted to the runs\n"
+           "with the worst margin to a rounding boundary, and a histogram of run lengths.\n"
            "\n"
-           "  --raw             FILE holds raw samples, e.g.\n"
-           "                      arecord -t raw -f S16_LE -c 1 -r 44100 | vorlank-analyze --raw "
-           "-\n"
-           "                      parec --format=s16le --channels=1 --rate=44100 | vorlank-analyze "
-           "--raw -\n"
-           "  --pos1 FILE.csv   write every Pos1 value with its time in seconds\n"
+           "  --raw             FILE holds raw 16-bit little-endian mono samples at 44100 Hz:\n"
+           "                      arecord -t raw -f S16_LE -c 1 -r 44100 \\\n"
+           "                        | vorlank-analyze --raw -\n"
+           "                      parec --format=s16le --channels=1 --rate=44100 \\\n"
+           "                        | vorlank-analyze --raw -\n"
+           "                      vorlank-synth --raw --noise 2500 | vorlank-analyze --raw -\n"
+           "  --pos1 FILE.csv   write every Pos1 value with its time in seconds:\n"
+           "                      vorlank-analyze rec.wav --pos1 - | tail -n 5\n"
            "  --frames FILE.csv write a row per frame a sync started: start_s, kind, header,\n"
            "                    outcome (complete, bad_header, invalid_word, unfinished),\n"
-           "                    failed_slot and the symbol of each slot 0..31, e.g.\n"
-           "                      vorlank-analyze rec.wav --frames /dev/stdout | grep "
-           "invalid_word\n"
-           "  --json FILE       write the whole report as one JSON object; '-' puts it on\n"
-           "                    standard output in place of the text, e.g.\n"
-           "                      vorlank-analyze rec.wav --json - | jq "
-           ".errors.invalid_code_words\n"
-           "  --svg FILE.svg    draw the run-length histogram and the Pos1 track\n"
+           "                    failed_slot and the symbol stored in each slot 0..31:\n"
+           "                      vorlank-analyze rec.wav --frames - | grep invalid_word\n"
+           "  --json FILE       write the whole report as one JSON object:\n"
+           "                      vorlank-analyze rec.wav --json - | jq .errors\n"
+           "  --svg FILE.svg    draw the run-length histogram, the Pos1 track, frames and errors\n"
+           "                    per second, and the waveform around the first decoding errors:\n"
+           "                      arecord -d 10 -f S16_LE -c 1 -r 44100 -t wav \\\n"
+           "                        | vorlank-analyze - --svg errors.svg\n"
            "  -h, --help        show this text\n"
            "\n"
-           "An output named '-' is standard output. An output file is replaced only when the run\n"
-           "succeeds; a device, a FIFO or a path to standard output is written as it stands.\n"
+           "An output named '-' goes to standard output in place of the text report. An output\n"
+           "file is replaced only when the run succeeds; a device, a FIFO or a path that leads to\n"
+           "standard output (/dev/stdout) is written as it stands.\n"
            "Exit codes: 0 done; 1 the input cannot be read, is corrupt or in another format;\n"
            "2 wrong command line; 3 an output file could not be written.\n";
 }
@@ -261,8 +267,8 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     }
 
     const ReportFigures figures = GatherFigures(name, analysis);
-    // JSON on the standard output stands there alone, so that it parses.
-    if (options.jsonPath != "-") PrintReport(out, figures);
+    // An output sent to standard output stands there alone, so that it parses as what it is.
+    if (!AnyOnStandardOutput(options)) PrintReport(out, figures);
     if (outputs.json.file != nullptr) WriteJson(outputs.json, figures);
     if (outputs.svg.file != nullptr) WriteSvg(outputs.svg, name.c_str(), analysis);
     return CommitAll(outputs, err) ? kExitOk : kExitOutput;

@@ -4,7 +4,7 @@
 //   vorlank-analyze [--raw] [--pos1 FILE.csv] [--frames FILE.csv] [--json FILE] [--svg FILE.svg]
 //                   FILE
 //
-// An output named "-" goes to standard output.
+// An output named "-" goes to standard output, in place of the text report.
 //
 // Options may stand before or after FILE; "--" ends the options (for a FILE that starts with '-').
 //
@@ -27,7 +27,7 @@ struct AnalyzeOptions {
     bool raw = false;        // the input is raw samples (16-bit little-endian mono, 44100 Hz)
     std::string pos1Path;    // empty: no Pos1 CSV
     std::string framesPath;  // empty: no frames CSV
-    std::string jsonPath;    // empty: no JSON; "-": JSON on standard output, in place of the text
+    std::string jsonPath;    // empty: no JSON
     std::string svgPath;     // empty: no picture
 };
 

@@ -677,7 +677,8 @@ TEST_F(AnalyzeTest, FramesCsvCarriesTheSentSymbolsAndNamesWhereFramesFailed) {
     }
     const int64_t firstWordB = kHeaderBits + kSpareBitsKindB;
     // Frame 1 (kind B): the word of slot 20 becomes 0000000000, which is no code word.
-    std::fill_n(cells.begin() + header[1] + firstWordB + 4 * kCodeWordBits, kCodeWordBits, 0);
+    std::fill_n(cells.begin() + header[1] + firstWordB + int64_t{4} * kCodeWordBits, kCodeWordBits,
+                0);
     // Frame 2 (kind A): header 001111, neither kind.
     for (int b = 0; b < kHeaderBits; ++b)
         cells[header[2] + b] = (0b001111 >> (kHeaderBits - 1 - b)) & 1;
@@ -685,7 +686,7 @@ TEST_F(AnalyzeTest, FramesCsvCarriesTheSentSymbolsAndNamesWhereFramesFailed) {
     // The input ends inside frame 5 (kind B), right after its third word: the run holding that
     // word's last bit never ends, so slots 16 and 17 are all it stores.
     samples.resize(static_cast<size_t>(
-        synth::CellEdge(header[5] + firstWordB + 3 * kCodeWordBits, config.cellLength)));
+        synth::CellEdge(header[5] + firstWordB + int64_t{3} * kCodeWordBits, config.cellLength)));
     std::string error;
     ASSERT_TRUE(synth::WriteWavFile(Path("frames.wav"), samples, error)) << error;
 

@@ -218,7 +218,8 @@ TEST(FrameDecoder, EventOfEachCall) {
     };
     // Bits after a sync, cut after the given number of code words.
     const auto wordsOf = [](const std::string& frame, int headerBits, int words) {
-        return frame.substr(0, static_cast<size_t>(headerBits + words * kCodeWordBits));
+        return frame.substr(
+            0, static_cast<size_t>(headerBits) + static_cast<size_t>(words) * kCodeWordBits);
     };
     std::string bWithBadSlot20 = FrameB(b);
     bWithBadSlot20.replace(8 + 4 * kCodeWordBits, kCodeWordBits, "0000000000");

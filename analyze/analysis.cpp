@@ -1,6 +1,6 @@
 #include "analyze/analysis.h"
 
-#include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "analyze/report.h"

@@ -254,7 +254,6 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         WriteFramesHeader(outputs.frames);
         rows.framesCsv = &outputs.frames;
     }
-
     rows.traceErrors = outputs.svg.file != nullptr;
 
     Analysis analysis;

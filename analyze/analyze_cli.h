@@ -19,7 +19,7 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitBadInput =
     1;                                 // the input cannot be read, is corrupt or in another format
 inline constexpr int kExitUsage = 2;   // the command line is wrong
-inline constexpr int kExitOutput = 3;  // --pos1 or --svg could not be written
+inline constexpr int kExitOutput = 3;  // an output file could not be written
 
 struct AnalyzeOptions {
     bool help = false;

@@ -1,11 +1,15 @@
 #include "analyze/analyze_cli.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <system_error>
 
 #include "analyze/analysis.h"
+#include "analyze/output_file.h"
 #include "analyze/report.h"
 #include "common/version.h"
+#include "analyze/svg_picture.h"
 
 namespace {
 
@@ -45,38 +49,66 @@ bool SameFile(const std::string& a, const std::string& b) {
     return std::filesystem::exists(b, ec) && std::filesystem::equivalent(a, b, ec);
 }
 
-// An output file the run creates: removed again when the run fails, so no half-written file is
-// left behind to be taken for a result.
-struct Output {
-    std::string path;
-    std::FILE* file = nullptr;
+// The outputs of one run, in the order they are named on the command line's help.
+struct Outputs {
+    OutputFile pos1;
+    OutputFile frames;
+    OutputFile json;
+    OutputFile svg;
 };
 
-bool CreateOutput(Output& output, std::FILE* err) {
-    if (output.path.empty()) return true;
-    output.file = std::fopen(output.path.c_str(), "wb");
-    if (output.file != nullptr) return true;
-    std::fprintf(err, "%s: %s: cannot create the file\n", kProgram, output.path.c_str());
-    return false;
+template <typename Each>
+void ForEachOutput(Outputs& outputs, Each&& each) {
+    for (OutputFile* output : {&outputs.pos1, &outputs.frames, &outputs.json, &outputs.svg}) {
+        if (!output->path.empty()) each(*output);
+    }
 }
 
-void DiscardOutput(Output& output) {
-    if (output.file == nullptr) return;
-    std::fclose(output.file);
-    output.file = nullptr;
-    std::remove(output.path.c_str());
+bool AnyOnStandardOutput(const AnalyzeOptions& o) {
+    return o.pos1Path == "-" || o.framesPath == "-" || o.jsonPath == "-" || o.svgPath == "-";
 }
 
-// Closes a written output; a write error, including one only seen when flushing, removes it.
-bool FinishOutput(Output& output, bool written, std::FILE* err) {
-    if (output.file == nullptr) return true;
-    bool ok = written && std::ferror(output.file) == 0;
-    if (std::fclose(output.file) != 0) ok = false;
-    output.file = nullptr;
-    if (ok) return true;
-    std::remove(output.path.c_str());
-    std::fprintf(err, "%s: %s: writing failed\n", kProgram, output.path.c_str());
-    return false;
+void Complain(std::FILE* err, const std::string& path, const std::string& why) {
+    std::fprintf(err, "%s: %s: %s\n", kProgram, path.c_str(), why.c_str());
+}
+
+void AbandonAll(Outputs& outputs) {
+    ForEachOutput(outputs, [](OutputFile& output) { AbandonOutput(output); });
+}
+
+bool OpenAll(Outputs& outputs, std::FILE* out, std::FILE* err) {
+    bool ok = true;
+    ForEachOutput(outputs, [&](OutputFile& output) {
+        std::string error;
+        if (ok && !OpenOutput(output, out, error)) {
+            Complain(err, output.path, error);
+            ok = false;
+        }
+    });
+    if (!ok) AbandonAll(outputs);
+    return ok;
+}
+
+// Every output is flushed and checked before the first is put in place, so a full disk leaves all
+// of them as they were rather than some replaced and some not.
+bool CommitAll(Outputs& outputs, std::FILE* err) {
+    bool ok = true;
+    ForEachOutput(outputs, [&](OutputFile& output) {
+        std::string error;
+        if (ok && !FlushOutput(output, error)) {
+            Complain(err, output.path, error);
+            ok = false;
+        }
+    });
+    ForEachOutput(outputs, [&](OutputFile& output) {
+        std::string error;
+        if (ok && !CommitOutput(output, error)) {
+            Complain(err, output.path, error);
+            ok = false;
+        }
+    });
+    if (!ok) AbandonAll(outputs);
+    return ok;
 }
 
 }  // namespace
@@ -84,6 +116,15 @@ bool FinishOutput(Output& output, bool written, std::FILE* err) {
 bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& options,
                       std::string& error) {
     options = AnalyzeOptions{};
+    const struct {
+        const char* name;
+        std::string AnalyzeOptions::*path;
+    } files[] = {
+        {"--pos1", &AnalyzeOptions::pos1Path},
+        {"--frames", &AnalyzeOptions::framesPath},
+        {"--json", &AnalyzeOptions::jsonPath},
+        {"--svg", &AnalyzeOptions::svgPath},
+    };
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& word = args[i];
@@ -96,12 +137,15 @@ bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& opti
             options.version = true;
             return true;
         }
-        if (option && word == "--") {
+        const auto file = std::find_if(std::begin(files), std::end(files), [&](const auto& f) {
+            return option && IsOption(word, f.name);
+        });
+        if (file != std::end(files)) {
+            if (!TakeValue(args, i, file->name, options.*(file->path), error)) return false;
+        } else if (option && word == "--") {
             optionsEnded = true;
-        } else if (option && IsOption(word, "--pos1")) {
-            if (!TakeValue(args, i, "--pos1", options.pos1Path, error)) return false;
-        } else if (option && IsOption(word, "--svg")) {
-            if (!TakeValue(args, i, "--svg", options.svgPath, error)) return false;
+        } else if (option && word == "--raw") {
+            options.raw = true;
         } else if (option) {
             error = "unknown option '" + word + "'";
             return false;
@@ -116,33 +160,56 @@ bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& opti
         error = "no input file";
         return false;
     }
-    if (!options.pos1Path.empty() && options.pos1Path == options.svgPath) {
-        error = "--pos1 and --svg name the same file";
-        return false;
+    for (const auto& a : files) {
+        for (const auto& b : files) {
+            const std::string& path = options.*(a.path);
+            if (&a < &b && !path.empty() && path == options.*(b.path)) {
+                error = std::string(a.name) + " and " + b.name + " name the same file";
+                return false;
+            }
+        }
     }
     return true;
 }
 
 const char* AnalyzeUsage() {
-    return "Usage: vorlank-analyze [--pos1 FILE.csv] [--svg FILE.svg] FILE\n"
+    return "Usage: vorlank-analyze [--raw] [--pos1 FILE.csv] [--frames FILE.csv] [--json FILE]\n"
+           "                       [--svg FILE.svg] FILE\n"
            "\n"
            "Studies a recorded PCM signal offline: a run log written by 'vorlank L' or a WAV\n"
-           "recording (16-bit PCM, mono, 44100 Hz), told apart by content. The runs go through "
-           "the\n"
-           "same slicer and frame decoder as 'vorlank T', so the counts are the ones it would "
-           "show.\n"
+           "recording (16-bit PCM, mono, 44100 Hz), told apart by content. FILE '-' is standard\n"
+           "input, so a recorder can feed it through a pipe; a WAV stream whose header cannot\n"
+           "know its length is read to its end. The runs go through the same slicer and frame\n"
+           "decoder as 'vorlank T', so the counts are the ones it would show.\n"
            "\n"
-           "The report (standard output): frames by kind, errors by kind, the final Pos1, runs "
-           "and\n"
-           "duration, the signal level of a recording, the bit cell length fitted to the runs "
-           "with\n"
-           "the worst margin to a rounding boundary, and a histogram of run lengths.\n"
+           "The report (standard output): frames by kind, errors by kind, the final Pos1, runs\n"
+           "and duration, the signal level of samples, the bit cell length fitted to the runs\n"
+           "with the worst margin to a rounding boundary, and a histogram of run lengths.\n"
            "\n"
-           "  --pos1 FILE.csv   write every Pos1 value with its time in seconds\n"
-           "  --svg FILE.svg    draw the run-length histogram and the Pos1 track\n"
+           "  --raw             FILE holds raw 16-bit little-endian mono samples at 44100 Hz:\n"
+           "                      arecord -t raw -f S16_LE -c 1 -r 44100 \\\n"
+           "                        | vorlank-analyze --raw -\n"
+           "                      parec --format=s16le --channels=1 --rate=44100 \\\n"
+           "                        | vorlank-analyze --raw -\n"
+           "                      vorlank-synth --raw --noise 2500 | vorlank-analyze --raw -\n"
+           "  --pos1 FILE.csv   write every Pos1 value with its time in seconds:\n"
+           "                      vorlank-analyze rec.wav --pos1 - | tail -n 5\n"
+           "  --frames FILE.csv write a row per frame a sync started: start_s, kind, header,\n"
+           "                    outcome (complete, bad_header, invalid_word, unfinished),\n"
+           "                    failed_slot and the symbol stored in each slot 0..31:\n"
+           "                      vorlank-analyze rec.wav --frames - | grep invalid_word\n"
+           "  --json FILE       write the whole report as one JSON object:\n"
+           "                      vorlank-analyze rec.wav --json - | jq .errors\n"
+           "  --svg FILE.svg    draw the run-length histogram, the Pos1 track, frames and errors\n"
+           "                    per second, and the waveform around the first decoding errors:\n"
+           "                      arecord -d 10 -f S16_LE -c 1 -r 44100 -t wav \\\n"
+           "                        | vorlank-analyze - --svg errors.svg\n"
            "  -h, --help        show this text\n"
            "      --version     show the version\n"
            "\n"
+           "An output named '-' goes to standard output in place of the text report. An output\n"
+           "file is replaced only when the run succeeds; a device, a FIFO or a path that leads to\n"
+           "standard output (/dev/stdout) is written as it stands.\n"
            "Exit codes: 0 done; 1 the input cannot be read, is corrupt or in another format;\n"
            "2 wrong command line; 3 an output file could not be written.\n";
 }
@@ -164,41 +231,55 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         std::fflush(out);
         return kExitOk;
     }
-    for (const std::string* output : {&options.pos1Path, &options.svgPath}) {
-        if (!output->empty() && SameFile(options.input, *output)) {
+    for (const std::string* output :
+         {&options.pos1Path, &options.framesPath, &options.jsonPath, &options.svgPath}) {
+        if (!output->empty() && options.input != "-" && SameFile(options.input, *output)) {
             std::fprintf(err, "%s: %s: refusing to overwrite the input\n", kProgram,
                          output->c_str());
             return kExitUsage;
         }
     }
 
+    // Standard input has no name of its own; messages and the report call it what it is.
+    const std::string name = options.input == "-" ? "standard input" : options.input;
     InputReader reader;
-    if (!OpenInput(reader, options.input.c_str())) {
-        std::fprintf(err, "%s: %s: %s\n", kProgram, options.input.c_str(), reader.error.c_str());
+    if (!OpenInput(reader, options.input.c_str(), options.raw)) {
+        Complain(err, name, reader.error);
         return kExitBadInput;
     }
-    Output csv{options.pos1Path};
-    Output svg{options.svgPath};
-    if (!CreateOutput(csv, err) || !CreateOutput(svg, err)) {
-        DiscardOutput(csv);
+    Outputs outputs;
+    outputs.pos1.path = options.pos1Path;
+    outputs.frames.path = options.framesPath;
+    outputs.json.path = options.jsonPath;
+    outputs.svg.path = options.svgPath;
+    if (!OpenAll(outputs, out, err)) {
         CloseInput(reader);
         return kExitOutput;
     }
-    if (csv.file != nullptr) WritePos1Header(csv.file);
+    AnalysisOutputs rows;
+    if (outputs.pos1.file != nullptr) {
+        WritePos1Header(outputs.pos1);
+        rows.pos1Csv = &outputs.pos1;
+    }
+    if (outputs.frames.file != nullptr) {
+        WriteFramesHeader(outputs.frames);
+        rows.framesCsv = &outputs.frames;
+    }
+    rows.traceErrors = outputs.svg.file != nullptr;
 
     Analysis analysis;
-    const bool complete = AnalyzeInput(reader, analysis, csv.file, error);
+    const bool complete = AnalyzeInput(reader, analysis, rows, error);
     CloseInput(reader);
     if (!complete) {
-        DiscardOutput(csv);
-        DiscardOutput(svg);
-        std::fprintf(err, "%s: %s: %s\n", kProgram, options.input.c_str(), error.c_str());
+        AbandonAll(outputs);
+        Complain(err, name, error);
         return kExitBadInput;
     }
 
-    PrintReport(out, options.input.c_str(), analysis);
-    const bool csvDone = FinishOutput(csv, true, err);
-    const bool svgDone = FinishOutput(
-        svg, svg.file == nullptr || WriteSvg(svg.file, options.input.c_str(), analysis), err);
-    return csvDone && svgDone ? kExitOk : kExitOutput;
+    const ReportFigures figures = GatherFigures(name, analysis);
+    // An output sent to standard output stands there alone, so that it parses as what it is.
+    if (!AnyOnStandardOutput(options)) PrintReport(out, figures);
+    if (outputs.json.file != nullptr) WriteJson(outputs.json, figures);
+    if (outputs.svg.file != nullptr) WriteSvg(outputs.svg, name.c_str(), analysis);
+    return CommitAll(outputs, err) ? kExitOk : kExitOutput;
 }

@@ -1,8 +1,11 @@
 // Command line of vorlank-analyze and the whole run from words to exit code, kept apart from main
 // so that tests can drive it with their own files and output streams.
 //
-//   vorlank-analyze [--pos1 FILE.csv] [--svg FILE.svg] FILE
+//   vorlank-analyze [--raw] [--pos1 FILE.csv] [--frames FILE.csv] [--json FILE] [--svg FILE.svg]
+//                   FILE
 //   vorlank-analyze --help | --version
+//
+// An output named "-" goes to standard output, in place of the text report.
 //
 // Options may stand before or after FILE; "--" ends the options (for a FILE that starts with '-').
 //
@@ -17,14 +20,17 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitBadInput =
     1;                                 // the input cannot be read, is corrupt or in another format
 inline constexpr int kExitUsage = 2;   // the command line is wrong
-inline constexpr int kExitOutput = 3;  // --pos1 or --svg could not be written
+inline constexpr int kExitOutput = 3;  // an output file could not be written
 
 struct AnalyzeOptions {
     bool help = false;
     bool version = false;  // --version: print the program name and version, nothing else
-    std::string input;
-    std::string pos1Path;  // empty: no CSV
-    std::string svgPath;   // empty: no picture
+    std::string input;       // "-": standard input
+    bool raw = false;        // the input is raw samples (16-bit little-endian mono, 44100 Hz)
+    std::string pos1Path;    // empty: no Pos1 CSV
+    std::string framesPath;  // empty: no frames CSV
+    std::string jsonPath;    // empty: no JSON
+    std::string svgPath;     // empty: no picture
 };
 
 // `args` are the words after the program name. Returns false with a one-line `error` (no program

@@ -1,63 +1,64 @@
 #include "analyze/decode_tally.h"
 
-#include <algorithm>
-
 namespace {
 
-// The frame decoder's slot numbers: kind A ends when slot 14 is filled (symbolCount 15), kind B
-// when slot 31 is (32); Pos1 is formed as soon as slot 18 holds a symbol.
-constexpr int32_t kFrameEndA = 15;
-constexpr int32_t kFrameEndB = 32;
-constexpr int32_t kPos1Slot = 18;
-
-void MergePairs(Pos1Track& track) {
-    for (size_t i = 0; i < kTrackBuckets / 2; ++i) {
-        const Pos1Bucket& a = track.buckets[2 * i];
-        const Pos1Bucket& b = track.buckets[2 * i + 1];
-        Pos1Bucket merged = a.used ? a : b;
-        if (a.used && b.used) {
-            merged.low = std::min(a.low, b.low);
-            merged.high = std::max(a.high, b.high);
-        }
-        track.buckets[i] = merged;
-    }
-    std::fill(track.buckets.begin() + kTrackBuckets / 2, track.buckets.end(), Pos1Bucket{});
-    track.bucketSamples *= 2;
+void StoreSlot(FrameRecord& frame, const DecodeEvent& event) {
+    frame.sym[static_cast<size_t>(event.slot)] = event.value;
+    frame.storedSlots |= 1u << event.slot;
 }
 
 }  // namespace
 
-bool TallyRun(DecodeTally& tally, int32_t length) {
-    const DecoderState stateBefore = tally.decoder.state;
-    const int32_t slotBefore = tally.decoder.symbolCount;
-    const int32_t framesBefore = Load(tally.status.pcmFrames);
-    const int32_t errorsBefore = Load(tally.status.pcmErrors);
-
+DecodeEvent TallyRun(DecodeTally& tally, int32_t length, int64_t endSample) {
     DecodeRun(tally.decoder, tally.status, length);
-
-    if (Load(tally.status.pcmFrames) != framesBefore) {
-        if (tally.decoder.symbolCount == kFrameEndA) ++tally.framesA;
-        if (tally.decoder.symbolCount == kFrameEndB) ++tally.framesB;
+    const DecodeEvent event = tally.decoder.lastEvent;
+    FrameRecord& frame = tally.frame;
+    switch (event.kind) {
+        case DecodeEventKind::None:
+            break;
+        case DecodeEventKind::FrameStarted:
+            frame = FrameRecord{};
+            frame.startSample = endSample;
+            break;
+        case DecodeEventKind::HeaderKindA:
+        case DecodeEventKind::HeaderKindB:
+            frame.header = event.value;
+            frame.kind = event.kind == DecodeEventKind::HeaderKindA ? FrameKind::A : FrameKind::B;
+            break;
+        case DecodeEventKind::BadHeader:
+            frame.header = event.value;
+            frame.outcome = FrameOutcome::BadHeader;
+            ++tally.badHeaders;
+            break;
+        case DecodeEventKind::SymbolStored:
+            StoreSlot(frame, event);
+            break;
+        case DecodeEventKind::Pos1Written:
+            StoreSlot(frame, event);
+            ++tally.pos1Writes;
+            break;
+        case DecodeEventKind::FrameComplete:
+            StoreSlot(frame, event);
+            frame.outcome = FrameOutcome::Complete;
+            ++(frame.kind == FrameKind::A ? tally.framesA : tally.framesB);
+            break;
+        case DecodeEventKind::InvalidWord:
+            StoreSlot(frame, event);
+            frame.failedSlot = event.slot;
+            frame.outcome = FrameOutcome::InvalidWord;
+            ++tally.invalidWords;
+            break;
     }
-    const bool failed = Load(tally.status.pcmErrors) != errorsBefore;
-    if (failed) {
-        if (stateBefore == DecoderState::Header) ++tally.badHeaders;
-        if (stateBefore == DecoderState::Symbols) ++tally.invalidWords;
-    }
-    const bool pos1Written = stateBefore == DecoderState::Symbols && slotBefore == kPos1Slot &&
-                             tally.decoder.symbolCount == kPos1Slot + 1 && !failed;
-    if (pos1Written) ++tally.pos1Writes;
-    return pos1Written;
+    return event;
 }
 
-void AddPos1(Pos1Track& track, int64_t at, int32_t value) {
-    while (at / track.bucketSamples >= kTrackBuckets) MergePairs(track);
-    Pos1Bucket& bucket = track.buckets[static_cast<size_t>(at / track.bucketSamples)];
-    const auto v = static_cast<int16_t>(value);  // Pos1 is 10 bits
-    if (!bucket.used) {
-        bucket = Pos1Bucket{v, v, true};
-    } else {
-        bucket.low = std::min(bucket.low, v);
-        bucket.high = std::max(bucket.high, v);
-    }
+bool EndsFrame(DecodeEventKind kind) {
+    return kind == DecodeEventKind::BadHeader || kind == DecodeEventKind::FrameComplete ||
+           kind == DecodeEventKind::InvalidWord;
+}
+
+bool FinishTally(DecodeTally& tally) {
+    if (tally.decoder.state == DecoderState::Hunting) return false;
+    tally.frame.outcome = FrameOutcome::Unfinished;
+    return true;
 }

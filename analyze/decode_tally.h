@@ -1,16 +1,9 @@
 // Decoding for vorlank-analyze: every run goes through the very DecodeRun of the live tool, so the
 // frames, errors and Pos1 it counts are exactly what `vorlank T` would have shown for the same
 // runs. The live tool keeps only a total of frames and a total of errors; the analysis wants to
-// know more (which kind of frame, which kind of error, when Pos1 was written), and gets it by
-// watching the decoder's record change across each call rather than by a second decoder:
-//
-//   pcmFrames rose     -> symbolCount is 15 after a kind-A frame, 32 after a kind-B frame
-//   pcmErrors rose     -> in Header before the call: a bad header; in Symbols: an invalid code word
-//   slot 18 just filled with a valid symbol -> Pos1 was written (even if the frame fails later)
-//
-// Also the Pos1 track for the picture: Pos1 over time in a fixed number of time buckets, each
-// holding the lowest and highest value written in it. When the recording outgrows the buckets,
-// their width doubles and neighbours merge, so memory stays fixed however long the input.
+// know more (which kind of frame, which kind of error, when Pos1 was written, what each frame
+// carried), and reads it from the event the decoder leaves for every call rather than running a
+// second decoder or guessing from its counters.
 //
 // Threads: records belong to one caller; no shared state.
 #pragma once
@@ -21,6 +14,32 @@
 #include "common/shared_types.h"
 #include "decode/frame_decoder.h"
 
+enum class FrameKind : int32_t {
+    Unknown = 0,  // the header is not read yet, or was neither kind
+    A,
+    B,
+};
+
+// How a frame that a sync started has ended.
+enum class FrameOutcome : int32_t {
+    Open = 0,     // still being read
+    Complete,     // every word valid; counted as a frame
+    BadHeader,    // the header was neither kind; counted as an error
+    InvalidWord,  // a word outside the code; counted as an error
+    Unfinished,   // the input ended inside it
+};
+
+// One frame as the decoder read it, from its sync to its end.
+struct FrameRecord {
+    int64_t startSample = 0;  // the first sample after the sync run, from the start of the input
+    FrameKind kind = FrameKind::Unknown;
+    int32_t header = -1;  // the 6-bit header, -1 until read
+    FrameOutcome outcome = FrameOutcome::Open;
+    int32_t failedSlot = -1;                // InvalidWord: the slot of the word, else -1
+    std::array<int32_t, kSlotCount> sym{};  // symbol per slot, -1 for the invalid word
+    uint32_t storedSlots = 0;               // bit k set: slot k was stored in this frame
+};
+
 struct DecodeTally {
     FrameDecoder decoder;
     SharedStatus status;  // pcmFrames, pcmErrors and pos1 as the live tool would show them
@@ -29,26 +48,17 @@ struct DecodeTally {
     int64_t badHeaders = 0;
     int64_t invalidWords = 0;
     int64_t pos1Writes = 0;
+    FrameRecord frame;  // the latest frame: open, or as it ended
 };
 
-// Feeds one run (samples, at least 1) to the decoder. Returns true when this run wrote Pos1; the
-// value is then in status.pos1.
-bool TallyRun(DecodeTally& tally, int32_t length);
+// Feeds one run (samples, at least 1) to the decoder; `endSample` is where the run ends, counted
+// from the start of the input (the position of the first sample after it). Returns what the
+// decoder did; a Pos1Written event leaves the new value in status.pos1.
+DecodeEvent TallyRun(DecodeTally& tally, int32_t length, int64_t endSample);
 
-inline constexpr int32_t kTrackBuckets = 512;
-// Starting width of a bucket: 0.1 s, finer than any picture of a recording needs.
-inline constexpr int64_t kTrackStartBucketSamples = 4410;
+// True for the events after which `tally.frame` holds a frame that has just ended.
+bool EndsFrame(DecodeEventKind kind);
 
-struct Pos1Bucket {
-    int16_t low = 0;  // valid when used
-    int16_t high = 0;
-    bool used = false;
-};
-
-struct Pos1Track {
-    std::array<Pos1Bucket, kTrackBuckets> buckets{};
-    int64_t bucketSamples = kTrackStartBucketSamples;  // width of one bucket, samples
-};
-
-// Records a Pos1 value written at sample `at` (from the start of the input, never decreasing).
-void AddPos1(Pos1Track& track, int64_t at, int32_t value);
+// At the end of the input: marks a frame still being read as unfinished. Returns true if there
+// was one.
+bool FinishTally(DecodeTally& tally);

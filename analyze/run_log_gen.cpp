@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "decode/run_slicer.h"
+#include "decode/offline_slicer.h"
 #include "synth/signal_synth.h"
 #include "synth/wav_file.h"
 
@@ -25,15 +25,8 @@ std::vector<int32_t> SignalRuns() {
     config.seed = 42;
     const std::vector<uint8_t> bytes = synth::SamplesToBytes(synth::Synthesize(config).samples);
 
-    std::vector<int32_t> entries(bytes.size() / 2 + 1);
-    RunLog log;
-    log.capacity = static_cast<int32_t>(entries.size());
-    log.entries = entries.data();
-    SharedStatus status;
-    RunSlicer slicer;
-    slicer.out = RunConsumers{Mode::Log, nullptr, &log, &status};
-    SliceBuffer(slicer, bytes.data(), static_cast<uint32_t>(bytes.size()));
-    entries.resize(static_cast<size_t>(Load(log.count)) & ~size_t{1});
+    std::vector<int32_t> entries = LoggedRuns(bytes.data(), bytes.size());
+    entries.resize(entries.size() & ~size_t{1});
     return entries;
 }
 

@@ -12,14 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "common/signal_format.h"
 #include "decode/run_slicer.h"
 #include "synth/signal_synth.h"
 
 namespace {
 
-constexpr double kSampleRate = 44100.0;
 constexpr uint32_t kBufferBytes = 1024;  // one capture buffer: 512 samples, 11.6 ms
-constexpr double kBufferBudgetMicros = 1e6 * 512 / kSampleRate;
+constexpr double kBufferBudgetMicros = 1e6 * 512 / kSampleRateHz;
 
 const std::vector<uint8_t>& MinuteOfSignal() {
     static const std::vector<uint8_t> bytes = [] {
@@ -53,7 +53,7 @@ void ReportAudio(benchmark::State& state, size_t bytes) {
         static_cast<double>(samplesPerPass) * static_cast<double>(state.iterations());
     state.counters["samples/s"] = benchmark::Counter(samples, benchmark::Counter::kIsRate);
     state.counters["x_realtime"] =
-        benchmark::Counter(samples / kSampleRate, benchmark::Counter::kIsRate);
+        benchmark::Counter(samples / kSampleRateHz, benchmark::Counter::kIsRate);
 }
 
 void BM_SliceAndDecode(benchmark::State& state) {

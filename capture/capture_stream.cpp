@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "common/signal_format.h"
+
 #ifndef _WIN32
 #include <cstdlib>
 #endif
@@ -15,7 +17,7 @@ using namespace wave;
 
 namespace {
 
-constexpr DWORD kSampleRate = 44100;
+constexpr DWORD kSampleRate = kSampleRateHz;
 constexpr WORD kChannels = 1;
 constexpr WORD kBitsPerSample = 16;
 constexpr WORD kBlockAlign = kChannels * kBitsPerSample / 8;

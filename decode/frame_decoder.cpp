@@ -4,16 +4,9 @@
 
 namespace {
 
-constexpr int32_t kSyncCells = 18;
-constexpr int32_t kHeaderBits = 6;
-constexpr uint32_t kHeaderKindA = 0b000011;
-constexpr uint32_t kHeaderKindB = 0b000000;
-constexpr int32_t kKindBSkippedBits = 2;
-constexpr int32_t kFirstSlotA = 0;
-constexpr int32_t kFirstSlotB = 16;
-constexpr int32_t kFrameEndA = 15;  // symbolCount after the last of 15 words
-constexpr int32_t kFrameEndB = 32;  // symbolCount after the last of 16 words
-constexpr int32_t kPos1Ready = 19;  // slots 17 and 18 are both in
+constexpr int32_t kFrameEndA = kFirstSlotKindA + kWordsKindA;  // symbolCount after the last word
+constexpr int32_t kFrameEndB = kFirstSlotKindB + kWordsKindB;
+constexpr int32_t kPos1Ready = kPos1LowSlot + 1;  // slots 17 and 18 are both in
 
 // The register is 32 bits wide. A well-formed frame never holds more than 17 unconsumed bits, so
 // more than 32 only happens on garbage (a long run inside a frame). Then only the newest 32 bits
@@ -42,46 +35,52 @@ uint32_t TakeBits(FrameDecoder& d, int32_t width) {
     return (d.shiftReg >> d.bitCount) & ((1u << width) - 1u);
 }
 
-void ReadHeader(FrameDecoder& d, SharedStatus& status) {
-    if (d.bitCount < kHeaderBits) return;
+DecodeEvent ReadHeader(FrameDecoder& d, SharedStatus& status) {
+    if (d.bitCount < kHeaderBits) return DecodeEvent{};
     const uint32_t header = TakeBits(d, kHeaderBits);
+    const auto value = static_cast<int32_t>(header);
     if (header == kHeaderKindA) {
-        d.symbolCount = kFirstSlotA;
+        d.symbolCount = kFirstSlotKindA;
         d.state = DecoderState::Symbols;
-    } else if (header == kHeaderKindB) {
-        d.bitCount -= kKindBSkippedBits;
-        d.symbolCount = kFirstSlotB;
-        d.state = DecoderState::Symbols;
-    } else {
-        Increment(status.pcmErrors);
-        d.state = DecoderState::Hunting;
+        return DecodeEvent{DecodeEventKind::HeaderKindA, -1, value, 0};
     }
+    if (header == kHeaderKindB) {
+        d.bitCount -= kSpareBitsKindB;
+        d.symbolCount = kFirstSlotKindB;
+        d.state = DecoderState::Symbols;
+        return DecodeEvent{DecodeEventKind::HeaderKindB, -1, value, 0};
+    }
+    Increment(status.pcmErrors);
+    d.state = DecoderState::Hunting;
+    return DecodeEvent{DecodeEventKind::BadHeader, -1, value, 0};
 }
 
 // At most one code word per run. The code keeps every run short enough that a well-formed frame
 // never falls behind this way: its words are all read by the run that holds its last bit.
-void ReadSymbol(FrameDecoder& d, SharedStatus& status) {
-    if (d.bitCount < kCodeWordBits) return;
-    const int32_t value = LookupSymbol(TakeBits(d, kCodeWordBits));
+DecodeEvent ReadSymbol(FrameDecoder& d, SharedStatus& status) {
+    if (d.bitCount < kCodeWordBits) return DecodeEvent{};
+    const uint32_t word = TakeBits(d, kCodeWordBits);
+    const int32_t value = LookupSymbol(word);
     // symbolCount is at most 31 here: kind A ends at 15 and kind B at 32, both back to Hunting.
-    d.sym[d.symbolCount] = value;
-    d.symbolCount += 1;
+    const int32_t slot = d.symbolCount;
+    d.sym[slot] = value;
+    d.symbolCount = slot + 1;
     if (value < 0) {
         Increment(status.pcmErrors);
         d.state = DecoderState::Hunting;
-        return;
+        return DecodeEvent{DecodeEventKind::InvalidWord, slot, value, word};
     }
     switch (d.symbolCount) {
         case kFrameEndA:
         case kFrameEndB:
             Increment(status.pcmFrames);
             d.state = DecoderState::Hunting;
-            break;
+            return DecodeEvent{DecodeEventKind::FrameComplete, slot, value, word};
         case kPos1Ready:
-            Store(status.pos1, (d.sym[18] >> 2) | (d.sym[17] << 4));
-            break;
+            Store(status.pos1, (d.sym[kPos1LowSlot] >> 2) | (d.sym[kPos1HighSlot] << 4));
+            return DecodeEvent{DecodeEventKind::Pos1Written, slot, value, word};
         default:
-            break;
+            return DecodeEvent{DecodeEventKind::SymbolStored, slot, value, word};
     }
 }
 
@@ -98,19 +97,18 @@ int32_t CellsInRun(int32_t length) {
 void DecodeRun(FrameDecoder& d, SharedStatus& status, int32_t length) {
     const int32_t cells = CellsInRun(length);
     if (d.state == DecoderState::Hunting) {
-        if (cells == kSyncCells) {
-            d.level = 0;
-            d.shiftReg = 0;
-            d.bitCount = 0;
-            d.symbolCount = 0;
-            d.state = DecoderState::Header;
+        if (cells != kSyncCells) {
+            d.lastEvent = DecodeEvent{};
+            return;
         }
+        d.level = 0;
+        d.shiftReg = 0;
+        d.bitCount = 0;
+        d.symbolCount = 0;
+        d.state = DecoderState::Header;
+        d.lastEvent = DecodeEvent{DecodeEventKind::FrameStarted, -1, 0, 0};
         return;
     }
     AppendCells(d, cells);
-    if (d.state == DecoderState::Header) {
-        ReadHeader(d, status);
-    } else {
-        ReadSymbol(d, status);
-    }
+    d.lastEvent = d.state == DecoderState::Header ? ReadHeader(d, status) : ReadSymbol(d, status);
 }

@@ -9,9 +9,10 @@
 #include <array>
 #include <cstdint>
 
-inline constexpr int kCodeWordBits = 10;
+#include "common/signal_format.h"
+
 inline constexpr int kCodeWordCount = 1 << kCodeWordBits;  // 1024
-inline constexpr int kSymbolCount = 64;
+inline constexpr int kSymbolCount = 1 << kSymbolBits;      // 64
 
 // Value 0..63 of every valid code word, -1 for the other 960 words.
 extern const std::array<int32_t, kCodeWordCount> SymbolCodeTable;

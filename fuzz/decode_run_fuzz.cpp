@@ -1,5 +1,7 @@
 // Feeds the frame decoder arbitrary run lengths, long runs inside frames included, and checks
-// that its state never leaves its bounds whatever arrives.
+// that its state never leaves its bounds whatever arrives, and that the event of every call tells
+// exactly what the counters show: a frame counted only with FrameComplete, an error only with
+// BadHeader or InvalidWord.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -44,7 +46,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(decoder.symbolCount >= 0 && decoder.symbolCount <= 32);
         Check(decoder.level <= 1);
         Check(Load(status.pos1) >= 0 && Load(status.pos1) <= 1023);
-        Check(Load(status.pcmFrames) >= frames && Load(status.pcmErrors) >= errors);
+        const DecodeEventKind kind = decoder.lastEvent.kind;
+        const bool failed =
+            kind == DecodeEventKind::BadHeader || kind == DecodeEventKind::InvalidWord;
+        Check((Load(status.pcmFrames) != frames) == (kind == DecodeEventKind::FrameComplete));
+        Check((Load(status.pcmErrors) != errors) == failed);
+        Check((decoder.lastEvent.slot >= 0) == (kind >= DecodeEventKind::SymbolStored));
+        Check(decoder.lastEvent.slot < kSlotCount && decoder.lastEvent.word < 1024u);
         frames = Load(status.pcmFrames);
         errors = Load(status.pcmErrors);
     }

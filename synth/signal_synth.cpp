@@ -30,8 +30,6 @@ constexpr std::array<uint16_t, 64> kCodeWords = {
     0b0000011000, 0b0000011100, 0b0000001100, 0b0000000111,  // 60 .. 63
 };
 
-constexpr uint32_t kHeaderA = 0b000011;
-constexpr uint32_t kHeaderB = 0b000000;
 // The two bits after a kind-B header carry nothing. Sent as 0s they lengthen the header's run of
 // zeros instead of making a one-cell pulse.
 constexpr uint32_t kSpareBits = 0b00;
@@ -71,26 +69,27 @@ void SetPos1(Frame& frame, int32_t pos1) {
 }
 
 int32_t FrameCells(FrameKind kind, int32_t gapCells) {
-    const int32_t body = kind == FrameKind::A ? kHeaderBits + kWordsA * kWordBits
-                                              : kHeaderBits + kSpareBitsB + kWordsB * kWordBits;
+    const int32_t body = kind == FrameKind::A
+                             ? kHeaderBits + kWordsKindA * kCodeWordBits
+                             : kHeaderBits + kSpareBitsKindB + kWordsKindB * kCodeWordBits;
     return gapCells + kSyncCells + body;
 }
 
 void AppendFrameCells(std::vector<uint8_t>& cells, const Frame& frame, int32_t gapCells) {
     AppendLevel(cells, 0, gapCells);
     AppendLevel(cells, 1, kSyncCells);
-    int32_t firstSlot = kFirstSlotA;
-    int32_t words = kWordsA;
+    int32_t firstSlot = kFirstSlotKindA;
+    int32_t words = kWordsKindA;
     if (frame.kind == FrameKind::A) {
-        AppendBits(cells, kHeaderA, kHeaderBits);
+        AppendBits(cells, kHeaderKindA, kHeaderBits);
     } else {
-        AppendBits(cells, kHeaderB, kHeaderBits);
-        AppendBits(cells, kSpareBits, kSpareBitsB);
-        firstSlot = kFirstSlotB;
-        words = kWordsB;
+        AppendBits(cells, kHeaderKindB, kHeaderBits);
+        AppendBits(cells, kSpareBits, kSpareBitsKindB);
+        firstSlot = kFirstSlotKindB;
+        words = kWordsKindB;
     }
     for (int32_t slot = firstSlot; slot < firstSlot + words; ++slot) {
-        AppendBits(cells, CodeWordOf(frame.slots[slot]), kWordBits);
+        AppendBits(cells, CodeWordOf(frame.slots[slot]), kCodeWordBits);
     }
 }
 
@@ -115,9 +114,9 @@ std::string CheckConfig(const SynthConfig& c) {
     if (!(c.lowPass >= 0.0 && c.lowPass <= 10000.0))
         return "low-pass time constant must be 0..10000 samples";
     // An hour of silence on either side is far more than any use needs and keeps sizes sane.
-    if (c.silenceBefore < 0 || c.silenceBefore > 3600 * kSampleRate)
+    if (c.silenceBefore < 0 || c.silenceBefore > 3600 * kSampleRateHz)
         return "silence before must be 0..3600 s";
-    if (c.silenceAfter < 0 || c.silenceAfter > 3600 * kSampleRate)
+    if (c.silenceAfter < 0 || c.silenceAfter > 3600 * kSampleRateHz)
         return "silence after must be 0..3600 s";
     return {};
 }
@@ -128,16 +127,13 @@ int32_t Pos1ForFrame(const SynthConfig& config, int32_t index) {
     return static_cast<int32_t>(p <= kPos1Max ? p : kSweepCycle - p);
 }
 
-std::vector<uint8_t> BuildCells(const SynthConfig& config, SynthSummary& summary) {
+std::vector<Frame> BuildFrames(const SynthConfig& config, SynthSummary& summary) {
     NoiseSource payload;
     SeedNoise(payload, config.seed);
-    std::vector<uint8_t> cells;
-    cells.reserve(static_cast<size_t>(config.frameCount) *
-                      FrameCells(FrameKind::B, config.gapCells) +
-                  config.gapCells + kClosingCells);
+    std::vector<Frame> frames(static_cast<size_t>(config.frameCount));
     summary = SynthSummary{};
     for (int32_t f = 0; f < config.frameCount; ++f) {
-        Frame frame;
+        Frame& frame = frames[static_cast<size_t>(f)];
         frame.kind = KindOfFrame(config, f);
         // Every slot is drawn, used or not, so a frame's payload does not depend on its kind.
         for (int32_t& symbol : frame.slots) symbol = static_cast<int32_t>(NextBelow(payload, 64));
@@ -149,8 +145,17 @@ std::vector<uint8_t> BuildCells(const SynthConfig& config, SynthSummary& summary
         } else {
             ++summary.framesA;
         }
-        AppendFrameCells(cells, frame, config.gapCells);
     }
+    return frames;
+}
+
+std::vector<uint8_t> BuildCells(const SynthConfig& config, SynthSummary& summary) {
+    std::vector<uint8_t> cells;
+    cells.reserve(static_cast<size_t>(config.frameCount) *
+                      FrameCells(FrameKind::B, config.gapCells) +
+                  config.gapCells + kClosingCells);
+    for (const Frame& frame : BuildFrames(config, summary))
+        AppendFrameCells(cells, frame, config.gapCells);
     AppendClosingCells(cells, config.gapCells);
     summary.cellCount = static_cast<int64_t>(cells.size());
     return cells;
@@ -205,7 +210,7 @@ SynthResult Synthesize(const SynthConfig& config) {
 }
 
 int32_t FramesForDuration(const SynthConfig& config, double seconds) {
-    const double budget = seconds * kSampleRate;
+    const double budget = seconds * kSampleRateHz;
     int64_t cells = config.gapCells + kClosingCells;
     int32_t frames = 0;
     while (frames < kMaxFrames) {

@@ -1,6 +1,7 @@
 // Signal synthesizer: builds the PCM serial signal that Vorlank decodes, as 16-bit mono samples
 // at 44 100 Hz, for tests, end-to-end runs and demos. It is the decoder's inverse, written on its
-// own (own code table, own frame layout) so that a round trip checks one against the other.
+// own (its own code table, its own assembly of cells; only the layout's numbers are shared, from
+// common/signal_format.h) so that a round trip checks one against the other.
 //
 // Signal, in bit cells (one cell = `cellLength` samples, 6.623 nominal):
 //
@@ -33,23 +34,10 @@
 #include <string>
 #include <vector>
 
+#include "common/signal_format.h"
+
 namespace synth {
 
-inline constexpr int32_t kSampleRate = 44100;
-inline constexpr double kNominalCellLength = 6.623;  // samples per bit cell at 44 100 Hz
-
-inline constexpr int32_t kSyncCells = 18;
-inline constexpr int32_t kHeaderBits = 6;
-inline constexpr int32_t kSpareBitsB = 2;
-inline constexpr int32_t kWordBits = 10;
-inline constexpr int32_t kWordsA = 15;
-inline constexpr int32_t kWordsB = 16;
-inline constexpr int32_t kFirstSlotA = 0;
-inline constexpr int32_t kFirstSlotB = 16;
-inline constexpr int32_t kSlotCount = 32;
-inline constexpr int32_t kPos1HighSlot = 17;
-inline constexpr int32_t kPos1LowSlot = 18;
-inline constexpr int32_t kPos1Max = 1023;
 // Long enough to be a clear run, short of anything a receiver could take for a sync.
 inline constexpr int32_t kClosingCells = 4;
 
@@ -88,15 +76,15 @@ struct SynthConfig {
     int32_t sweepStep = 1;  // 1..1023
     int32_t gapCells = 4;   // 0-cells before each sync; kMinGapCells..kMaxGapCells
     // Rendering
-    double cellLength = kNominalCellLength;  // samples per cell, kMinCellLength..kMaxCellLength
-    double amplitude = 10000.0;              // peak of the clean signal, 0..32767
-    double offset = 0.0;                     // DC offset added to every sample, -32768..32767
-    double noise = 0.0;                      // standard deviation of the added Gaussian noise, >= 0
-    bool invert = false;                     // 1-bits negative instead of positive
-    double lowPass = 0.0;                    // low-pass time constant in samples; 0 = sharp edges
-    int32_t silenceBefore = 0;               // samples of silence before the first cell
-    int32_t silenceAfter = 0;                // samples of silence after the last cell
-    uint64_t seed = 1;                       // payload and noise
+    double cellLength = kSamplesPerCell;  // samples per cell, kMinCellLength..kMaxCellLength
+    double amplitude = 10000.0;           // peak of the clean signal, 0..32767
+    double offset = 0.0;                  // DC offset added to every sample, -32768..32767
+    double noise = 0.0;                   // standard deviation of the added Gaussian noise, >= 0
+    bool invert = false;                  // 1-bits negative instead of positive
+    double lowPass = 0.0;                 // low-pass time constant in samples; 0 = sharp edges
+    int32_t silenceBefore = 0;            // samples of silence before the first cell
+    int32_t silenceAfter = 0;             // samples of silence after the last cell
+    uint64_t seed = 1;                    // payload and noise
 };
 
 // Limits that keep a signal decodable and its size sane (about 45 minutes of frames).
@@ -123,6 +111,10 @@ std::string CheckConfig(const SynthConfig& config);
 
 // Pos1 of the kind-B frame number `index` (0-based) under `config`.
 int32_t Pos1ForFrame(const SynthConfig& config, int32_t index);
+
+// The frames of `config`, in order, with the symbol of every slot (used by the frame's kind or
+// not); fills the frame counts and Pos1 values of `summary`. `config` must pass CheckConfig.
+std::vector<Frame> BuildFrames(const SynthConfig& config, SynthSummary& summary);
 
 // The whole cell stream of `config` (frames, then gap and closing mark); fills the content part of
 // `summary` (frames, Pos1 values, cell count). `config` must pass CheckConfig.

@@ -124,7 +124,7 @@ bool ReadKinds(const std::string& text, std::vector<FrameKind>& kinds, std::stri
 }
 
 int32_t MillisecondsToSamples(int64_t ms) {
-    return static_cast<int32_t>((ms * kSampleRate + 500) / 1000);
+    return static_cast<int32_t>((ms * kSampleRateHz + 500) / 1000);
 }
 
 // Values that need the whole command line before they can be applied.
@@ -322,7 +322,7 @@ std::string FormatSummary(const SynthSummary& s) {
     }
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f",
-                  static_cast<double>(s.sampleCount) / kSampleRate);
+                  static_cast<double>(s.sampleCount) / kSampleRateHz);
     return "frames=" + std::to_string(s.framesA + s.framesB) +
            " kindA=" + std::to_string(s.framesA) + " kindB=" + std::to_string(s.framesB) +
            " pos1First=" + first + " pos1Last=" + last +

@@ -50,8 +50,8 @@ std::array<uint8_t, kWavHeaderBytes> WavHeader(uint64_t sampleCount) {
     Put32(&h[16], kFmtChunkBytes);
     Put16(&h[20], kFormatPcm);
     Put16(&h[22], kChannels);
-    Put32(&h[24], kSampleRate);
-    Put32(&h[28], kSampleRate * kBlockAlign);  // bytes per second
+    Put32(&h[24], kSampleRateHz);
+    Put32(&h[28], kSampleRateHz * kBlockAlign);  // bytes per second
     Put16(&h[32], kBlockAlign);
     Put16(&h[34], kBitsPerSample);
     std::memcpy(&h[36], "data", 4);

@@ -2,6 +2,8 @@
 // length fit, refusal of bad input, and the command line's exit codes and output files.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -15,8 +17,9 @@
 #include "analyze/analysis.h"
 #include "analyze/analyze_cli.h"
 #include "analyze/report.h"
+#include "analyze/svg_picture.h"
 #include "common/version.h"
-#include "decode/run_slicer.h"
+#include "decode/offline_slicer.h"
 #include "synth/signal_synth.h"
 #include "synth/wav_file.h"
 
@@ -69,7 +72,7 @@ std::vector<uint8_t> LogBytes(const std::vector<int32_t>& entries) {
 struct WavLayout {
     uint16_t tag = 1;
     uint16_t channels = 1;
-    uint32_t rate = 44100;
+    uint32_t rate = kSampleRateHz;
     uint16_t bits = 16;
     std::vector<uint8_t> data = std::vector<uint8_t>(64, 0);
     int64_t declaredData = -1;  // -1: the real size
@@ -97,22 +100,10 @@ std::vector<uint8_t> WavBytes(const WavLayout& wav) {
     return b;
 }
 
-// The run log that `vorlank L` would write for these samples, fed in its 512-sample buffers.
+// The run log that `vorlank L` would write for these samples.
 std::vector<int32_t> SliceToLog(const std::vector<int16_t>& samples) {
-    std::vector<int32_t> entries(samples.size() + 1);
-    RunLog log;
-    log.capacity = static_cast<int32_t>(entries.size());
-    log.entries = entries.data();
-    SharedStatus status;
-    RunSlicer slicer;
-    slicer.out = RunConsumers{Mode::Log, nullptr, &log, &status};
     const std::vector<uint8_t> bytes = synth::SamplesToBytes(samples);
-    for (size_t at = 0; at < bytes.size(); at += 1024) {
-        SliceBuffer(slicer, bytes.data() + at,
-                    static_cast<uint32_t>(std::min<size_t>(1024, bytes.size() - at)));
-    }
-    entries.resize(static_cast<size_t>(Load(log.count)));
-    return entries;
+    return LoggedRuns(bytes.data(), bytes.size());
 }
 
 struct LiveCounts {
@@ -137,13 +128,13 @@ LiveCounts LiveTestMode(const std::vector<int16_t>& samples) {
 
 // Opens and analyses `path`; the error text of either step lands in `error`.
 bool AnalyzeFile(const std::string& path, Analysis& analysis, std::string& error,
-                 std::FILE* csv = nullptr) {
+                 const AnalysisOutputs& outputs = {}) {
     InputReader reader;
-    if (!OpenInput(reader, path.c_str())) {
+    if (!OpenInput(reader, path.c_str(), false)) {
         error = reader.error;
         return false;
     }
-    const bool ok = AnalyzeInput(reader, analysis, csv, error);
+    const bool ok = AnalyzeInput(reader, analysis, outputs, error);
     CloseInput(reader);
     return ok;
 }
@@ -231,6 +222,36 @@ TEST_P(SameCountsTest, RecordingLogAndLiveDecodingAgree) {
     EXPECT_EQ(wav.tally.badHeaders + wav.tally.invalidWords, live.errors);
     EXPECT_EQ(Load(wav.tally.status.pos1), live.pos1);
     EXPECT_EQ(wav.level.samples, static_cast<int64_t>(signal.samples.size()));
+
+    // Tracing the errors' waveform slices sample by sample: the same runs and counts, and windows
+    // that hold the input's own samples and the runs the decoder saw, up to where it gave up.
+    Analysis traced;
+    ASSERT_TRUE(AnalyzeFile(Path("signal.wav"), traced, error, {.traceErrors = true})) << error;
+    EXPECT_EQ(traced.runs.byLength, wav.runs.byLength);
+    EXPECT_EQ(traced.tally.invalidWords + traced.tally.badHeaders,
+              wav.tally.invalidWords + wav.tally.badHeaders);
+    const ErrorTrace& trace = *traced.errors;
+    EXPECT_EQ(trace.windowsDone,
+              std::min<int64_t>(kMaxTracedErrors, wav.tally.invalidWords + wav.tally.badHeaders));
+    for (int32_t w = 0; w < trace.windowsDone; ++w) {
+        const ErrorWindow& window = trace.windows[static_cast<size_t>(w)];
+        EXPECT_TRUE(window.event.kind == DecodeEventKind::InvalidWord ||
+                    window.event.kind == DecodeEventKind::BadHeader);
+        EXPECT_EQ(window.firstSample + window.pointCount, window.gaveUpAt + kTraceAfter);
+        for (int32_t k = 0; k < window.pointCount; ++k) {
+            const TracePoint& p = window.points[static_cast<size_t>(k)];
+            ASSERT_EQ(p.sample, signal.samples[static_cast<size_t>(window.firstSample + k)]);
+            ASSERT_GE(p.upper, p.lower);
+        }
+        bool endsWhereItGaveUp = false;
+        for (int32_t r = 1; r < window.runCount; ++r) {
+            const TracedRun& run = window.runs[static_cast<size_t>(r)];
+            const TracedRun& before = window.runs[static_cast<size_t>(r - 1)];
+            EXPECT_EQ(run.start, before.start + before.length);
+            endsWhereItGaveUp |= run.start + run.length == window.gaveUpAt;
+        }
+        EXPECT_TRUE(endsWhereItGaveUp) << "window " << w;
+    }
 
     if (c.noise == 0.0) {
         // A clean signal decodes completely: every frame of its kind, the last Pos1 swept to.
@@ -335,11 +356,12 @@ TEST(CellFit, RoundingMargin) {
 TEST(DecodeTally, TellsBadHeadersFromInvalidCodeWords) {
     DecodeTally tally;
     // Sync, then 2 cells of 0 and 4 cells of 1: header 001111, neither kind.
-    for (int32_t length : {119, 14, 27}) TallyRun(tally, length);
+    int64_t at = 0;
+    for (int32_t length : {119, 14, 27}) TallyRun(tally, length, at += length);
     EXPECT_EQ(tally.badHeaders, 1);
     EXPECT_EQ(tally.invalidWords, 0);
     // Sync, 6 cells of 0 (header 000000, kind B), 2 skipped 1-bits, then ten 0-bits: no code word.
-    for (int32_t length : {119, 40, 14, 66}) TallyRun(tally, length);
+    for (int32_t length : {119, 40, 14, 66}) TallyRun(tally, length, at += length);
     EXPECT_EQ(tally.badHeaders, 1);
     EXPECT_EQ(tally.invalidWords, 1);
     EXPECT_EQ(Load(tally.status.pcmErrors), 2);
@@ -472,6 +494,64 @@ TEST_F(AnalyzeTest, BadInputGetsItsOwnMessageAndExitCode) {
     }
 }
 
+// The same bytes read from a file, whose size is known, and from a stream, whose size is not: a
+// stream's data chunk ends where the stream ends, whatever length its header gives.
+TEST(InputStream, ReadsToTheEndWhereAStreamCannotTell) {
+    std::vector<uint8_t> strayBytes = LogBytes({20, 13, 7});
+    strayBytes.insert(strayBytes.end(), {1, 2});
+    std::vector<uint8_t> trailingChunk =
+        WavBytes({.data = std::vector<uint8_t>(100, 3), .declaredData = 40});
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        bool raw;
+        int64_t fileUnits;  // samples or runs read from the file; -1: refused
+        int64_t streamUnits;
+        const char* error;  // a piece of the message when refused
+    } table[] = {
+        {"length 0xFFFFFFFF",
+         WavBytes({.data = std::vector<uint8_t>(100, 3), .declaredData = 0xFFFFFFFF}), false, 50,
+         50, ""},
+        {"length 0", WavBytes({.data = std::vector<uint8_t>(100, 3), .declaredData = 0}), false, 50,
+         50, ""},
+        {"length beyond the end",
+         WavBytes({.data = std::vector<uint8_t>(100, 3), .declaredData = 4000}), false, -1, 50,
+         "declares 4000 bytes"},
+        {"a chunk after the data", trailingChunk, false, 20, 20, ""},
+        {"raw, odd last byte", std::vector<uint8_t>(101, 5), true, 50, 50, ""},
+        {"log with stray bytes", strayBytes, false, -1, -1,
+         "size of 14 bytes is not a multiple of 4"},
+        {"log", LogBytes({20, 13, 7, 0}), false, 3, 3, ""},
+    };
+    for (const auto& row : table) {
+        for (const bool stream : {false, true}) {
+            std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), &std::fclose);
+            std::fwrite(row.bytes.data(), 1, row.bytes.size(), file.get());
+            std::rewind(file.get());
+            InputReader reader;
+            const int64_t size = stream ? -1 : static_cast<int64_t>(row.bytes.size());
+            int64_t units = 0;
+            int64_t got = 0;
+            if (OpenInputStream(reader, file.get(), size, row.raw)) {
+                std::vector<uint8_t> buffer(64);
+                do {
+                    got = reader.kind == InputKind::RunLog
+                              ? ReadLogRuns(reader, reinterpret_cast<int32_t*>(buffer.data()), 16)
+                              : ReadSampleBytes(reader, buffer.data(), buffer.size()) / 2;
+                    units += std::max<int64_t>(got, 0);
+                } while (got > 0);
+            } else {
+                got = -1;
+            }
+            const int64_t want = stream ? row.streamUnits : row.fileUnits;
+            EXPECT_EQ(got < 0 ? -1 : units, want) << row.name << (stream ? " (stream)" : " (file)");
+            if (want < 0) {
+                EXPECT_NE(reader.error.find(row.error), std::string::npos) << reader.error;
+            }
+        }
+    }
+}
+
 TEST_F(AnalyzeTest, ArbitraryBytesNeverCrashTheReader) {
     // Every prefix of a valid recording, and the recording with each header byte corrupted: each
     // either analyses or is refused with a message.
@@ -502,44 +582,43 @@ TEST_F(AnalyzeTest, ArbitraryBytesNeverCrashTheReader) {
 
 // ---- Command line and output files ----
 
+// The parsed options as one line, for the table below.
+std::string Describe(const AnalyzeOptions& o) {
+    std::string text = o.input + (o.raw ? " raw" : "");
+    if (!o.pos1Path.empty()) text += " pos1=" + o.pos1Path;
+    if (!o.framesPath.empty()) text += " frames=" + o.framesPath;
+    if (!o.jsonPath.empty()) text += " json=" + o.jsonPath;
+    if (!o.svgPath.empty()) text += " svg=" + o.svgPath;
+    return text;
+}
+
 TEST(AnalyzeArgs, Table) {
     const struct {
         std::vector<std::string> args;
         bool ok;
-        const char* input;
-        const char* pos1;
-        const char* svg;
-        const char* error;
+        const char* result;  // Describe() of the options, or the error
     } table[] = {
-        {{"in.log"}, true, "in.log", "", "", ""},
-        {{"--pos1", "p.csv", "in.wav", "--svg=s.svg"}, true, "in.wav", "p.csv", "s.svg", ""},
-        {{"--pos1=p.csv", "--", "-odd-name"}, true, "-odd-name", "p.csv", "", ""},
-        {{}, false, "", "", "", "no input file"},
-        {{"a", "b"}, false, "", "", "", "more than one input file ('a' and 'b')"},
-        {{"in", "--pos1"}, false, "", "", "", "--pos1 needs a file name"},
-        {{"in", "--svg="}, false, "", "", "", "--svg needs a file name"},
-        {{"in", "--pos1", "a", "--pos1", "b"}, false, "", "", "", "--pos1 given twice"},
-        {{"in", "--pos1", "x", "--svg", "x"},
-         false,
-         "",
-         "",
-         "",
-         "--pos1 and --svg name the same file"},
-        {{"-x", "in"}, false, "", "", "", "unknown option '-x'"},
-        {{"in", "--pos1x"}, false, "", "", "", "unknown option '--pos1x'"},
+        {{"in.log"}, true, "in.log"},
+        {{"--pos1", "p.csv", "in.wav", "--svg=s.svg"}, true, "in.wav pos1=p.csv svg=s.svg"},
+        {{"--pos1=p.csv", "--", "-odd-name"}, true, "-odd-name pos1=p.csv"},
+        {{"--raw", "-"}, true, "- raw"},
+        {{"in", "--frames=f.csv", "--json", "-"}, true, "in frames=f.csv json=-"},
+        {{"in", "--frames", "x", "--svg", "x"}, false, "--frames and --svg name the same file"},
+        {{}, false, "no input file"},
+        {{"a", "b"}, false, "more than one input file ('a' and 'b')"},
+        {{"in", "--pos1"}, false, "--pos1 needs a file name"},
+        {{"in", "--svg="}, false, "--svg needs a file name"},
+        {{"in", "--pos1", "a", "--pos1", "b"}, false, "--pos1 given twice"},
+        {{"in", "--pos1", "x", "--svg", "x"}, false, "--pos1 and --svg name the same file"},
+        {{"-x", "in"}, false, "unknown option '-x'"},
+        {{"in", "--pos1x"}, false, "unknown option '--pos1x'"},
     };
     for (const auto& row : table) {
         AnalyzeOptions options;
         std::string error;
         const std::string words = ::testing::PrintToString(row.args);
         ASSERT_EQ(ParseAnalyzeArgs(row.args, options, error), row.ok) << words;
-        if (row.ok) {
-            EXPECT_EQ(options.input, row.input) << words;
-            EXPECT_EQ(options.pos1Path, row.pos1) << words;
-            EXPECT_EQ(options.svgPath, row.svg) << words;
-        } else {
-            EXPECT_EQ(error, row.error) << words;
-        }
+        EXPECT_EQ(row.ok ? Describe(options) : error, row.result) << words;
     }
 }
 
@@ -559,8 +638,11 @@ TEST_F(AnalyzeTest, ExitCodesOfTheTool) {
     EXPECT_EQ(version.out, std::string("vorlank-analyze ") + kVorlankVersion + "\n");
     EXPECT_EQ(RunTool({}).code, kExitUsage);
     EXPECT_EQ(RunTool({Path("missing.log")}).err,
-              "vorlank-analyze: " + Path("missing.log") + ": no such file\n");
+              "vorlank-analyze: " + Path("missing.log") +
+                  ": cannot open it: No such file or directory\n");
     EXPECT_EQ(RunTool({Path("missing.log")}).code, kExitBadInput);
+    EXPECT_EQ(RunTool({dir_.string()}).err,
+              "vorlank-analyze: " + dir_.string() + ": cannot read it: Is a directory\n");
     EXPECT_EQ(RunTool({dir_.string()}).code, kExitBadInput);
     EXPECT_EQ(RunTool({Path("ok.wav"), "--svg", Path("no/such/dir/x.svg")}).code, kExitOutput);
 
@@ -569,6 +651,105 @@ TEST_F(AnalyzeTest, ExitCodesOfTheTool) {
     EXPECT_EQ(clash.code, kExitUsage);
     EXPECT_NE(clash.err.find("refusing to overwrite the input"), std::string::npos);
     EXPECT_EQ(ReadFile(Path("ok.wav")), before);
+}
+
+// The fields of each line of a CSV text.
+std::vector<std::vector<std::string>> CsvFields(const std::string& text) {
+    std::vector<std::vector<std::string>> lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t end = text.find('\n', at);
+        std::vector<std::string> fields{""};
+        for (size_t i = at; i < end; ++i) {
+            if (text[i] == ',') {
+                fields.emplace_back();
+            } else {
+                fields.back() += text[i];
+            }
+        }
+        lines.push_back(fields);
+        at = end + 1;
+    }
+    return lines;
+}
+
+TEST_F(AnalyzeTest, FramesCsvCarriesTheSentSymbolsAndNamesWhereFramesFailed) {
+    synth::SynthConfig config;
+    config.frameCount = 6;  // kinds A B A B A B
+    config.seed = 21;
+    synth::SynthSummary summary;
+    const std::vector<synth::Frame> sent = synth::BuildFrames(config, summary);
+    std::vector<uint8_t> cells = synth::BuildCells(config, summary);
+    std::vector<int64_t> header;  // the first cell of each frame's header
+    for (int64_t at = 0; const synth::Frame& frame : sent) {
+        header.push_back(at + config.gapCells + kSyncCells);
+        at += synth::FrameCells(frame.kind, config.gapCells);
+    }
+    const int64_t firstWordB = kHeaderBits + kSpareBitsKindB;
+    // Frame 1 (kind B): the word of slot 20 becomes 0000000000, which is no code word.
+    std::fill_n(cells.begin() + header[1] + firstWordB + int64_t{4} * kCodeWordBits, kCodeWordBits,
+                0);
+    // Frame 2 (kind A): header 001111, neither kind.
+    for (int b = 0; b < kHeaderBits; ++b)
+        cells[header[2] + b] = (0b001111 >> (kHeaderBits - 1 - b)) & 1;
+    std::vector<int16_t> samples = synth::RenderCells(cells, config);
+    // The input ends inside frame 5 (kind B), right after its third word: the run holding that
+    // word's last bit never ends, so slots 16 and 17 are all it stores.
+    samples.resize(static_cast<size_t>(
+        synth::CellEdge(header[5] + firstWordB + int64_t{3} * kCodeWordBits, config.cellLength)));
+    std::string error;
+    ASSERT_TRUE(synth::WriteWavFile(Path("frames.wav"), samples, error)) << error;
+
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), &std::fclose);
+    OutputFile csv;
+    csv.file = file.get();
+    WriteFramesHeader(csv);
+    Analysis analysis;
+    ASSERT_TRUE(AnalyzeFile(Path("frames.wav"), analysis, error, {.framesCsv = &csv})) << error;
+    const auto lines = CsvFields(ReadAll(file.get()));
+
+    const struct {
+        const char* kind;
+        const char* header;
+        const char* outcome;
+        const char* failedSlot;
+        int32_t firstSlot;  // the slots stored: firstSlot .. firstSlot + stored - 1
+        int32_t stored;
+    } want[] = {
+        {"A", "3", "complete", "", kFirstSlotKindA, kWordsKindA},
+        {"B", "0", "invalid_word", "20", kFirstSlotKindB, 5},
+        {"", "15", "bad_header", "", 0, 0},
+        {"B", "0", "complete", "", kFirstSlotKindB, kWordsKindB},
+        {"A", "3", "complete", "", kFirstSlotKindA, kWordsKindA},
+        {"B", "0", "unfinished", "", kFirstSlotKindB, 2},
+    };
+    ASSERT_EQ(lines.size(), 1 + std::size(want));
+    ASSERT_EQ(lines[0].size(), 5u + kSlotCount);
+    EXPECT_EQ(lines[0][0] + "," + lines[0][4] + "," + lines[0].back(),
+              "start_s,failed_slot,slot31");
+    for (size_t f = 0; f < std::size(want); ++f) {
+        const std::vector<std::string>& row = lines[f + 1];
+        ASSERT_EQ(row.size(), 5u + kSlotCount) << "frame " << f;
+        char start[32];
+        std::snprintf(
+            start, sizeof start, "%.6f",
+            static_cast<double>(synth::CellEdge(header[f], config.cellLength)) / kSampleRateHz);
+        EXPECT_EQ(row[0], start) << "frame " << f;
+        EXPECT_EQ(row[1], want[f].kind) << "frame " << f;
+        EXPECT_EQ(row[2], want[f].header) << "frame " << f;
+        EXPECT_EQ(row[3], want[f].outcome) << "frame " << f;
+        EXPECT_EQ(row[4], want[f].failedSlot) << "frame " << f;
+        for (int32_t slot = 0; slot < kSlotCount; ++slot) {
+            const int32_t nth = slot - want[f].firstSlot;
+            std::string symbol;
+            if (nth >= 0 && nth < want[f].stored) {
+                symbol = std::to_string(
+                    row[4] == std::to_string(slot) ? -1 : sent[f].slots[static_cast<size_t>(slot)]);
+            }
+            EXPECT_EQ(row[5 + static_cast<size_t>(slot)], symbol)
+                << "frame " << f << " slot " << slot;
+        }
+    }
 }
 
 TEST_F(AnalyzeTest, Pos1CsvHoldsEveryWriteInOrderAndTheSvgIsComplete) {
@@ -601,7 +782,7 @@ TEST_F(AnalyzeTest, Pos1CsvHoldsEveryWriteInOrderAndTheSvgIsComplete) {
         values.push_back(std::stoi(line.substr(comma + 1)));
     }
     EXPECT_EQ(values, signal.summary.pos1Values);
-    EXPECT_LE(lastTime, static_cast<double>(signal.samples.size()) / kSampleRate);
+    EXPECT_LE(lastTime, static_cast<double>(signal.samples.size()) / kSampleRateHz);
 
     const std::string svg = ReadFile(Path("picture.svg"));
     EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
@@ -612,13 +793,92 @@ TEST_F(AnalyzeTest, Pos1CsvHoldsEveryWriteInOrderAndTheSvgIsComplete) {
     EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
 }
 
+std::string Format(const char* format, auto... values) {
+    char text[256];
+    std::snprintf(text, sizeof text, format, values...);
+    return text;
+}
+
+// The JSON report holds the same figures as the text report: each figure read back from the JSON
+// and printed as the text prints it must stand in the text.
+TEST_F(AnalyzeTest, JsonAgreesWithTheTextReport) {
+    synth::SynthConfig config;
+    config.frameCount = 200;
+    config.sweep = true;
+    config.noise = 2800.0;
+    config.seed = 9;
+    const synth::SynthResult signal = synth::Synthesize(config);
+    std::string error;
+    ASSERT_TRUE(synth::WriteWavFile(Path("noisy.wav"), signal.samples, error)) << error;
+    std::vector<int32_t> log = SliceToLog(signal.samples);
+    log.resize(log.size() + 7, 0);
+    WriteBytes(Path("stopped.log"), LogBytes(log));
+
+    for (const char* input : {"noisy.wav", "stopped.log"}) {
+        const RunResult run = RunTool({Path(input), "--json", Path("report.json")});
+        ASSERT_EQ(run.code, kExitOk) << run.err;
+        const auto j = nlohmann::json::parse(ReadFile(Path("report.json")), nullptr, false);
+        ASSERT_FALSE(j.is_discarded()) << input;
+        // JSON integers come back as integers and the other figures as doubles.
+        const auto n = [&](const char* pointer) {
+            return j.at(nlohmann::json::json_pointer(pointer)).get<long long>();
+        };
+        const auto d = [&](const char* pointer) {
+            return j.at(nlohmann::json::json_pointer(pointer)).get<double>();
+        };
+        std::vector<std::string> lines = {
+            Format("Duration      %.3f s", d("/duration_s")),
+            Format("Runs          %lld", n("/runs")),
+            Format("Frames        %lld (kind A %lld, kind B %lld), %.1f/s", n("/frames/total"),
+                   n("/frames/kind_a"), n("/frames/kind_b"), d("/frames/per_s")),
+            Format("Errors        %lld (bad headers %lld, invalid code words %lld)",
+                   n("/errors/total"), n("/errors/bad_headers"), n("/errors/invalid_code_words")),
+            Format("Pos1          %lld (written %lld times, last at %.3f s)", n("/pos1/value"),
+                   n("/pos1/writes"), d("/pos1/last_at_s")),
+            Format("Cell length   %.4f samples (%.1f cells/s), fitted over %lld runs",
+                   d("/cell_length/samples"), d("/cell_length/cells_per_s"),
+                   n("/cell_length/fitted_runs")),
+            Format("Worst margin  %.3f cells with the decoder's cell length (runs of %lld samples",
+                   d("/margins/decoder/cells"), n("/margins/decoder/run_samples")),
+            Format("Near misses   %lld runs (%.3f%%)", n("/near_misses/runs"),
+                   d("/near_misses/percent")),
+        };
+        if (j.at("input").at("kind") == "wav") {
+            lines.push_back(Format("Signal        peaks %lld .. %lld", n("/signal/min_sample"),
+                                   n("/signal/max_sample")));
+        } else {
+            EXPECT_TRUE(j.at("signal").is_null());
+            lines.push_back(Format("Input         run log of %lld entries", n("/input/entries")));
+            EXPECT_EQ(n("/input/zero_tail"), 7);
+        }
+        for (const auto& row : j.at("histogram").at("rows")) {
+            std::string samples;
+            for (const auto& l : row.at("lengths"))
+                samples +=
+                    Format(" %d:%lld", l.at("samples").get<int>(), l.at("runs").get<long long>());
+            lines.push_back(Format("  %5d  %10lld  %5.1f%%", row.at("cells").get<int>(),
+                                   row.at("runs").get<long long>(),
+                                   row.at("share_percent").get<double>()));
+            lines.push_back(samples + "\n");
+        }
+        for (const std::string& line : lines)
+            EXPECT_NE(run.out.find(line), std::string::npos) << input << ": " << line << "\n"
+                                                             << run.out;
+    }
+    // With "-" the JSON stands alone on standard output.
+    const RunResult alone = RunTool({Path("noisy.wav"), "--json", "-"});
+    EXPECT_FALSE(nlohmann::json::parse(alone.out, nullptr, false).is_discarded()) << alone.out;
+}
+
 TEST(Svg, TitleFromAnyFileNameStaysWellFormed) {
     Analysis analysis;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), &std::fclose);
-    ASSERT_TRUE(WriteSvg(file.get(), "a<b>&\"c\"\xC3\xA9.wav", analysis));
-    const std::string svg = ReadAll(file.get());
-    EXPECT_NE(svg.find(">a&lt;b&gt;&amp;&quot;c&quot;??.wav</text>"), std::string::npos);
-    EXPECT_NE(svg.find("Pos1 was never written"), std::string::npos);
+    OutputFile svg;
+    svg.file = file.get();
+    WriteSvg(svg, "a<b>&\"c\"\xC3\xA9.wav", analysis);
+    const std::string text = ReadAll(file.get());
+    EXPECT_NE(text.find(">a&lt;b&gt;&amp;&quot;c&quot;??.wav</text>"), std::string::npos);
+    EXPECT_NE(text.find("Pos1 was never written"), std::string::npos);
 }
 
 }  // namespace

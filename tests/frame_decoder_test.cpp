@@ -11,9 +11,9 @@
 
 namespace {
 
-// Samples for a run of `cells` bit cells at the nominal 6.623 samples per cell.
+// Samples for a run of `cells` bit cells at the nominal cell length.
 int32_t SamplesFor(int32_t cells) {
-    return static_cast<int32_t>(std::lround(cells * 6.623));
+    return static_cast<int32_t>(std::lround(cells * kSamplesPerCell));
 }
 
 constexpr int32_t kSync = 120;       // 18 cells
@@ -203,6 +203,79 @@ TEST(FrameDecoder, Pos1SurvivesAFrameThatFailsLater) {
     EXPECT_EQ(h.Frames(), 0);
     EXPECT_EQ(h.decoder.state, DecoderState::Hunting);
     EXPECT_EQ(h.decoder.sym[20], -1);
+}
+
+// Every call leaves one event saying what it did; the event of a run sequence's last call, by row.
+TEST(FrameDecoder, EventOfEachCall) {
+    std::vector<int> a(15), b(16);
+    for (int i = 0; i < 15; ++i) a[i] = (i * 11) % 64;
+    for (int i = 0; i < 16; ++i) b[i] = (i * 13 + 5) % 64;
+    b[1] = 63;  // Pos1 1023 from slots 17 and 18
+    b[2] = 60;
+    b[3] = 10;  // 0000111111: ends on 1-bits, so the invalid word put after it is a run of its own
+    const auto word = [](int symbol) {
+        return static_cast<uint32_t>(std::stoul(WordFor(symbol), nullptr, 2));
+    };
+    // Bits after a sync, cut after the given number of code words.
+    const auto wordsOf = [](const std::string& frame, int headerBits, int words) {
+        return frame.substr(
+            0, static_cast<size_t>(headerBits) + static_cast<size_t>(words) * kCodeWordBits);
+    };
+    std::string bWithBadSlot20 = FrameB(b);
+    bWithBadSlot20.replace(8 + 4 * kCodeWordBits, kCodeWordBits, "0000000000");
+    const auto afterSync = [](const std::string& bits) {
+        std::vector<int32_t> runs{kSync};
+        for (int32_t r : RunsFor(bits)) runs.push_back(r);
+        return runs;
+    };
+    std::vector<int32_t> thenHunting = afterSync(FrameA(a));
+    thenHunting.push_back(SamplesFor(3));
+
+    const struct {
+        const char* name;
+        std::vector<int32_t> runs;
+        DecodeEventKind kind;
+        int32_t slot;
+        int32_t value;
+        uint32_t word;
+    } table[] = {
+        {"no sync while hunting", {SamplesFor(17)}, DecodeEventKind::None, -1, 0, 0},
+        {"sync", {kSync}, DecodeEventKind::FrameStarted, -1, 0, 0},
+        {"header still short", {kSync, SamplesFor(4)}, DecodeEventKind::None, -1, 0, 0},
+        {"header A", afterSync("000011"), DecodeEventKind::HeaderKindA, -1, 3, 0},
+        {"header B", {kSync, SamplesFor(6)}, DecodeEventKind::HeaderKindB, -1, 0, 0},
+        {"bad header", afterSync("001111"), DecodeEventKind::BadHeader, -1, 15, 0},
+        {"word still short",
+         {kSync, SamplesFor(4), SamplesFor(2), SamplesFor(2)},
+         DecodeEventKind::None,
+         -1,
+         0,
+         0},
+        {"symbol stored", afterSync(wordsOf(FrameA(a), 6, 2)), DecodeEventKind::SymbolStored, 1,
+         a[1], word(a[1])},
+        {"Pos1 written", afterSync(wordsOf(FrameB(b), 8, 3)), DecodeEventKind::Pos1Written, 18, 60,
+         word(60)},
+        {"frame A complete", afterSync(FrameA(a)), DecodeEventKind::FrameComplete, 14, a[14],
+         word(a[14])},
+        {"frame B complete", afterSync(FrameB(b)), DecodeEventKind::FrameComplete, 31, b[15],
+         word(b[15])},
+        {"invalid word in slot 0",
+         afterSync("000011"
+                   "0000000000"),
+         DecodeEventKind::InvalidWord, 0, -1, 0},
+        {"invalid word in slot 20", afterSync(wordsOf(bWithBadSlot20, 8, 5)),
+         DecodeEventKind::InvalidWord, 20, -1, 0},
+        {"hunting again after a frame", thenHunting, DecodeEventKind::None, -1, 0, 0},
+    };
+    for (const auto& row : table) {
+        Harness h;
+        h.FeedAll(row.runs);
+        const DecodeEvent& e = h.decoder.lastEvent;
+        EXPECT_EQ(e.kind, row.kind) << row.name;
+        EXPECT_EQ(e.slot, row.slot) << row.name;
+        EXPECT_EQ(e.value, row.value) << row.name;
+        EXPECT_EQ(e.word, row.word) << row.name;
+    }
 }
 
 // Well-formed frames never fall behind although only one word is read per run: every frame

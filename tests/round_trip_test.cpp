@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "decode/frame_decoder.h"
+#include "decode/offline_slicer.h"
 #include "decode/run_slicer.h"
 #include "decode/symbol_code.h"
 #include "synth/signal_synth.h"
@@ -270,24 +271,14 @@ TEST_P(LogRoundTrip, StoredRunsAreTheCellRunsStartingLow) {
     const auto samples = synth::RenderCells(cells, config);
     std::vector<IdealRun> want = IdealRuns(cells, config);
     // The log starts with a Low run: a leading High run (the gap, when inverted) is dropped.
-    if (want.front().level == RunLevel::High) want.erase(want.begin());
+    const bool leadingHigh = want.front().level == RunLevel::High;
+    if (leadingHigh) want.erase(want.begin());
 
-    std::vector<int32_t> storage(want.size() + 10);
-    RunLog log;
-    log.path = "unused";
-    log.capacity = static_cast<int32_t>(storage.size());
-    log.entries = storage.data();
-    SharedStatus status;
-    RunSlicer slicer;
-    slicer.out = RunConsumers{Mode::Log, nullptr, &log, &status};
     const auto bytes = synth::SamplesToBytes(samples);
-    for (size_t at = 0; at < bytes.size(); at += 1024) {
-        SliceBuffer(slicer, bytes.data() + at,
-                    static_cast<uint32_t>(std::min<size_t>(1024, bytes.size() - at)));
-    }
+    const std::vector<int32_t> storage = LoggedRuns(bytes.data(), bytes.size());
 
     // The closing mark is still open when the samples end, so it is never delivered.
-    ASSERT_EQ(Load(log.count), static_cast<int32_t>(want.size()) - 1);
+    ASSERT_EQ(storage.size(), want.size() - 1);
     int64_t wantTotal = 0;
     int64_t gotTotal = 0;
     for (size_t i = 0; i + 1 < want.size(); ++i) {
@@ -298,7 +289,18 @@ TEST_P(LogRoundTrip, StoredRunsAreTheCellRunsStartingLow) {
         gotTotal += storage[i];
         ASSERT_LE(std::abs(gotTotal - wantTotal), c.tolerance + 2) << "entry " << i;
     }
-    EXPECT_EQ(Load(status.stopRequested), 0);
+
+    // Offline slicing hands over the same runs and the leading High one too, however the samples
+    // are cut into pieces.
+    std::vector<int32_t> all;
+    OfflineSlicer offline;
+    for (size_t at = 0, piece = 2; at < bytes.size(); at += piece, piece = piece * 3 % 2000 + 2) {
+        SliceOffline(offline, bytes.data() + at, std::min(piece, bytes.size() - at),
+                     [&](int32_t length) { all.push_back(length); });
+    }
+    ASSERT_EQ(all.size(), storage.size() + (leadingHigh ? 1 : 0));
+    EXPECT_TRUE(std::equal(storage.begin(), storage.end(),
+                           all.end() - static_cast<std::ptrdiff_t>(storage.size())));
 }
 
 INSTANTIATE_TEST_SUITE_P(Channels, LogRoundTrip,

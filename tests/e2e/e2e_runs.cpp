@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "common/shared_types.h"
-#include "decode/run_slicer.h"
+#include "common/signal_format.h"
+#include "decode/offline_slicer.h"
 
 namespace {
 
@@ -56,7 +56,8 @@ bool ReadWavSamples(const char* path, std::vector<uint8_t>& data) {
         const uint8_t* body = &file[at + 8];
         if (at + 8 + size > file.size()) break;
         if (std::memcmp(&file[at], "fmt ", 4) == 0 && size >= 16) {
-            formatOk = Le16(body) == 1 && Le16(body + 2) == 1 && Le32(body + 4) == 44100 &&
+            formatOk = Le16(body) == 1 && Le16(body + 2) == 1 &&
+                       Le32(body + 4) == static_cast<uint32_t>(kSampleRateHz) &&
                        Le16(body + 14) == 16;
         } else if (std::memcmp(&file[at], "data", 4) == 0) {
             if (!formatOk) break;
@@ -67,20 +68,6 @@ bool ReadWavSamples(const char* path, std::vector<uint8_t>& data) {
     }
     std::fprintf(stderr, "e2e_runs: %s holds no 16-bit mono 44100 Hz PCM data\n", path);
     return false;
-}
-
-// Every run the slicer delivers for `samples`, stored by the same rule as in log mode.
-std::vector<int32_t> OfflineRuns(const std::vector<uint8_t>& samples) {
-    std::vector<int32_t> entries(samples.size() / 2 + 1);
-    RunLog log;
-    log.capacity = static_cast<int32_t>(entries.size());
-    log.entries = entries.data();
-    SharedStatus status;
-    RunSlicer slicer;
-    slicer.out = RunConsumers{Mode::Log, nullptr, &log, &status};
-    SliceBuffer(slicer, samples.data(), static_cast<uint32_t>(samples.size()));
-    entries.resize(static_cast<size_t>(Load(log.count)));
-    return entries;
 }
 
 std::vector<int32_t> ReadLog(const char* path) {
@@ -145,7 +132,7 @@ int main(int argc, char** argv) {
     }
     std::vector<uint8_t> samples;
     if (!ReadWavSamples(argv[2], samples)) return 2;
-    const std::vector<int32_t> offline = OfflineRuns(samples);
+    const std::vector<int32_t> offline = LoggedRuns(samples.data(), samples.size());
     if (command == "count") {
         std::printf("%zu\n", offline.size());
         return 0;

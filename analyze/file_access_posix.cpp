@@ -1,0 +1,24 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "analyze/file_access.h"
+
+std::FILE* CreateNewFile(const char* path) {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) close(fd);
+    return file;
+}
+
+bool IsSameOpenFile(const char* path, std::FILE* stream) {
+    struct stat named {};
+    struct stat open {};
+    return stat(path, &named) == 0 && fstat(fileno(stream), &open) == 0 &&
+           named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
+bool SetStdinBinary() {
+    return true;
+}

@@ -1,0 +1,35 @@
+// The picture vorlank-analyze draws (--svg), which any browser shows. From the top:
+//
+//   the run-length histogram in cells, on a logarithmic count axis (runs of 1 to 8 cells, the
+//     sync run and the rest in their own colours);
+//   Pos1 over time;
+//   the timeline: frames completed and decoding errors per second over the input;
+//   for samples (a recording or raw input), the waveform around each of the first decoding errors
+//     (up to kMaxTracedErrors): the samples, the slicer's two envelopes and its threshold, each
+//     run with its length in cells, and a mark where the decoder gave up.
+//
+// The picture is 960 pixels wide; its height grows with the number of error waveforms.
+//
+// Threads: one caller; no shared state.
+#pragma once
+
+#include "analyze/analysis.h"
+#include "analyze/output_file.h"
+
+void WriteSvg(OutputFile& svg, const char* title, const Analysis& analysis);
+
+// Height of the picture of `analysis`, pixels.
+int SvgHeight(const Analysis& analysis);
+
+// Colours the picture uses, so a check of its rendering knows what to look for.
+inline constexpr const char* kSvgDataRunColour = "#1f77b4";
+inline constexpr const char* kSvgSyncRunColour = "#2ca02c";
+inline constexpr const char* kSvgOtherRunColour = "#8c8c8c";
+inline constexpr const char* kSvgPos1Colour = "#d62728";
+inline constexpr const char* kSvgFramesColour = "#17becf";
+inline constexpr const char* kSvgErrorsColour = "#ff7f0e";
+inline constexpr const char* kSvgSampleColour = "#9467bd";
+inline constexpr const char* kSvgEnvelopeColour = "#bcbd22";
+inline constexpr const char* kSvgThresholdColour = "#e377c2";
+inline constexpr const char* kSvgGaveUpColour = "#8b0000";
+inline constexpr const char* kSvgGlitchColour = "#ffd8d8";  // runs too short for a single cell

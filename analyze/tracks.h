@@ -1,0 +1,48 @@
+// What the picture draws over time, gathered while the input is read: the Pos1 track (the lowest
+// and highest Pos1 written in each stretch of time) and the frame timeline (frames completed and
+// decoding errors in each stretch).
+//
+// Both keep a fixed number of time buckets. When the input outgrows them, the width of a bucket
+// doubles and neighbours merge, so memory stays fixed however long the input runs.
+//
+// Threads: records belong to one caller; no shared state.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "common/signal_format.h"
+
+inline constexpr int32_t kTrackBuckets = 512;
+// Starting width of a Pos1 bucket: 0.1 s, finer than any picture of a recording needs.
+inline constexpr int64_t kTrackStartBucketSamples = kSampleRateHz / 10;
+// Starting width of a timeline bucket: 1 s, so that its counts are rates per second.
+inline constexpr int64_t kTimelineStartBucketSamples = kSampleRateHz;
+
+struct Pos1Bucket {
+    int16_t low = 0;  // valid when used
+    int16_t high = 0;
+    bool used = false;
+};
+
+struct Pos1Track {
+    std::array<Pos1Bucket, kTrackBuckets> buckets{};
+    int64_t bucketSamples = kTrackStartBucketSamples;  // width of one bucket, samples
+};
+
+// Records a Pos1 value written at sample `at` (from the start of the input, never decreasing).
+void AddPos1(Pos1Track& track, int64_t at, int32_t value);
+
+struct TimelineBucket {
+    int32_t frames = 0;  // frames completed in the bucket
+    int32_t errors = 0;  // bad headers and invalid code words
+};
+
+struct Timeline {
+    std::array<TimelineBucket, kTrackBuckets> buckets{};
+    int64_t bucketSamples = kTimelineStartBucketSamples;
+};
+
+// Counts a completed frame or a decoding error at sample `at` (never decreasing).
+void AddFrame(Timeline& timeline, int64_t at);
+void AddError(Timeline& timeline, int64_t at);

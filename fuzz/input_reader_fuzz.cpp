@@ -1,0 +1,96 @@
+// Feeds vorlank-analyze's input readers arbitrary bytes, three ways: as a file whose size is known,
+// as a stream whose size is not (a pipe), and as raw samples. Whatever the bytes, every read stays
+// within what was asked for, samples come in whole pairs of bytes, runs are at least one sample
+// long, a refusal says why, and a stream gives exactly what the file gives whenever the file
+// reads through: the two differ only where a file can be checked against its size.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "analyze/input_reader.h"
+
+namespace {
+
+void Check(bool ok) {
+    if (!ok) std::abort();
+}
+
+struct Outcome {
+    bool ok = false;
+    InputKind kind = InputKind::RunLog;
+    std::vector<uint8_t> data;  // sample bytes, or the runs as their bytes
+    int64_t zeroTail = 0;
+};
+
+// Reads everything, in pieces of varying size so that every boundary of the readers is crossed.
+Outcome ReadAll(const uint8_t* bytes, size_t size, bool knownSize, bool raw) {
+    Outcome outcome;
+    // fmemopen refuses an empty buffer; one unused byte stands behind it.
+    std::vector<uint8_t> buffer(bytes, bytes + size);
+    buffer.push_back(0);
+    std::FILE* file = fmemopen(buffer.data(), size == 0 ? 1 : size, "rb");
+    Check(file != nullptr);
+    if (size == 0) std::fgetc(file);  // leaves the stream at its end
+    InputReader reader;
+    if (!OpenInputStream(reader, file, knownSize ? static_cast<int64_t>(size) : -1, raw)) {
+        Check(!reader.error.empty());
+        std::fclose(file);
+        return outcome;
+    }
+    outcome.kind = reader.kind;
+    static constexpr size_t kPieces[] = {2, 6, 64, 4098, 1};
+    for (size_t turn = 0;; ++turn) {
+        const size_t piece = kPieces[turn % std::size(kPieces)];
+        int64_t got = 0;
+        if (reader.kind == InputKind::RunLog) {
+            std::vector<int32_t> runs(piece);
+            got = ReadLogRuns(reader, runs.data(), runs.size());
+            Check(got <= static_cast<int64_t>(runs.size()));
+            for (int64_t i = 0; i < got; ++i) {
+                Check(runs[static_cast<size_t>(i)] >= 1);
+                const auto* run = reinterpret_cast<const uint8_t*>(&runs[static_cast<size_t>(i)]);
+                outcome.data.insert(outcome.data.end(), run, run + sizeof(int32_t));
+            }
+        } else {
+            std::vector<uint8_t> samples(piece & ~size_t{1});
+            got = ReadSampleBytes(reader, samples.data(), samples.size());
+            Check(got <= static_cast<int64_t>(samples.size()) && got % 2 == 0);
+            if (got > 0)
+                outcome.data.insert(outcome.data.end(), samples.begin(), samples.begin() + got);
+        }
+        if (got < 0) {
+            Check(!reader.error.empty());
+            std::fclose(file);
+            return outcome;
+        }
+        // A piece too small for a single sample reads nothing without meaning the end.
+        if (got == 0 && (reader.kind == InputKind::RunLog || piece >= 2)) break;
+    }
+    outcome.ok = true;
+    outcome.zeroTail = reader.pendingZeros;
+    Check(outcome.data.size() <= size);
+    std::fclose(file);
+    return outcome;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const Outcome file = ReadAll(data, size, true, false);
+    const Outcome stream = ReadAll(data, size, false, false);
+    if (file.ok) {
+        Check(stream.ok && stream.kind == file.kind && stream.data == file.data &&
+              stream.zeroTail == file.zeroTail);
+    }
+    if (file.ok && file.kind == InputKind::RunLog) {
+        Check(file.data.size() + 4 * static_cast<size_t>(file.zeroTail) == size);
+    }
+    // Raw samples are the bytes themselves, but for an odd last one.
+    const Outcome raw = ReadAll(data, size, false, true);
+    Check(raw.ok && raw.data.size() == (size & ~size_t{1}));
+    Check(raw.data.empty() || std::memcmp(raw.data.data(), data, raw.data.size()) == 0);
+    return 0;
+}

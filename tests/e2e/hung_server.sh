@@ -4,7 +4,7 @@
 # tool ends at once with exit code 0.
 source "$(dirname "$0")/lib.sh"
 
-server_pids() { cat "$(dirname "$VORLANK_PULSE_CTL")"/*.pid; }
+server_pids() { cat "$(dirname "${VORLANK_PIPEWIRE_CTL:-$VORLANK_PULSE_CTL}")"/*.pid; }
 frozen=""
 thaw() { [ -z "$frozen" ] || kill -CONT $frozen 2>/dev/null || true; }
 trap 'thaw; cleanup' EXIT

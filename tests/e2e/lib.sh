@@ -1,6 +1,7 @@
 # Shared by the end-to-end tests, which run the real tool on a real audio stack: each test runs
-# under scripts/with-pulse, so ALSA's "default" capture device is the monitor of a private null
-# sink, and whatever paplay plays into that sink reaches `vorlank` bit for bit.
+# under scripts/with-pulse (ALSA's "default" capture device is the monitor of a private
+# PulseAudio null sink) or scripts/with-pipewire (the same through pipewire-alsa and a private
+# PipeWire server), and whatever paplay plays into the cable reaches `vorlank` bit for bit.
 #
 # Every test is called as:  TEST.sh VORLANK VORLANK_SYNTH E2E_RUNS
 set -euo pipefail
@@ -68,9 +69,9 @@ stop_vorlank() {
   STOP_MS=$((($(date +%s%N) - start) / 1000000))
 }
 
-# Takes the cable's sound server down (stop) or brings it back (start).
+# Takes the cable's sound server down (stop) or brings it back (start), whichever cable runs.
 cable_ctl() {
-  "$VORLANK_PULSE_CTL" "$1"
+  "${VORLANK_PIPEWIRE_CTL:-$VORLANK_PULSE_CTL}" "$1"
 }
 
 # Waits at most $2 seconds for a line on the tool's stderr that contains $1; sets WAITED_MS.

@@ -335,18 +335,35 @@ OpenResult Configure(snd_pcm_t* pcm, const WAVEFORMATEX& format) {
     return OpenResult{pcm, OpenFailure::None, 0, granted};
 }
 
+// alsa-lib's configuration as it stands now, read afresh for each attempt: what "default" means
+// may depend on the moment (the PulseAudio hook routes it to the server only if one was running
+// when the configuration was read, and alsa-lib keeps its own copy from the first open on). A
+// private copy, not alsa-lib's global one, so that the plugins it loaded stay loaded: unloading
+// and loading pipewire-alsa again costs memory every time.
+struct AlsaConfig {
+    snd_config_t* top = nullptr;
+    snd_config_update_t* update = nullptr;
+};
+
+int ReadConfig(AlsaConfig& config) {
+    return snd_config_update_r(&config.top, &config.update, nullptr);
+}
+
+void FreeConfig(AlsaConfig& config) {
+    if (config.top != nullptr) snd_config_delete(config.top);
+    if (config.update != nullptr) snd_config_update_free(config.update);
+}
+
 // Opens, configures and starts the default device: a running PCM, or why not.
 OpenResult OpenPcm(const WAVEFORMATEX& format) {
-    // alsa-lib reads its configuration once and keeps it; what "default" means may depend on the
-    // moment (the PulseAudio hook routes it to the server only if one was running when the
-    // configuration was read), so each attempt reads it afresh. That configuration is
-    // process-wide and must not be swapped during another open (an open that hangs keeps a
-    // device opened later in the same process waiting).
-    static std::mutex configLock;
-    const Guard guard(configLock);
-    snd_config_update_free_global();
+    AlsaConfig config;
     snd_pcm_t* pcm = nullptr;
-    int err = snd_pcm_open(&pcm, kDeviceName, SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK);
+    int err = ReadConfig(config);
+    if (err >= 0) {
+        err = snd_pcm_open_lconf(&pcm, kDeviceName, SND_PCM_STREAM_CAPTURE, SND_PCM_NONBLOCK,
+                                 config.top);
+    }
+    FreeConfig(config);  // an open PCM keeps nothing of it
     if (err < 0) return OpenResult{nullptr, OpenFailure::NoDevice, err, 0};
     OpenResult result = Configure(pcm, format);
     if (result.pcm != nullptr) err = snd_pcm_start(pcm);

@@ -13,14 +13,19 @@ sleep 0.5
 cable_ctl stop
 wait_for_line 'is gone' 5
 
+# Away for 7 s; measured over the last 6, after the first attempt to reopen has settled in.
+sleep 1
 ticks=$(cpu_ticks) rss=$(rss_kb) lines=$(status_lines)
-sleep 3
+sleep 6
 ticks=$(($(cpu_ticks) - ticks)) rss=$(($(rss_kb) - rss)) lines=$(($(status_lines) - lines))
-echo "while away for 3 s: $ticks CPU ticks, resident memory $rss kB more, $lines status lines"
-[ "$lines" -ge 4 ] || fail "only $lines status lines in 3 s while the input was away"
-# A thread that spins on the lost input burns the 300 ticks of a whole core in 3 s.
-[ "$ticks" -le 30 ] || fail "$ticks CPU ticks in 3 s while the input was away"
-[ "$rss" -le 2048 ] || fail "resident memory grew by $rss kB in 3 s while the input was away"
+echo "while away for 6 s: $ticks CPU ticks, resident memory $rss kB more, $lines status lines"
+[ "$lines" -ge 10 ] || fail "only $lines status lines in 6 s while the input was away"
+# A thread that spins on the lost input burns the 600 ticks of a whole core in 6 s.
+[ "$ticks" -le 60 ] || fail "$ticks CPU ticks in 6 s while the input was away"
+# Each attempt to reopen may allocate, but must give it all back. The heap still touches a page
+# or few (up to 20 kB seen); six attempts that keep some 17 kB each (as loading the PipeWire
+# plugin afresh every time does) come to about 100 kB.
+[ "$rss" -le 40 ] || fail "resident memory grew by $rss kB in 6 s while the input was away"
 
 cable_ctl start
 wait_for_line 'is back' 5

@@ -895,8 +895,9 @@ MMRESULT waveInClose(HWAVEIN device) {
         SetState(*device, CaptureState::Closed);
         GiveBackQueuedLocked(*device);
     }
-    // The thread completes what was given back, closes its PCM, sends WIM_CLOSE and ends; only
-    // then is the routine certain never to run again.
+    // The thread completes what was given back, sends WIM_CLOSE and ends; only then is the
+    // routine certain never to run again. The worker then closes what it was handed, or is left
+    // behind if a call into the sound system hangs.
     device->thread.join();
     EndWorker(device->worker);
     close(device->wakeFd);

@@ -4,6 +4,7 @@
 # tool ends at once with exit code 0.
 source "$(dirname "$0")/lib.sh"
 
+# Both cable scripts keep their servers' pids in files beside their ctl command.
 server_pids() { cat "$(dirname "${VORLANK_PIPEWIRE_CTL:-$VORLANK_PULSE_CTL}")"/*.pid; }
 frozen=""
 thaw() { [ -z "$frozen" ] || kill -CONT $frozen 2>/dev/null || true; }

@@ -10,7 +10,9 @@
 //
 // Failures of the wave-input calls are not reported from here: a device that cannot be opened
 // simply never completes a buffer, and the tool runs on with zero counters until it is stopped
-// (the platform layer says why on stderr). Nothing is asked of a device that did not open.
+// (the platform layer says why on stderr). Nothing is asked of a device that did not open. An
+// input that comes late or goes away and back is the platform layer's business (wave_in.h): the
+// buffers stay queued meanwhile, and the stream goes on as if nothing had happened.
 //
 // Threads: Start and Stop run on the main thread, once each per run of the tool. ProcessBuffer
 // runs on the device's completion thread, one buffer at a time; the slicer and its consumers run

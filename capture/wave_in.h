@@ -18,6 +18,35 @@
 //   - buffers still queued come back, as winmm does it, through one more WIM_DATA each (possibly
 //     partly filled or empty) on the routine's thread, after waveInReset or within waveInClose.
 //   - once waveInClose has returned, the routine is never called again.
+//
+// Promises of the real layers (winmm, ALSA) about an input that comes late, goes away or falls
+// behind. The device is the system's default input, named DEVICE in the lines below ("default");
+// every line goes to stderr, once per event, and standard output is never touched:
+//   - late device: waveInOpen succeeds although the device cannot be opened yet, after one line
+//       vorlank: cannot open audio input "DEVICE": REASON
+//     and the layer tries again about once a second without another word (a device that opens
+//     but refuses the format is reported once the same way). When it opens, buffers fill from
+//     then on, after one line
+//       vorlank: audio input "DEVICE" is open; capture has started
+//   - lost device: when capture fails for good (the device pulled, the sound server gone, no
+//     buffer completed for about a second), one line
+//       vorlank: audio input "DEVICE" is gone (REASON); waiting for it to come back
+//     then what is left of the device is closed, it is reopened about once a second, and once
+//     it is back buffers fill again (the one that was filling goes on where it stopped), after
+//       vorlank: audio input "DEVICE" is back; capture has resumed
+//     A suspended and resumed device simply goes on.
+//   - no silent loss: whenever samples are dropped between the device and the routine (an
+//     overrun, the driver out of queued buffers, a stall of the whole process), one line
+//       vorlank: audio input overrun, about N samples lost
+//     counted from what the driver reports or, where it reports nothing, from the samples that
+//     arrived against the clock (a device clock up to 0.5 % off the system's is no loss; a gap
+//     over about 100 ms is reported).
+//   - bounded stop: waveInStop, waveInReset and waveInClose return within a fraction of a second
+//     in every state, also while an open or close hangs in the sound system (such a call is left
+//     to finish on a thread of the layer's own, which then releases what it got and ends).
+//   - nothing is allocated per buffer, across reconnects too (a reconnect itself may allocate
+//     inside the sound system's libraries, and frees it again); while the device is away the
+//     layer sleeps between attempts.
 #pragma once
 
 #include <cstdint>

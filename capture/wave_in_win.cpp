@@ -28,9 +28,11 @@
 //
 // Opening may hang (a sound server that accepts the connection and never answers), so the open
 // itself runs on a thread of its own, the opener; the worker only asks for an attempt and takes
-// the result. Nothing else ever waits for it except waveInClose, and only for kOpenerWaitMs:
-// after that waveInClose returns without it, and the opener, once its open returns, closes
-// whatever it opened and frees the record itself, without ever calling the caller's routine.
+// the result. Only waveInOpen waits for the first attempt, and waveInClose for the one in
+// progress, each for a bounded time (kFirstAttemptWaitMs, kOpenerWaitMs): after that waveInOpen
+// returns and the worker takes the result when it comes; waveInClose returns without the opener,
+// which, once its open returns, closes whatever it opened and frees the record itself, without
+// ever calling the caller's routine.
 //
 // Lines on stderr (DEVICE is "default" for WAVE_MAPPER, otherwise the device number):
 //   vorlank: cannot open audio input "DEVICE": REASON         the first attempt failed
@@ -84,7 +86,11 @@ constexpr int kSilentSecondsStarting = 5;
 constexpr double kHeldSeconds = 0.5;
 // How long waveInClose waits for an open attempt in progress before it leaves it behind.
 constexpr DWORD kOpenerWaitMs = 500;
-constexpr DWORD kOpenerPollMs = 5;
+// How long waveInOpen waits for the first attempt. An open normally takes a few milliseconds, and
+// waiting for it keeps winmm's order for the caller: once waveInOpen and waveInStart have
+// returned, the device records. An open that hangs is not waited for beyond this.
+constexpr DWORD kFirstAttemptWaitMs = 1000;
+constexpr DWORD kAttemptPollMs = 5;
 
 // The worker's one state: what it holds of the driver's device.
 //
@@ -537,18 +543,28 @@ void GiveBackAll(WinWaveIn& in) {
     SetEvent(in.wakeEvent);
 }
 
-// Waits, for a bounded time, for the opener to finish an attempt in progress. Returns true when
-// it is idle (and, told to quit, ends at once); false when the attempt has been left to it.
-bool SettleOpener(WinWaveIn& in) {
-    for (DWORD waited = 0;; waited += kOpenerPollMs) {
+// Waits up to `limitMs` until the opener is done with the attempt asked of it.
+void WaitForAttempt(WinWaveIn& in, DWORD limitMs) {
+    for (DWORD waited = 0; waited < limitMs; waited += kAttemptPollMs) {
         EnterCriticalSection(&in.lock);
-        const bool busy = in.attempt == Attempt::Busy;
-        if (busy && waited >= kOpenerWaitMs) in.attempt = Attempt::Abandoned;
+        const bool pending = in.attempt == Attempt::Asked || in.attempt == Attempt::Busy;
         LeaveCriticalSection(&in.lock);
-        if (!busy) return true;
-        if (waited >= kOpenerWaitMs) return false;
-        Sleep(kOpenerPollMs);
+        if (!pending) return;
+        Sleep(kAttemptPollMs);
     }
+}
+
+// With the quit event set: waits, for a bounded time, for the opener to end. Returns true when it
+// has; false when it is stuck in the driver's open and the attempt has been left to it.
+bool EndOpener(WinWaveIn& in) {
+    if (WaitForSingleObject(in.opener, kOpenerWaitMs) == WAIT_OBJECT_0) return true;
+    EnterCriticalSection(&in.lock);
+    const bool busy = in.attempt == Attempt::Busy;
+    if (busy) in.attempt = Attempt::Abandoned;
+    LeaveCriticalSection(&in.lock);
+    // Not busy: its open returned just now, and it is on its way out.
+    if (!busy) WaitForSingleObject(in.opener, INFINITE);
+    return !busy;
 }
 
 }  // namespace
@@ -604,6 +620,7 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, 
     in->attempt = Attempt::Asked;
     LeaveCriticalSection(&in->lock);
     SetEvent(in->openEvent);
+    WaitForAttempt(*in, kFirstAttemptWaitMs);
     *device = ToHandle(*in);
     return MMSYSERR_NOERROR;
 }
@@ -703,13 +720,10 @@ MMRESULT waveInClose(HWAVEIN device) {
     CloseHandle(in->worker);
     in->worker = nullptr;
 
-    if (!SettleOpener(*in)) {
-        // The opener is stuck in the driver's open and now owns the record (see the top).
-        CloseHandle(in->opener);
-        return MMSYSERR_NOERROR;
-    }
-    WaitForSingleObject(in->opener, INFINITE);
+    const bool openerEnded = EndOpener(*in);
     CloseHandle(in->opener);
+    // Otherwise the opener is stuck in the driver's open and now owns the record (see the top).
+    if (!openerEnded) return MMSYSERR_NOERROR;
     // An attempt that succeeded after the worker had stopped looking.
     if (in->attempt == Attempt::Finished && in->attemptResult == MMSYSERR_NOERROR) {
         ::waveInClose(in->attemptDevice);

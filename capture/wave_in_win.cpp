@@ -1,6 +1,6 @@
 // Windows implementation of the wave-input interface, over the real winmm.
 //
-// Three things keep the caller's headers away from the driver:
+// Three things make this layer more than a thin wrapper:
 //
 // 1. winmm's documentation forbids calling wave functions from inside a CALLBACK_FUNCTION
 //    routine ("Calling other wave functions will cause deadlock"), yet the capture stream hands
@@ -35,12 +35,15 @@
 // ever calling the caller's routine.
 //
 // Lines on stderr (DEVICE is "default" for WAVE_MAPPER, otherwise the device number):
-//   vorlank: cannot open audio input "DEVICE": REASON         the first attempt failed
-//   vorlank: audio input "DEVICE" is open; capture has started    a later attempt succeeded
+//   vorlank: cannot open audio input "DEVICE": REASON
+//       the first attempt failed, REASON in winmm's words; the attempts after it are quiet
+//   vorlank: audio input "DEVICE" is open; capture has started
+//       one of them succeeded
 //   vorlank: audio input "DEVICE" is gone (REASON); waiting for it to come back
+//       REASON: "no sound for 1 s" (5 s right after a start), or winmm's words for a refusal
 //   vorlank: audio input "DEVICE" is back; capture has resumed
 //   vorlank: audio input overrun, about N samples lost
-// Attempts that fail while the device is missing are quiet.
+//       N: the arrival clock's estimate of samples the driver dropped (kept no block for them)
 //
 // The handle given to the caller is the address of a WinWaveIn record of ours (an opaque token,
 // never dereferenced as a winmm handle), so two devices never share state.
@@ -94,30 +97,25 @@ constexpr DWORD kAttemptPollMs = 5;
 
 // The worker's one state: what it holds of the driver's device.
 //
-//   from               event                              to                what is done
-//   WaitingForDevice   the retry time comes               Opening           attempt asked of the
-//   opener Opening            the attempt failed                 WaitingForDevice  first failure
-//   only: "cannot
-//                                                                           open"; retry in 1 s
-//   Opening            the attempt succeeded              Ready             blocks prepared; "is
-//   open" or
-//                                                                           "is back" if one is due
-//                                                         or Starting       ... and recording
-//                                                         started, if
-//                                                                           the caller has asked
-//                                                                           for it
-//   Ready              waveInStart                        Starting          blocks queued, driver
-//   started,
-//                                                                           arrival clock restarted
-//   Starting           the first block finished           Recording
-//   Starting           no block for 5 s                   WaitingForDevice  "is gone"; device
-//   closed; Recording          no block for 1 s                                     retry in 1 s
-//   Starting           the driver refuses to record       WaitingForDevice  the same
-//   Starting,          waveInStop, waveInReset            Ready             driver reset: blocks
-//   back, Recording                                                               what they held
-//   dropped all but Closed     waveInClose                        Closed            device, if any,
-//   reset and
-//                                                                           closed; the worker ends
+//   from              event                       to                what is done
+//   WaitingForDevice  the retry time comes        Opening           the opener asked to open
+//   Opening           the open failed             WaitingForDevice  retry in 1 s; the first time,
+//                                                                   "cannot open"
+//   Opening           the open succeeded          Ready             blocks prepared; "is open" or
+//                                                                   "is back" when one is due
+//                                                 or Starting       ... and recording started, if
+//                                                                   the caller has asked for it
+//   Ready             waveInStart                 Starting          blocks queued, driver started,
+//                                                                   arrival clock restarted
+//   Starting          the first block finished    Recording
+//   Starting          no block for 5 s            WaitingForDevice  "is gone"; device closed;
+//   Recording         no block for 1 s                              retry in 1 s
+//   Starting or       the driver refuses a block  WaitingForDevice  the same
+//   Recording         or the start
+//   Starting or       waveInStop, waveInReset     Ready             driver reset: blocks back,
+//   Recording                                                       what they held dropped
+//   all but Closed    waveInClose                 Closed            device, if any, reset and
+//                                                                   closed; the worker ends
 //
 // Sound moves into the caller's headers only in Starting and Recording.
 enum class DeviceState {

@@ -15,7 +15,7 @@ constexpr uint64_t kBlockSamples = 512;
 constexpr double kNever = 1e9;
 
 struct Timeline {
-    const char* what;
+    const char* what = "";
     double cardDrift = 0;      // how much faster the card's clock runs than the system's
     double seconds = 20;       // simulated length
     double passSeconds = 0;    // blocks are handed over at the end of passes this long
@@ -72,8 +72,8 @@ Outcome Simulate(const Timeline& t) {
         }
         double arrives = done;
         if (since >= t.lateAt && since < t.lateAt + t.lateSeconds) {
-            arrives =
-                start + t.lateAt + t.lateSeconds + 0.002 * static_cast<double>(lateCount++ / 8);
+            const uint64_t handOverRound = lateCount++ / 8;  // eight blocks a round, 2 ms apart
+            arrives = start + t.lateAt + t.lateSeconds + 0.002 * static_cast<double>(handOverRound);
         }
         if (t.passSeconds > 0)
             arrives = std::ceil((arrives - start) / t.passSeconds) * t.passSeconds + start;

@@ -170,6 +170,8 @@ TEST(WaveInWinFake, SoundThatNeverArrivesIsReportedOnceWithAboutHowMuch) {
                               "vorlank: audio input overrun, about %llu samples lost", &reported),
                   1)
             << lines[0];
+        std::printf("%s: reported %llu samples lost, the device dropped %.0f\n", c.what, reported,
+                    dropped);
         // Within 50 ms of what the device really dropped.
         EXPECT_NEAR(static_cast<double>(reported), dropped, 0.050 * kRate);
     }

@@ -47,6 +47,11 @@
 //   - nothing is allocated per buffer, across reconnects too (a reconnect itself may allocate
 //     inside the sound system's libraries, and frees it again); while the device is away the
 //     layer sleeps between attempts.
+//   Where the layers differ: winmm reports no overruns, so the Windows layer always counts loss
+//   against the clock (capture/arrival_clock.h), and takes "no block for 1 s" (5 s right after a
+//   start, since a driver's first block may take that long) as a lost device. Its waveInOpen
+//   waits up to about a second for the first attempt, so that a device that is there records
+//   from the start; ALSA's waveInOpen returns at once and opens on its own thread.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // Windows implementation of the wave-input interface, over the real winmm.
 //
-// Two things keep the caller's headers away from the driver:
+// Three things make this layer more than a thin wrapper:
 //
 // 1. winmm's documentation forbids calling wave functions from inside a CALLBACK_FUNCTION
 //    routine ("Calling other wave functions will cause deadlock"), yet the capture stream hands
@@ -17,17 +17,50 @@
 //    headers. A caller header is handed to the routine (WIM_DATA) as soon as it is full; a short
 //    late completion of the caller now only delays sound instead of dropping it.
 //
+// 3. Devices come late and go away (a USB adapter plugged in later or pulled, a sound server
+//    restarted), and winmm says nothing about either: a device that went away simply stops
+//    finishing blocks. The worker owns the driver's device and keeps it alive (the state machine
+//    below): it retries a device that cannot be opened about once a second, takes a device that
+//    finished no block for a second for gone, closes it and opens it again. The caller's headers
+//    and its routine carry on through all of it. winmm does not report sound it drops either, so
+//    the worker counts the samples of finished blocks against the clock (arrival_clock.h) and
+//    reports sound that never arrived.
+//
+// Opening may hang (a sound server that accepts the connection and never answers), so the open
+// itself runs on a thread of its own, the opener; the worker only asks for an attempt and takes
+// the result. Only waveInOpen waits for the first attempt, and waveInClose for the one in
+// progress, each for a bounded time (kFirstAttemptWaitMs, kOpenerWaitMs): after that waveInOpen
+// returns and the worker takes the result when it comes; waveInClose returns without the opener,
+// which, once its open returns, closes whatever it opened and frees the record itself, without
+// ever calling the caller's routine.
+//
+// Lines on stderr (DEVICE is "default" for WAVE_MAPPER, otherwise the device number):
+//   vorlank: cannot open audio input "DEVICE": REASON
+//       the first attempt failed, REASON in winmm's words; the attempts after it are quiet
+//   vorlank: audio input "DEVICE" is open; capture has started
+//       one of them succeeded
+//   vorlank: audio input "DEVICE" is gone (REASON); waiting for it to come back
+//       REASON: "no sound for 1 s" (5 s right after a start), or winmm's words for a refusal
+//   vorlank: audio input "DEVICE" is back; capture has resumed
+//   vorlank: audio input overrun, about N samples lost
+//       N: the arrival clock's estimate of samples the driver dropped (kept no block for them)
+//
 // The handle given to the caller is the address of a WinWaveIn record of ours (an opaque token,
 // never dereferenced as a winmm handle), so two devices never share state.
 //
-// Stopping: waveInStop, waveInReset and waveInClose first close the gate on filling and wait for
-// a routine that is running to return, and only then stop the device. After waveInStop the
-// caller's headers stay queued and no sound moves into them; waveInReset and waveInClose give
-// them back as winmm does, each through one more WIM_DATA on the worker, as it is (partly filled
-// or empty). waveInClose completes those, sends WIM_CLOSE and ends the worker before it returns,
-// so the routine never runs after that; it must not be called from inside the routine.
+// Stopping: waveInStop, waveInReset and waveInClose first end recording and wait for a routine
+// that is running to return. Ending recording takes the blocks back from the driver and drops
+// what they held; a later waveInStart records afresh. After waveInStop the caller's headers stay
+// queued and no sound moves into them; waveInReset and waveInClose give them back as winmm does,
+// each through one more WIM_DATA on the worker, as it is (partly filled or empty). waveInClose
+// completes those, sends WIM_CLOSE and ends the worker before it returns, so the routine never
+// runs after that; it must not be called from inside the routine.
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
+#include "capture/arrival_clock.h"
 #include "capture/wave_in.h"
 
 namespace wave {
@@ -42,6 +75,66 @@ constexpr DWORD kBlockBytes = 1024;
 // waveInAddBuffer, which runs once per buffer on the completion thread, free of allocation.
 constexpr unsigned kQueueCapacity = 16;
 
+// The worker wakes at least this often to look at the clock, with or without sound.
+constexpr DWORD kTickMs = 100;
+// Between two attempts to open a device that is missing.
+constexpr double kRetrySeconds = 1.0;
+// A recording device that finishes no block for this long is gone. Under wine the first block
+// after a start takes one to two seconds (the sound server sets up the stream), hence the longer
+// wait for the first one.
+constexpr int kSilentSecondsRecording = 1;
+constexpr int kSilentSecondsStarting = 5;
+// A tick this much later than asked for means the process itself was held (stopped, suspended or
+// starved), not the device: the silence is then counted afresh from that tick.
+constexpr double kHeldSeconds = 0.5;
+// How long waveInClose waits for an open attempt in progress before it leaves it behind.
+constexpr DWORD kOpenerWaitMs = 500;
+// How long waveInOpen waits for the first attempt. An open normally takes a few milliseconds, and
+// waiting for it keeps winmm's order for the caller: once waveInOpen and waveInStart have
+// returned, the device records. An open that hangs is not waited for beyond this.
+constexpr DWORD kFirstAttemptWaitMs = 1000;
+constexpr DWORD kAttemptPollMs = 5;
+
+// The worker's one state: what it holds of the driver's device.
+//
+//   from              event                       to                what is done
+//   WaitingForDevice  the retry time comes        Opening           the opener asked to open
+//   Opening           the open failed             WaitingForDevice  retry in 1 s; the first time,
+//                                                                   "cannot open"
+//   Opening           the open succeeded          Ready             blocks prepared; "is open" or
+//                                                                   "is back" when one is due
+//                                                 or Starting       ... and recording started, if
+//                                                                   the caller has asked for it
+//   Ready             waveInStart                 Starting          blocks queued, driver started,
+//                                                                   arrival clock restarted
+//   Starting          the first block finished    Recording
+//   Starting          no block for 5 s            WaitingForDevice  "is gone"; device closed;
+//   Recording         no block for 1 s                              retry in 1 s
+//   Starting or       the driver refuses a block  WaitingForDevice  the same
+//   Recording         or the start
+//   Starting or       waveInStop, waveInReset     Ready             driver reset: blocks back,
+//   Recording                                                       what they held dropped
+//   all but Closed    waveInClose                 Closed            device, if any, reset and
+//                                                                   closed; the worker ends
+//
+// Sound moves into the caller's headers only in Starting and Recording.
+enum class DeviceState {
+    WaitingForDevice,  // no device; the next attempt is due at retryAtSeconds
+    Opening,           // an attempt is with the opener
+    Ready,             // open, blocks prepared, none with the driver
+    Starting,          // recording, no block finished yet since the start
+    Recording,         // recording, blocks finishing
+    Closed,            // waveInClose has run; the worker ends
+};
+
+// The opener's side of an attempt, handed back and forth under the lock.
+//   None -> Asked (worker) -> Busy (opener) -> Finished (opener) -> None (worker takes the result)
+//   Busy -> Abandoned (waveInClose gave up waiting; the opener cleans up after its open returns)
+enum class Attempt { None, Asked, Busy, Finished, Abandoned };
+
+// What the next successful open has to say.
+enum class Notice { None, Opened, Back };
+
 struct Block {
     WAVEHDR header{};
     DWORD consumed = 0;  // bytes of header.dwBytesRecorded already copied to caller headers
@@ -49,25 +142,46 @@ struct Block {
 };
 
 struct WinWaveIn {
-    ::HWAVEIN device = nullptr;
+    // Fixed at open.
+    UINT deviceId = WAVE_MAPPER;
+    WAVEFORMATEX format{};
+    char name[16] = {};  // as the stderr lines call the device
     WaveInProc routine = nullptr;
     DWORD_PTR instance = 0;
-    WORD blockAlign = 1;  // bytes per sample frame; caller headers are filled in whole frames
-    HANDLE wakeEvent = nullptr;  // auto-reset; set by winmm (open, close, each finished block)
-                                 // and by waveInAddBuffer
-    HANDLE quitEvent = nullptr;  // manual-reset; set by waveInClose to end the worker
+    double ticksPerSecond = 1;   // of QueryPerformanceCounter
+    HANDLE wakeEvent = nullptr;  // auto-reset; set by winmm (open, close, each finished block), by
+                                 // the opener and by waveInAddBuffer
+    HANDLE openEvent = nullptr;  // auto-reset; asks the opener for an attempt
+    HANDLE quitEvent = nullptr;  // manual-reset; set by waveInClose to end both threads
     HANDLE worker = nullptr;
+    HANDLE opener = nullptr;
 
     // Guards everything below it. Never held while the routine runs.
     CRITICAL_SECTION lock;
+    DeviceState state = DeviceState::Opening;
+    ::HWAVEIN device = nullptr;  // the driver's device in Ready, Starting and Recording
+    bool recordingRequested =
+        false;  // the caller's wish: from waveInStart to a stop, reset or close
+    Notice notice = Notice::None;
+    double retryAtSeconds = 0;
+    double lastArrivalSeconds = 0;  // when a block last finished, or recording started
+    double lastTickSeconds = 0;     // when the worker last looked at the clock
+
     Block blocks[kBlocks];
-    unsigned oldestBlock = 0;   // the block the driver finishes next; they finish in ring order
-    bool blocksQueued = false;  // all blocks handed to the driver since the last reset
+    unsigned oldestBlock = 0;      // the block the driver finishes next; they finish in ring order
+    unsigned countedBlocks = 0;    // finished blocks, from the oldest on, whose samples are counted
+    uint64_t samplesReceived = 0;  // since recording started
+    uint64_t samplesObserved = 0;  // as far as the arrival clock has seen them
+    ArrivalClock arrivals;
+
     WAVEHDR* queue[kQueueCapacity] = {};  // the caller's headers, oldest first
     unsigned head = 0;
     unsigned size = 0;
     unsigned givenBack = 0;  // the oldest `givenBack` of them are to be completed as they are
-    bool filling = false;    // the gate: sound moves into the caller's headers only while set
+
+    Attempt attempt = Attempt::None;
+    ::HWAVEIN attemptDevice = nullptr;
+    MMRESULT attemptResult = MMSYSERR_NOERROR;
 
     // Held by the worker while it fills headers and runs the routine, so stopping can wait for it.
     CRITICAL_SECTION routineLock;
@@ -80,14 +194,43 @@ HWAVEIN ToHandle(WinWaveIn& in) {
     return reinterpret_cast<HWAVEIN>(&in);
 }
 
+double Seconds(const WinWaveIn& in) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / in.ticksPerSecond;
+}
+
+__attribute__((format(printf, 1, 2))) void Say(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fflush(stderr);
+}
+
+// winmm's own words for a result, without the closing full stop, or its number.
+void DescribeResult(MMRESULT result, char* text, UINT size) {
+    if (::waveInGetErrorTextA(result, text, size) != MMSYSERR_NOERROR || text[0] == '\0') {
+        std::snprintf(text, size, "winmm error %u", static_cast<unsigned>(result));
+        return;
+    }
+    size_t length = std::strlen(text);
+    while (length > 0 && (text[length - 1] == '.' || text[length - 1] == ' ')) --length;
+    text[length] = '\0';
+}
+
 bool IsDone(const WAVEHDR& header) {
     // winmm's thread writes dwFlags; the event wait orders it, the volatile read makes us see it.
     return (*static_cast<const volatile DWORD*>(&header.dwFlags) & WHDR_DONE) != 0;
 }
 
+bool Capturing(const WinWaveIn& in) {
+    return in.state == DeviceState::Starting || in.state == DeviceState::Recording;
+}
+
 // Bytes of a caller header that take samples: whole frames only, as winmm itself does.
 DWORD UsableBytes(const WinWaveIn& in, const WAVEHDR& header) {
-    return header.dwBufferLength - header.dwBufferLength % in.blockAlign;
+    return header.dwBufferLength - header.dwBufferLength % in.format.nBlockAlign;
 }
 
 // Requires `lock`. Takes the oldest caller header out of the queue, done, for its WIM_DATA.
@@ -99,26 +242,46 @@ WAVEHDR* PopCallerHeader(WinWaveIn& in) {
     return header;
 }
 
-// Requires `lock`. Gives every block to the driver, oldest first; they come back in this order.
-void QueueAllBlocks(WinWaveIn& in) {
-    for (Block& block : in.blocks) {
-        block.consumed = 0;
-        ::waveInAddBuffer(in.device, &block.header, sizeof(WAVEHDR));
+// Requires `lock`. Counts the samples of blocks the driver has finished since the last count.
+// When every block is finished and none is back with the driver, it has nowhere to record to
+// and drops sound until one is.
+void CountArrivals(WinWaveIn& in) {
+    const unsigned before = in.countedBlocks;
+    while (in.countedBlocks < kBlocks) {
+        const Block& block = in.blocks[(in.oldestBlock + in.countedBlocks) % kBlocks];
+        if (!IsDone(block.header)) break;
+        in.samplesReceived += block.header.dwBytesRecorded / in.format.nBlockAlign;
+        ++in.countedBlocks;
     }
-    in.oldestBlock = 0;
-    in.blocksQueued = true;
+    if (in.countedBlocks == kBlocks && before < kBlocks) NoteRanDry(in.arrivals, Seconds(in));
 }
+
+// Requires `lock`. Forgets what the blocks held: they are all back from the driver or about to be
+// handed to it afresh.
+void ForgetBlocks(WinWaveIn& in) {
+    for (Block& block : in.blocks) block.consumed = 0;
+    in.oldestBlock = 0;
+    in.countedBlocks = 0;
+}
+
+void LoseOnRefusal(WinWaveIn& in, double now, MMRESULT result);
 
 // Requires `lock`. Moves finished sound from the driver's blocks into the caller's headers until
 // a caller header is full (returned, to be delivered), or nothing more can move (nullptr).
 WAVEHDR* FillCallerHeader(WinWaveIn& in) {
-    while (in.filling) {
+    while (Capturing(in)) {
+        CountArrivals(in);
+        if (in.countedBlocks == 0) return nullptr;
         Block& block = in.blocks[in.oldestBlock];
-        if (!IsDone(block.header)) return nullptr;
         if (block.consumed == block.header.dwBytesRecorded) {
+            const MMRESULT requeued = ::waveInAddBuffer(in.device, &block.header, sizeof(WAVEHDR));
+            if (requeued != MMSYSERR_NOERROR) {
+                LoseOnRefusal(in, Seconds(in), requeued);
+                return nullptr;
+            }
             block.consumed = 0;
-            ::waveInAddBuffer(in.device, &block.header, sizeof(WAVEHDR));
             in.oldestBlock = (in.oldestBlock + 1) % kBlocks;
+            --in.countedBlocks;
             continue;
         }
         if (in.size == 0) return nullptr;  // the sound waits in the block for a caller header
@@ -155,49 +318,251 @@ void CompleteAll(WinWaveIn& in) {
     LeaveCriticalSection(&in.routineLock);
 }
 
+// Requires `lock` and a device. Hands every block to the driver and starts it: Starting, or the
+// driver's refusal.
+MMRESULT StartDriver(WinWaveIn& in, double now) {
+    ForgetBlocks(in);
+    in.samplesReceived = 0;
+    in.samplesObserved = 0;
+    RestartArrivals(in.arrivals, in.format.nSamplesPerSec);
+    in.lastArrivalSeconds = now;
+    for (Block& block : in.blocks) {
+        const MMRESULT result = ::waveInAddBuffer(in.device, &block.header, sizeof(WAVEHDR));
+        if (result != MMSYSERR_NOERROR) return result;
+    }
+    const MMRESULT result = ::waveInStart(in.device);
+    if (result == MMSYSERR_NOERROR) in.state = DeviceState::Starting;
+    return result;
+}
+
+// Requires `lock`, Starting or Recording. Takes every block back from the driver: Ready.
+void StopDriver(WinWaveIn& in) {
+    ::waveInReset(in.device);
+    ForgetBlocks(in);
+    in.state = DeviceState::Ready;
+}
+
+// Requires `lock` and a device. Closes what is left of it; its blocks stay ours for the next.
+void CloseDriver(WinWaveIn& in) {
+    if (Capturing(in)) ::waveInReset(in.device);
+    for (Block& block : in.blocks)
+        ::waveInUnprepareHeader(in.device, &block.header, sizeof(WAVEHDR));
+    ::waveInClose(in.device);
+    in.device = nullptr;
+    ForgetBlocks(in);
+}
+
+// Requires `lock`. The device went away: say so once, close it and try again in a while.
+void LoseDevice(WinWaveIn& in, double now, const char* reason) {
+    Say("vorlank: audio input \"%s\" is gone (%s); waiting for it to come back\n", in.name, reason);
+    CloseDriver(in);
+    in.state = DeviceState::WaitingForDevice;
+    in.retryAtSeconds = now + kRetrySeconds;
+    in.notice = Notice::Back;
+}
+
+// Requires `lock` and a device. The driver refused to record: the device is taken for gone.
+void LoseOnRefusal(WinWaveIn& in, double now, MMRESULT result) {
+    char reason[MAXERRORLENGTH];
+    DescribeResult(result, reason, sizeof reason);
+    LoseDevice(in, now, reason);
+}
+
+// Requires `lock`, Opening with a finished attempt. Takes its device, or schedules the next try.
+void TakeAttempt(WinWaveIn& in, double now) {
+    const MMRESULT result = in.attemptResult;
+    in.attempt = Attempt::None;
+    if (result != MMSYSERR_NOERROR) {
+        if (in.notice == Notice::None) {
+            char reason[MAXERRORLENGTH];
+            DescribeResult(result, reason, sizeof reason);
+            Say("vorlank: cannot open audio input \"%s\": %s\n", in.name, reason);
+            in.notice = Notice::Opened;
+        }
+        in.state = DeviceState::WaitingForDevice;
+        in.retryAtSeconds = now + kRetrySeconds;
+        return;
+    }
+    in.device = in.attemptDevice;
+    for (Block& block : in.blocks) {
+        block.header.lpData = block.data;
+        block.header.dwBufferLength = kBlockBytes;
+        block.header.dwFlags = 0;
+        ::waveInPrepareHeader(in.device, &block.header, sizeof(WAVEHDR));
+    }
+    if (in.notice == Notice::Opened) {
+        Say("vorlank: audio input \"%s\" is open; capture has started\n", in.name);
+    } else if (in.notice == Notice::Back) {
+        Say("vorlank: audio input \"%s\" is back; capture has resumed\n", in.name);
+    }
+    in.notice = Notice::None;
+    in.state = DeviceState::Ready;
+    if (in.recordingRequested) {
+        const MMRESULT started = StartDriver(in, now);
+        if (started != MMSYSERR_NOERROR) LoseOnRefusal(in, now, started);
+    }
+}
+
+// Requires `lock`. Starting or Recording, after the finished blocks have been taken in: reports
+// sound that never arrived, or a device that went silent.
+void WatchSound(WinWaveIn& in, double now) {
+    if (in.samplesReceived != in.samplesObserved) {
+        in.samplesObserved = in.samplesReceived;
+        in.lastArrivalSeconds = now;
+        in.state = DeviceState::Recording;
+        const uint64_t lost = ObserveArrivals(in.arrivals, now, in.samplesReceived);
+        if (lost > 0) {
+            Say("vorlank: audio input overrun, about %llu samples lost\n",
+                static_cast<unsigned long long>(lost));
+        }
+        return;
+    }
+    // With every block finished and none given back yet, the driver has nowhere to record to:
+    // the caller is behind, and the device is not to blame for the silence.
+    if (in.countedBlocks == kBlocks) in.lastArrivalSeconds = now;
+    const int silentSeconds =
+        in.state == DeviceState::Starting ? kSilentSecondsStarting : kSilentSecondsRecording;
+    if (now - in.lastArrivalSeconds >= silentSeconds) {
+        char reason[32];
+        std::snprintf(reason, sizeof reason, "no sound for %d s", silentSeconds);
+        LoseDevice(in, now, reason);
+    }
+}
+
+// Requires `lock`. The worker's look at the clock and at the opener, after every wake-up.
+void Supervise(WinWaveIn& in) {
+    const double now = Seconds(in);
+    if (now - in.lastTickSeconds > kHeldSeconds) in.lastArrivalSeconds = now;
+    in.lastTickSeconds = now;
+    switch (in.state) {
+        case DeviceState::WaitingForDevice:
+            if (now >= in.retryAtSeconds) {
+                in.state = DeviceState::Opening;
+                in.attempt = Attempt::Asked;
+                SetEvent(in.openEvent);
+            }
+            break;
+        case DeviceState::Opening:
+            if (in.attempt == Attempt::Finished) TakeAttempt(in, now);
+            break;
+        case DeviceState::Starting:
+        case DeviceState::Recording:
+            CountArrivals(in);
+            WatchSound(in, now);
+            break;
+        case DeviceState::Ready:
+        case DeviceState::Closed:
+            break;
+    }
+}
+
 DWORD WINAPI WorkerMain(void* param) {
     WinWaveIn& in = *static_cast<WinWaveIn*>(param);
     in.routine(ToHandle(in), WIM_OPEN, in.instance, 0, 0);
+    EnterCriticalSection(&in.lock);
+    in.lastTickSeconds = Seconds(in);
+    LeaveCriticalSection(&in.lock);
     const HANDLE waits[2] = {in.quitEvent, in.wakeEvent};
     // One wake-up may stand for several finished blocks (the event does not count), so each
     // wake-up completes all it can. The quit event comes first so that it wins when both are set;
     // what waveInClose gave back is still completed before WIM_CLOSE.
-    while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+    for (;;) {
+        const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, kTickMs);
+        if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED) break;
         CompleteAll(in);
+        EnterCriticalSection(&in.lock);
+        Supervise(in);
+        LeaveCriticalSection(&in.lock);
     }
     CompleteAll(in);
     in.routine(ToHandle(in), WIM_CLOSE, in.instance, 0, 0);
     return 0;
 }
 
-// Closes the gate and waits until the worker has left the routine. Called from the routine
-// itself it does not wait (the lock is re-entrant), and nothing else is running then.
-void CloseGate(WinWaveIn& in) {
+void Destroy(WinWaveIn* in) {
+    for (HANDLE event : {in->quitEvent, in->openEvent, in->wakeEvent}) {
+        if (event) CloseHandle(event);
+    }
+    DeleteCriticalSection(&in->routineLock);
+    DeleteCriticalSection(&in->lock);
+    delete in;
+}
+
+DWORD WINAPI OpenerMain(void* param) {
+    WinWaveIn& in = *static_cast<WinWaveIn*>(param);
+    const HANDLE waits[2] = {in.quitEvent, in.openEvent};
+    while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        EnterCriticalSection(&in.lock);
+        const bool asked = in.attempt == Attempt::Asked;
+        if (asked) in.attempt = Attempt::Busy;
+        LeaveCriticalSection(&in.lock);
+        if (!asked) continue;
+
+        ::HWAVEIN device = nullptr;
+        const MMRESULT result =
+            ::waveInOpen(&device, in.deviceId, &in.format,
+                         reinterpret_cast<DWORD_PTR>(in.wakeEvent), 0, CALLBACK_EVENT);
+
+        EnterCriticalSection(&in.lock);
+        const bool abandoned = in.attempt == Attempt::Abandoned;
+        if (!abandoned) {
+            in.attempt = Attempt::Finished;
+            in.attemptDevice = device;
+            in.attemptResult = result;
+        }
+        LeaveCriticalSection(&in.lock);
+        if (abandoned) {
+            // waveInClose has returned long ago; nobody else holds the record any more.
+            if (result == MMSYSERR_NOERROR) ::waveInClose(device);
+            Destroy(&in);
+            return 0;
+        }
+        SetEvent(in.wakeEvent);
+    }
+    return 0;
+}
+
+// Ends recording and waits until the worker has left the routine. Called from the routine itself
+// it does not wait (the lock is re-entrant), and nothing else is running then.
+void EndRecording(WinWaveIn& in) {
     EnterCriticalSection(&in.lock);
-    in.filling = false;
+    in.recordingRequested = false;
+    if (Capturing(in)) StopDriver(in);
     LeaveCriticalSection(&in.lock);
     EnterCriticalSection(&in.routineLock);
     LeaveCriticalSection(&in.routineLock);
 }
 
-// Stops the driver, takes every block back from it and gives every queued caller header back
-// through the worker. Requires a closed gate.
-MMRESULT ResetAll(WinWaveIn& in) {
-    MMRESULT result = ::waveInReset(in.device);
+// Gives every queued caller header back through the worker. Requires recording to have ended.
+void GiveBackAll(WinWaveIn& in) {
     EnterCriticalSection(&in.lock);
-    in.blocksQueued = false;
     in.givenBack = in.size;
     LeaveCriticalSection(&in.lock);
     SetEvent(in.wakeEvent);
-    return result;
 }
 
-void Destroy(WinWaveIn* in) {
-    if (in->quitEvent) CloseHandle(in->quitEvent);
-    if (in->wakeEvent) CloseHandle(in->wakeEvent);
-    DeleteCriticalSection(&in->routineLock);
-    DeleteCriticalSection(&in->lock);
-    delete in;
+// Waits up to `limitMs` until the opener is done with the attempt asked of it.
+void WaitForAttempt(WinWaveIn& in, DWORD limitMs) {
+    for (DWORD waited = 0; waited < limitMs; waited += kAttemptPollMs) {
+        EnterCriticalSection(&in.lock);
+        const bool pending = in.attempt == Attempt::Asked || in.attempt == Attempt::Busy;
+        LeaveCriticalSection(&in.lock);
+        if (!pending) return;
+        Sleep(kAttemptPollMs);
+    }
+}
+
+// With the quit event set: waits, for a bounded time, for the opener to end. Returns true when it
+// has; false when it is stuck in the driver's open and the attempt has been left to it.
+bool EndOpener(WinWaveIn& in) {
+    if (WaitForSingleObject(in.opener, kOpenerWaitMs) == WAIT_OBJECT_0) return true;
+    EnterCriticalSection(&in.lock);
+    const bool busy = in.attempt == Attempt::Busy;
+    if (busy) in.attempt = Attempt::Abandoned;
+    LeaveCriticalSection(&in.lock);
+    // Not busy: its open returned just now, and it is on its way out.
+    if (!busy) WaitForSingleObject(in.opener, INFINITE);
+    return !busy;
 }
 
 }  // namespace
@@ -211,34 +576,49 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, 
     auto* in = new WinWaveIn;
     InitializeCriticalSection(&in->lock);
     InitializeCriticalSection(&in->routineLock);
+    in->deviceId = deviceId;
+    in->format = *format;
+    in->format.cbSize = 0;
+    if (deviceId == WAVE_MAPPER) {
+        std::snprintf(in->name, sizeof in->name, "default");
+    } else {
+        std::snprintf(in->name, sizeof in->name, "%u", deviceId);
+    }
     in->routine = reinterpret_cast<WaveInProc>(callback);
     in->instance = instance;
-    in->blockAlign = format->nBlockAlign;
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    in->ticksPerSecond = static_cast<double>(frequency.QuadPart);
     in->wakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    in->openEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     in->quitEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (in->wakeEvent == nullptr || in->quitEvent == nullptr) {
+    if (in->wakeEvent == nullptr || in->openEvent == nullptr || in->quitEvent == nullptr) {
         Destroy(in);
         return MMSYSERR_NOMEM;
     }
-    MMRESULT result = ::waveInOpen(&in->device, deviceId, format,
-                                   reinterpret_cast<DWORD_PTR>(in->wakeEvent), 0, CALLBACK_EVENT);
-    if (result != MMSYSERR_NOERROR) {
+    // The opener first: until it is asked it only waits, so it ends at once if the worker cannot
+    // be made; the worker greets the routine with WIM_OPEN as soon as it runs.
+    in->opener = CreateThread(nullptr, 0, OpenerMain, in, 0, nullptr);
+    if (in->opener == nullptr) {
         Destroy(in);
-        return result;
-    }
-    for (Block& block : in->blocks) {
-        block.header.lpData = block.data;
-        block.header.dwBufferLength = kBlockBytes;
-        ::waveInPrepareHeader(in->device, &block.header, sizeof(WAVEHDR));
+        return MMSYSERR_NOMEM;
     }
     in->worker = CreateThread(nullptr, 0, WorkerMain, in, 0, nullptr);
     if (in->worker == nullptr) {
-        for (Block& block : in->blocks)
-            ::waveInUnprepareHeader(in->device, &block.header, sizeof(WAVEHDR));
-        ::waveInClose(in->device);
+        SetEvent(in->quitEvent);
+        WaitForSingleObject(in->opener, INFINITE);
+        CloseHandle(in->opener);
         Destroy(in);
         return MMSYSERR_NOMEM;
     }
+    // The first attempt. Whatever becomes of it, the caller has a device that will record once
+    // the driver's device opens.
+    EnterCriticalSection(&in->lock);
+    in->state = DeviceState::Opening;
+    in->attempt = Attempt::Asked;
+    LeaveCriticalSection(&in->lock);
+    SetEvent(in->openEvent);
+    WaitForAttempt(*in, kFirstAttemptWaitMs);
     *device = ToHandle(*in);
     return MMSYSERR_NOERROR;
 }
@@ -293,44 +673,61 @@ MMRESULT waveInAddBuffer(HWAVEIN device, WAVEHDR* header, UINT headerSize) {
     return result;
 }
 
+// Recording starts now if the driver's device is open, otherwise as soon as it opens.
 MMRESULT waveInStart(HWAVEIN device) {
     if (device == nullptr) return MMSYSERR_INVALHANDLE;
     WinWaveIn& in = *FromHandle(device);
     EnterCriticalSection(&in.lock);
-    if (!in.blocksQueued) QueueAllBlocks(in);
-    in.filling = true;
+    in.recordingRequested = true;
+    if (in.state == DeviceState::Ready) {
+        const double now = Seconds(in);
+        const MMRESULT result = StartDriver(in, now);
+        if (result != MMSYSERR_NOERROR) LoseOnRefusal(in, now, result);
+    }
     LeaveCriticalSection(&in.lock);
     SetEvent(in.wakeEvent);
-    return ::waveInStart(in.device);
+    return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveInStop(HWAVEIN device) {
     if (device == nullptr) return MMSYSERR_INVALHANDLE;
-    WinWaveIn& in = *FromHandle(device);
-    CloseGate(in);
-    return ::waveInStop(in.device);
+    EndRecording(*FromHandle(device));
+    return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveInReset(HWAVEIN device) {
     if (device == nullptr) return MMSYSERR_INVALHANDLE;
     WinWaveIn& in = *FromHandle(device);
-    CloseGate(in);
-    return ResetAll(in);
+    EndRecording(in);
+    GiveBackAll(in);
+    return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveInClose(HWAVEIN device) {
     if (device == nullptr) return MMSYSERR_INVALHANDLE;
     WinWaveIn* in = FromHandle(device);
-    CloseGate(*in);
-    ResetAll(*in);
-    for (Block& block : in->blocks)
-        ::waveInUnprepareHeader(in->device, &block.header, sizeof(WAVEHDR));
-    MMRESULT result = ::waveInClose(in->device);
+    EndRecording(*in);
+    GiveBackAll(*in);
+    EnterCriticalSection(&in->lock);
+    if (in->device != nullptr) CloseDriver(*in);
+    in->state = DeviceState::Closed;
+    LeaveCriticalSection(&in->lock);
+
     SetEvent(in->quitEvent);
     WaitForSingleObject(in->worker, INFINITE);
     CloseHandle(in->worker);
+    in->worker = nullptr;
+
+    const bool openerEnded = EndOpener(*in);
+    CloseHandle(in->opener);
+    // Otherwise the opener is stuck in the driver's open and now owns the record (see the top).
+    if (!openerEnded) return MMSYSERR_NOERROR;
+    // An attempt that succeeded after the worker had stopped looking.
+    if (in->attempt == Attempt::Finished && in->attemptResult == MMSYSERR_NOERROR) {
+        ::waveInClose(in->attemptDevice);
+    }
     Destroy(in);
-    return result;
+    return MMSYSERR_NOERROR;
 }
 
 }  // namespace wave

@@ -30,7 +30,7 @@ run_and_interrupt() {
   "$WINE_LOADER" "$exe" "$@" >out 2>err </dev/null &
   pid=$!
   wait_for_lines out '^#' 2 60
-  kill -INT "$pid"
+  send_ctrl_c "$pid" out
   wait_exit "$pid" 10
   pid=""
   [ "$(grep -c '' out)" -eq "$(grep -c $'\r$' out)" ] || fail "$*: a line without \\r\\n"

@@ -40,7 +40,7 @@ paplay "$work/signal.wav" || fail "paplay could not play into the cable"
 lines=$(grep -c '^#PCMFrames' "$work/out")
 wait_for_lines "$work/out" '^#PCMFrames' $((lines + 2)) 10
 
-kill -INT "$pid"
+send_ctrl_c "$pid" "$work/out"
 wait_exit "$pid" 10
 pid=""
 

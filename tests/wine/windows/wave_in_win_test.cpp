@@ -5,146 +5,11 @@
 // +7 and any stretch of sound that capture loses or repeats shows as a break. (The ramp comes
 // from paplay rather than from winmm's own waveOut: under wine, waveOut underruns now and then
 // and would break the ramp on the playing side.)
-#include <windows.h>
-
-#include <mmsystem.h>  // needs <windows.h> before it
-
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <cstdint>
-#include <mutex>
-#include <vector>
-
-#include "capture/wave_in.h"
+#include "tests/wine/windows/recorder.h"
 
 namespace {
 
-constexpr DWORD kRate = 44100;
-constexpr DWORD kBufferBytes = 1024;
-
-WAVEFORMATEX MonoPcm16(WORD blockAlign = 2) {
-    WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = 1;
-    format.nSamplesPerSec = kRate;
-    format.nAvgBytesPerSec = kRate * 2;
-    format.nBlockAlign = blockAlign;
-    format.wBitsPerSample = 16;
-    return format;
-}
-
-struct Message {
-    UINT message;
-    DWORD thread;
-    DWORD_PTR user;  // dwUser of the header, WIM_DATA only
-    DWORD bytes;     // dwBytesRecorded, WIM_DATA only
-    DWORD flags;     // dwFlags as the routine saw them, WIM_DATA only
-};
-
-// What the completion routine saw, and how it behaves: like the capture stream it hands every
-// buffer back while `requeue` is set. `slowEvery` > 0 makes every slowEvery-th completion take
-// 40 ms, longer than the 23 ms that two buffers of 1024 bytes last.
-struct Recorder {
-    HWAVEIN handle{};
-    std::atomic<bool> requeue{true};
-    int slowEvery = 0;
-    std::mutex lock;
-    std::vector<Message> messages;
-    std::vector<int16_t> samples;  // reserved up front; sound beyond the reserve is not kept
-    std::atomic<int> dataCount{0};
-};
-
-void CALLBACK Record(HWAVEIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
-                     DWORD_PTR) {
-    auto& rec = *reinterpret_cast<Recorder*>(instance);
-    Message seen{message, GetCurrentThreadId(), 0, 0, 0};
-    auto* header = reinterpret_cast<WAVEHDR*>(param1);
-    if (message == WIM_DATA) {
-        seen.user = header->dwUser;
-        seen.bytes = header->dwBytesRecorded;
-        seen.flags = header->dwFlags;
-    }
-    {
-        std::lock_guard<std::mutex> guard(rec.lock);
-        rec.messages.push_back(seen);
-        if (message == WIM_DATA) {
-            const auto* data = reinterpret_cast<const int16_t*>(header->lpData);
-            const size_t count = header->dwBytesRecorded / 2;
-            if (rec.samples.size() + count <= rec.samples.capacity()) {
-                rec.samples.insert(rec.samples.end(), data, data + count);
-            }
-        }
-    }
-    if (message != WIM_DATA) return;
-    const int index = ++rec.dataCount;
-    if (rec.slowEvery > 0 && index % rec.slowEvery == 0) Sleep(40);
-    if (rec.requeue) wave::waveInAddBuffer(device, header, sizeof(WAVEHDR));
-}
-
-// Two 1024-byte buffers with dwUser 0 and 1, as the capture stream keeps them.
-struct Buffers {
-    char data[2][kBufferBytes] = {};
-    WAVEHDR headers[2] = {};
-    Buffers() {
-        for (DWORD_PTR i = 0; i < 2; ++i) {
-            headers[i].lpData = data[i];
-            headers[i].dwBufferLength = kBufferBytes;
-            headers[i].dwUser = i;
-        }
-    }
-};
-
-MMRESULT OpenRecorder(Recorder& rec, const WAVEFORMATEX& format) {
-    return wave::waveInOpen(&rec.handle, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&Record),
-                            reinterpret_cast<DWORD_PTR>(&rec), CALLBACK_FUNCTION);
-}
-
-// Polls `done` every 10 ms for up to `seconds`; the tests assert on what happened, never on time.
-template <typename Done>
-bool WaitUntil(Done done, int seconds = 20) {
-    for (int i = 0; i < seconds * 100; ++i) {
-        if (done()) return true;
-        Sleep(10);
-    }
-    return done();
-}
-
-bool InQueue(const WAVEHDR& header) {
-    return (*static_cast<const volatile DWORD*>(&header.dwFlags) & WHDR_INQUEUE) != 0;
-}
-
-// Takes the device down in the capture stream's order: stop handing buffers back, stop, reset
-// until both buffers are back, unprepare, close.
-void TakeDown(Recorder& rec, Buffers& buffers) {
-    rec.requeue = false;
-    Sleep(100);
-    EXPECT_EQ(wave::waveInStop(rec.handle), MMSYSERR_NOERROR);
-    EXPECT_EQ(wave::waveInReset(rec.handle), MMSYSERR_NOERROR);
-    ASSERT_TRUE(
-        WaitUntil([&] { return !InQueue(buffers.headers[0]) && !InQueue(buffers.headers[1]); }));
-    for (WAVEHDR& header : buffers.headers) {
-        EXPECT_EQ(wave::waveInUnprepareHeader(rec.handle, &header, sizeof(WAVEHDR)),
-                  MMSYSERR_NOERROR);
-    }
-    EXPECT_EQ(wave::waveInClose(rec.handle), MMSYSERR_NOERROR);
-}
-
-void StartRecording(Recorder& rec, Buffers& buffers) {
-    for (WAVEHDR& header : buffers.headers) {
-        ASSERT_EQ(wave::waveInPrepareHeader(rec.handle, &header, sizeof(WAVEHDR)),
-                  MMSYSERR_NOERROR);
-        ASSERT_EQ(wave::waveInAddBuffer(rec.handle, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
-    }
-    ASSERT_EQ(wave::waveInStart(rec.handle), MMSYSERR_NOERROR);
-}
-
-constexpr uint16_t kRampStep = 7;
-
-uint16_t Step(const std::vector<int16_t>& samples, size_t i) {
-    return static_cast<uint16_t>(static_cast<uint16_t>(samples[i + 1]) -
-                                 static_cast<uint16_t>(samples[i]));
-}
+using namespace wavetest;
 
 TEST(WaveInWin, OpenRefusesWhatTheCaptureStreamNeverAsksFor) {
     struct Case {
@@ -218,11 +83,6 @@ TEST(WaveInWin, HeadersFollowWinmmRulesAndComeBackThroughTheRoutineOnReset) {
     EXPECT_EQ(rec.messages[2].message, static_cast<UINT>(WIM_CLOSE));
 }
 
-size_t MessageCount(Recorder& rec) {
-    std::lock_guard<std::mutex> guard(rec.lock);
-    return rec.messages.size();
-}
-
 TEST(WaveInWin, FullBuffersInQueueOrderOnOneThreadOfItsOwnAndNothingAfterClose) {
     Recorder rec;
     ASSERT_EQ(OpenRecorder(rec, MonoPcm16()), MMSYSERR_NOERROR);
@@ -272,11 +132,8 @@ TEST(WaveInWin, SlowCompletionsLoseNoSound) {
     const std::vector<int16_t>& got = rec.samples;
     ASSERT_GE(got.size(), size_t{kRate});
     ASSERT_EQ(Step(got, 0), kRampStep) << "no ramp in the sound: run under tests/wine/with-ramp";
-    size_t breaks = 0;
     size_t firstBreak = 0;
-    for (size_t i = 0; i + 1 < got.size(); ++i) {
-        if (Step(got, i) != kRampStep && breaks++ == 0) firstBreak = i;
-    }
+    const size_t breaks = RampBreaks(got, &firstBreak);
     EXPECT_EQ(breaks, 0u) << "the ramp breaks " << breaks << " times, first after sample "
                           << firstBreak << " of " << got.size();
 }

@@ -8,8 +8,8 @@
 #include "analyze/analysis.h"
 #include "analyze/output_file.h"
 #include "analyze/report.h"
-#include "common/version.h"
 #include "analyze/svg_picture.h"
+#include "common/version.h"
 
 namespace {
 

@@ -24,7 +24,7 @@ inline constexpr int kExitOutput = 3;  // an output file could not be written
 
 struct AnalyzeOptions {
     bool help = false;
-    bool version = false;  // --version: print the program name and version, nothing else
+    bool version = false;    // --version: print the program name and version, nothing else
     std::string input;       // "-": standard input
     bool raw = false;        // the input is raw samples (16-bit little-endian mono, 44100 Hz)
     std::string pos1Path;    // empty: no Pos1 CSV

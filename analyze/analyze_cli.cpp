@@ -8,8 +8,8 @@
 #include "analyze/analysis.h"
 #include "analyze/output_file.h"
 #include "analyze/report.h"
-#include "common/version.h"
 #include "analyze/svg_picture.h"
+#include "common/version.h"
 
 namespace {
 
@@ -49,8 +49,10 @@ bool SameFile(const std::string& a, const std::string& b) {
     return std::filesystem::exists(b, ec) && std::filesystem::equivalent(a, b, ec);
 }
 
-// The outputs of one run, in the order they are named on the command line's help.
+// The outputs of one run: the text report, unless another output takes its place on standard
+// output, then the files in the order the command line's help names them.
 struct Outputs {
+    OutputFile report;
     OutputFile pos1;
     OutputFile frames;
     OutputFile json;
@@ -59,7 +61,8 @@ struct Outputs {
 
 template <typename Each>
 void ForEachOutput(Outputs& outputs, Each&& each) {
-    for (OutputFile* output : {&outputs.pos1, &outputs.frames, &outputs.json, &outputs.svg}) {
+    for (OutputFile* output :
+         {&outputs.report, &outputs.pos1, &outputs.frames, &outputs.json, &outputs.svg}) {
         if (!output->path.empty()) each(*output);
     }
 }
@@ -72,6 +75,11 @@ void Complain(std::FILE* err, const std::string& path, const std::string& why) {
     std::fprintf(err, "%s: %s: %s\n", kProgram, path.c_str(), why.c_str());
 }
 
+// Standard output has no name of its own; messages call it what it is.
+void ComplainAbout(std::FILE* err, const OutputFile& output, const std::string& why) {
+    Complain(err, output.path == "-" ? "standard output" : output.path, why);
+}
+
 void AbandonAll(Outputs& outputs) {
     ForEachOutput(outputs, [](OutputFile& output) { AbandonOutput(output); });
 }
@@ -81,7 +89,7 @@ bool OpenAll(Outputs& outputs, std::FILE* out, std::FILE* err) {
     ForEachOutput(outputs, [&](OutputFile& output) {
         std::string error;
         if (ok && !OpenOutput(output, out, error)) {
-            Complain(err, output.path, error);
+            ComplainAbout(err, output, error);
             ok = false;
         }
     });
@@ -96,14 +104,14 @@ bool CommitAll(Outputs& outputs, std::FILE* err) {
     ForEachOutput(outputs, [&](OutputFile& output) {
         std::string error;
         if (ok && !FlushOutput(output, error)) {
-            Complain(err, output.path, error);
+            ComplainAbout(err, output, error);
             ok = false;
         }
     });
     ForEachOutput(outputs, [&](OutputFile& output) {
         std::string error;
         if (ok && !CommitOutput(output, error)) {
-            Complain(err, output.path, error);
+            ComplainAbout(err, output, error);
             ok = false;
         }
     });
@@ -244,10 +252,16 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     const std::string name = options.input == "-" ? "standard input" : options.input;
     InputReader reader;
     if (!OpenInput(reader, options.input.c_str(), options.raw)) {
-        Complain(err, name, reader.error);
+        if (reader.empty) {
+            std::fprintf(err, "%s: %s is empty\n", kProgram, name.c_str());
+        } else {
+            Complain(err, name, reader.error);
+        }
         return kExitBadInput;
     }
     Outputs outputs;
+    // An output sent to standard output stands there alone, so that it parses as what it is.
+    if (!AnyOnStandardOutput(options)) outputs.report.path = "-";
     outputs.pos1.path = options.pos1Path;
     outputs.frames.path = options.framesPath;
     outputs.json.path = options.jsonPath;
@@ -277,8 +291,7 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     }
 
     const ReportFigures figures = GatherFigures(name, analysis);
-    // An output sent to standard output stands there alone, so that it parses as what it is.
-    if (!AnyOnStandardOutput(options)) PrintReport(out, figures);
+    if (outputs.report.file != nullptr) PrintReport(outputs.report, figures);
     if (outputs.json.file != nullptr) WriteJson(outputs.json, figures);
     if (outputs.svg.file != nullptr) WriteSvg(outputs.svg, name.c_str(), analysis);
     return CommitAll(outputs, err) ? kExitOk : kExitOutput;

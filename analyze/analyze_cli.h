@@ -17,14 +17,14 @@
 #include <vector>
 
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitBadInput =
-    1;                                 // the input cannot be read, is corrupt or in another format
+// The input cannot be read, is corrupt or in another format, or is a stream that brought nothing.
+inline constexpr int kExitBadInput = 1;
 inline constexpr int kExitUsage = 2;   // the command line is wrong
-inline constexpr int kExitOutput = 3;  // an output file could not be written
+inline constexpr int kExitOutput = 3;  // an output could not be written, the text report included
 
 struct AnalyzeOptions {
     bool help = false;
-    bool version = false;  // --version: print the program name and version, nothing else
+    bool version = false;    // --version: print the program name and version, nothing else
     std::string input;       // "-": standard input
     bool raw = false;        // the input is raw samples (16-bit little-endian mono, 44100 Hz)
     std::string pos1Path;    // empty: no Pos1 CSV

@@ -107,10 +107,14 @@ bool OpenOutput(OutputFile& output, std::FILE* standardOutput, std::string& erro
 void Emit(OutputFile& output, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    errno = 0;
-    const int written = std::vfprintf(output.file, format, args);
+    EmitV(output, format, args);
     va_end(args);
-    if (written < 0 && output.failure == 0) output.failure = errno != 0 ? errno : EIO;
+}
+
+void EmitV(OutputFile& output, const char* format, va_list args) {
+    errno = 0;
+    if (std::vfprintf(output.file, format, args) < 0 && output.failure == 0)
+        output.failure = errno != 0 ? errno : EIO;
 }
 
 void EmitBytes(OutputFile& output, const char* bytes, size_t count) {
@@ -119,12 +123,17 @@ void EmitBytes(OutputFile& output, const char* bytes, size_t count) {
         output.failure = errno != 0 ? errno : EIO;
 }
 
+void EmitFlush(OutputFile& output) {
+    errno = 0;
+    if (std::fflush(output.file) != 0 && output.failure == 0)
+        output.failure = errno != 0 ? errno : EIO;
+}
+
 bool FlushOutput(OutputFile& output, std::string& error) {
     if (output.file == nullptr) return true;
-    errno = 0;
-    const bool flushed = std::fflush(output.file) == 0;
-    if (flushed && output.failure == 0 && std::ferror(output.file) == 0) return true;
-    error = "writing failed: " + Reason(output.failure != 0 ? output.failure : errno);
+    EmitFlush(output);
+    if (output.failure == 0 && std::ferror(output.file) == 0) return true;
+    error = "writing failed: " + Reason(output.failure);
     return false;
 }
 

@@ -19,6 +19,7 @@
 // Threads: a record belongs to one caller.
 #pragma once
 
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 
@@ -48,7 +49,12 @@ struct OutputFile {
 // Writes into an open output, printf-style or as bytes. The reason of the first failure is kept
 // for the message, since whatever runs after it may overwrite errno.
 void Emit(OutputFile& output, const char* format, ...) OUTPUT_PRINTF_LIKE(2, 3);
+void EmitV(OutputFile& output, const char* format, va_list args);
 void EmitBytes(OutputFile& output, const char* bytes, size_t count);
+
+// Hands what has been written so far on to the file now, for a reader that follows it line by
+// line; a failure is kept as Emit keeps it.
+void EmitFlush(OutputFile& output);
 
 // Opens `output.path` (set by the caller) for writing, the way its path calls for. Returns false
 // with `error` set ("cannot create the file: Permission denied").

@@ -522,6 +522,9 @@ TEST(InputStream, ReadsToTheEndWhereAStreamCannotTell) {
         {"log with stray bytes", strayBytes, false, -1, -1,
          "size of 14 bytes is not a multiple of 4"},
         {"log", LogBytes({20, 13, 7, 0}), false, 3, 3, ""},
+        // An empty file is a log of no runs; an empty stream is a writer that never wrote.
+        {"nothing at all", {}, false, 0, -1, "empty"},
+        {"raw, nothing at all", {}, true, 0, -1, "empty"},
     };
     for (const auto& row : table) {
         for (const bool stream : {false, true}) {

@@ -199,4 +199,34 @@ TEST_F(AnalyzeToolTest, PipesGiveTheSameReportAsFiles) {
     }
 }
 
+TEST_F(AnalyzeToolTest, NothingToReadOrNowhereToReportIsNoSuccess) {
+    WriteLog(Path("good.log"), false);
+    Write(Path("empty.log"), "");
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    const struct {
+        const char* command;
+        int code;
+        const char* err;
+    } table[] = {
+        // A recorder that failed to start leaves its pipe empty: that is no recording.
+        {"true | $A --raw -", 1, "vorlank-analyze: standard input is empty\n"},
+        {"$A - </dev/null", 1, "vorlank-analyze: standard input is empty\n"},
+        {"{ : >fifo & } && $A fifo", 1, "vorlank-analyze: fifo is empty\n"},
+        // `vorlank L f 0` writes a log of no entries: a file that is empty on purpose.
+        {"$A empty.log >/dev/null", 0, ""},
+        // The text report is an output like the others: when it cannot be written, none is put
+        // in place.
+        {"$A good.log >/dev/full", 3,
+         "vorlank-analyze: standard output: writing failed: No space left on device\n"},
+        {"$A good.log --json r.json >/dev/full", 3,
+         "vorlank-analyze: standard output: writing failed: No space left on device\n"},
+    };
+    for (const auto& row : table) {
+        const Result r = Sh(row.command);
+        EXPECT_EQ(r.code, row.code) << row.command;
+        EXPECT_EQ(r.err, row.err) << row.command;
+    }
+    EXPECT_EQ(Names(), (std::set<std::string>{"good.log", "empty.log", "fifo"}));
+}
+
 }  // namespace

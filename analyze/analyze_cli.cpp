@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "analyze/analysis.h"
+#include "analyze/file_access.h"
 #include "analyze/output_file.h"
 #include "analyze/report.h"
 #include "analyze/svg_picture.h"
@@ -80,26 +81,26 @@ void ComplainAbout(std::FILE* err, const OutputFile& output, const std::string& 
     Complain(err, output.path == "-" ? "standard output" : output.path, why);
 }
 
-void AbandonAll(Outputs& outputs) {
-    ForEachOutput(outputs, [](OutputFile& output) { AbandonOutput(output); });
+void AbandonAll(Outputs& outputs, SignalGuard& guard) {
+    ForEachOutput(outputs, [&](OutputFile& output) { AbandonOutput(output, guard); });
 }
 
-bool OpenAll(Outputs& outputs, std::FILE* out, std::FILE* err) {
+bool OpenAll(Outputs& outputs, std::FILE* out, std::FILE* err, SignalGuard& guard) {
     bool ok = true;
     ForEachOutput(outputs, [&](OutputFile& output) {
         std::string error;
-        if (ok && !OpenOutput(output, out, error)) {
+        if (ok && !OpenOutput(output, out, guard, error)) {
             ComplainAbout(err, output, error);
             ok = false;
         }
     });
-    if (!ok) AbandonAll(outputs);
+    if (!ok) AbandonAll(outputs, guard);
     return ok;
 }
 
 // Every output is flushed and checked before the first is put in place, so a full disk leaves all
 // of them as they were rather than some replaced and some not.
-bool CommitAll(Outputs& outputs, std::FILE* err) {
+bool CommitAll(Outputs& outputs, std::FILE* err, SignalGuard& guard) {
     bool ok = true;
     ForEachOutput(outputs, [&](OutputFile& output) {
         std::string error;
@@ -110,12 +111,12 @@ bool CommitAll(Outputs& outputs, std::FILE* err) {
     });
     ForEachOutput(outputs, [&](OutputFile& output) {
         std::string error;
-        if (ok && !CommitOutput(output, error)) {
+        if (ok && !CommitOutput(output, guard, error)) {
             ComplainAbout(err, output, error);
             ok = false;
         }
     });
-    if (!ok) AbandonAll(outputs);
+    if (!ok) AbandonAll(outputs, guard);
     return ok;
 }
 
@@ -222,7 +223,8 @@ const char* AnalyzeUsage() {
            "2 wrong command line; 3 an output file could not be written.\n";
 }
 
-int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
+               SignalGuard& guard) {
     AnalyzeOptions options;
     std::string error;
     if (!ParseAnalyzeArgs(args, options, error)) {
@@ -250,8 +252,12 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
 
     // Standard input has no name of its own; messages and the report call it what it is.
     const std::string name = options.input == "-" ? "standard input" : options.input;
+    // A recorder in a pipeline is stopped with Ctrl+C, which reaches the analyzer as well: from a
+    // pipe, the first one waits for the input's end, up to which the input is opened and read.
+    SetInputFromPipe(guard, IsPipe(options.input.c_str()));
     InputReader reader;
     if (!OpenInput(reader, options.input.c_str(), options.raw)) {
+        SetInputFromPipe(guard, false);
         if (reader.empty) {
             std::fprintf(err, "%s: %s is empty\n", kProgram, name.c_str());
         } else {
@@ -266,7 +272,8 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     outputs.frames.path = options.framesPath;
     outputs.json.path = options.jsonPath;
     outputs.svg.path = options.svgPath;
-    if (!OpenAll(outputs, out, err)) {
+    if (!OpenAll(outputs, out, err, guard)) {
+        SetInputFromPipe(guard, false);
         CloseInput(reader);
         return kExitOutput;
     }
@@ -283,9 +290,10 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
 
     Analysis analysis;
     const bool complete = AnalyzeInput(reader, analysis, rows, error);
+    SetInputFromPipe(guard, false);
     CloseInput(reader);
     if (!complete) {
-        AbandonAll(outputs);
+        AbandonAll(outputs, guard);
         Complain(err, name, error);
         return kExitBadInput;
     }
@@ -294,5 +302,5 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     if (outputs.report.file != nullptr) PrintReport(outputs.report, figures);
     if (outputs.json.file != nullptr) WriteJson(outputs.json, figures);
     if (outputs.svg.file != nullptr) WriteSvg(outputs.svg, name.c_str(), analysis);
-    return CommitAll(outputs, err) ? kExitOk : kExitOutput;
+    return CommitAll(outputs, err, guard) ? kExitOk : kExitOutput;
 }

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "analyze/signal_guard.h"
+
 inline constexpr int kExitOk = 0;
 // The input cannot be read, is corrupt or in another format, or is a stream that brought nothing.
 inline constexpr int kExitBadInput = 1;
@@ -41,5 +43,7 @@ bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& opti
 const char* AnalyzeUsage();
 
 // Runs the whole tool: the report goes to `out`, messages to `err` as
-// "vorlank-analyze: <what>: <why>\n". Returns the exit code.
-int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+// "vorlank-analyze: <what>: <why>\n"; the temporary files of the outputs are listed with `guard`
+// while they exist, and it learns whether the input is a pipe. Returns the exit code.
+int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
+               SignalGuard& guard);

@@ -162,7 +162,8 @@ struct RunResult {
 RunResult RunTool(const std::vector<std::string>& args) {
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
-    const int code = RunAnalyze(args, out, err);
+    SignalGuard guard;  // listing only: signals are for the built tool's tests
+    const int code = RunAnalyze(args, out, err, guard);
     RunResult result{code, ReadAll(out), ReadAll(err)};
     std::fclose(out);
     std::fclose(err);

@@ -219,8 +219,13 @@ const char* AnalyzeUsage() {
            "An output named '-' goes to standard output in place of the text report. An output\n"
            "file is replaced only when the run succeeds; a device, a FIFO or a path that leads to\n"
            "standard output (/dev/stdout) is written as it stands.\n"
-           "Exit codes: 0 done; 1 the input cannot be read, is corrupt or in another format;\n"
-           "2 wrong command line; 3 an output file could not be written.\n";
+           "\n"
+           "Reading a pipe, the first Ctrl+C (which also reaches the recorder) lets the recorder\n"
+           "end, and the report follows; a second one abandons the run. A run ended by a signal\n"
+           "leaves no temporary file behind.\n"
+           "Exit codes: 0 done; 1 the input cannot be read, is corrupt or in another format, or\n"
+           "a pipe ended before its first byte; 2 wrong command line; 3 an output could not be\n"
+           "written, the text report included.\n";
 }
 
 int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "analyze/analysis.h"
+#include "analyze/file_access.h"
 #include "analyze/output_file.h"
 #include "analyze/report.h"
 #include "analyze/svg_picture.h"
@@ -49,8 +50,10 @@ bool SameFile(const std::string& a, const std::string& b) {
     return std::filesystem::exists(b, ec) && std::filesystem::equivalent(a, b, ec);
 }
 
-// The outputs of one run, in the order they are named on the command line's help.
+// The outputs of one run: the text report, unless another output takes its place on standard
+// output, then the files in the order the command line's help names them.
 struct Outputs {
+    OutputFile report;
     OutputFile pos1;
     OutputFile frames;
     OutputFile json;
@@ -59,7 +62,8 @@ struct Outputs {
 
 template <typename Each>
 void ForEachOutput(Outputs& outputs, Each&& each) {
-    for (OutputFile* output : {&outputs.pos1, &outputs.frames, &outputs.json, &outputs.svg}) {
+    for (OutputFile* output :
+         {&outputs.report, &outputs.pos1, &outputs.frames, &outputs.json, &outputs.svg}) {
         if (!output->path.empty()) each(*output);
     }
 }
@@ -72,42 +76,47 @@ void Complain(std::FILE* err, const std::string& path, const std::string& why) {
     std::fprintf(err, "%s: %s: %s\n", kProgram, path.c_str(), why.c_str());
 }
 
-void AbandonAll(Outputs& outputs) {
-    ForEachOutput(outputs, [](OutputFile& output) { AbandonOutput(output); });
+// Standard output has no name of its own; messages call it what it is.
+void ComplainAbout(std::FILE* err, const OutputFile& output, const std::string& why) {
+    Complain(err, output.path == "-" ? "standard output" : output.path, why);
 }
 
-bool OpenAll(Outputs& outputs, std::FILE* out, std::FILE* err) {
+void AbandonAll(Outputs& outputs, SignalGuard& guard) {
+    ForEachOutput(outputs, [&](OutputFile& output) { AbandonOutput(output, guard); });
+}
+
+bool OpenAll(Outputs& outputs, std::FILE* out, std::FILE* err, SignalGuard& guard) {
     bool ok = true;
     ForEachOutput(outputs, [&](OutputFile& output) {
         std::string error;
-        if (ok && !OpenOutput(output, out, error)) {
-            Complain(err, output.path, error);
+        if (ok && !OpenOutput(output, out, guard, error)) {
+            ComplainAbout(err, output, error);
             ok = false;
         }
     });
-    if (!ok) AbandonAll(outputs);
+    if (!ok) AbandonAll(outputs, guard);
     return ok;
 }
 
 // Every output is flushed and checked before the first is put in place, so a full disk leaves all
 // of them as they were rather than some replaced and some not.
-bool CommitAll(Outputs& outputs, std::FILE* err) {
+bool CommitAll(Outputs& outputs, std::FILE* err, SignalGuard& guard) {
     bool ok = true;
     ForEachOutput(outputs, [&](OutputFile& output) {
         std::string error;
         if (ok && !FlushOutput(output, error)) {
-            Complain(err, output.path, error);
+            ComplainAbout(err, output, error);
             ok = false;
         }
     });
     ForEachOutput(outputs, [&](OutputFile& output) {
         std::string error;
-        if (ok && !CommitOutput(output, error)) {
-            Complain(err, output.path, error);
+        if (ok && !CommitOutput(output, guard, error)) {
+            ComplainAbout(err, output, error);
             ok = false;
         }
     });
-    if (!ok) AbandonAll(outputs);
+    if (!ok) AbandonAll(outputs, guard);
     return ok;
 }
 
@@ -210,11 +219,17 @@ const char* AnalyzeUsage() {
            "An output named '-' goes to standard output in place of the text report. An output\n"
            "file is replaced only when the run succeeds; a device, a FIFO or a path that leads to\n"
            "standard output (/dev/stdout) is written as it stands.\n"
-           "Exit codes: 0 done; 1 the input cannot be read, is corrupt or in another format;\n"
-           "2 wrong command line; 3 an output file could not be written.\n";
+           "\n"
+           "Reading a pipe, the first Ctrl+C (which also reaches the recorder) lets the recorder\n"
+           "end, and the report follows; a second one abandons the run. A run ended by a signal\n"
+           "leaves no temporary file behind.\n"
+           "Exit codes: 0 done; 1 the input cannot be read, is corrupt or in another format, or\n"
+           "a pipe ended before its first byte; 2 wrong command line; 3 an output could not be\n"
+           "written, the text report included.\n";
 }
 
-int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
+               SignalGuard& guard) {
     AnalyzeOptions options;
     std::string error;
     if (!ParseAnalyzeArgs(args, options, error)) {
@@ -242,17 +257,28 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
 
     // Standard input has no name of its own; messages and the report call it what it is.
     const std::string name = options.input == "-" ? "standard input" : options.input;
+    // A recorder in a pipeline is stopped with Ctrl+C, which reaches the analyzer as well: from a
+    // pipe, the first one waits for the input's end, up to which the input is opened and read.
+    SetInputFromPipe(guard, IsPipe(options.input.c_str()));
     InputReader reader;
     if (!OpenInput(reader, options.input.c_str(), options.raw)) {
-        Complain(err, name, reader.error);
+        SetInputFromPipe(guard, false);
+        if (reader.empty) {
+            std::fprintf(err, "%s: %s is empty\n", kProgram, name.c_str());
+        } else {
+            Complain(err, name, reader.error);
+        }
         return kExitBadInput;
     }
     Outputs outputs;
+    // An output sent to standard output stands there alone, so that it parses as what it is.
+    if (!AnyOnStandardOutput(options)) outputs.report.path = "-";
     outputs.pos1.path = options.pos1Path;
     outputs.frames.path = options.framesPath;
     outputs.json.path = options.jsonPath;
     outputs.svg.path = options.svgPath;
-    if (!OpenAll(outputs, out, err)) {
+    if (!OpenAll(outputs, out, err, guard)) {
+        SetInputFromPipe(guard, false);
         CloseInput(reader);
         return kExitOutput;
     }
@@ -269,17 +295,17 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
 
     Analysis analysis;
     const bool complete = AnalyzeInput(reader, analysis, rows, error);
+    SetInputFromPipe(guard, false);
     CloseInput(reader);
     if (!complete) {
-        AbandonAll(outputs);
+        AbandonAll(outputs, guard);
         Complain(err, name, error);
         return kExitBadInput;
     }
 
     const ReportFigures figures = GatherFigures(name, analysis);
-    // An output sent to standard output stands there alone, so that it parses as what it is.
-    if (!AnyOnStandardOutput(options)) PrintReport(out, figures);
+    if (outputs.report.file != nullptr) PrintReport(outputs.report, figures);
     if (outputs.json.file != nullptr) WriteJson(outputs.json, figures);
     if (outputs.svg.file != nullptr) WriteSvg(outputs.svg, name.c_str(), analysis);
-    return CommitAll(outputs, err) ? kExitOk : kExitOutput;
+    return CommitAll(outputs, err, guard) ? kExitOk : kExitOutput;
 }

@@ -16,11 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "analyze/signal_guard.h"
+
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitBadInput =
-    1;                                 // the input cannot be read, is corrupt or in another format
+// The input cannot be read, is corrupt or in another format, or is a stream that brought nothing.
+inline constexpr int kExitBadInput = 1;
 inline constexpr int kExitUsage = 2;   // the command line is wrong
-inline constexpr int kExitOutput = 3;  // an output file could not be written
+inline constexpr int kExitOutput = 3;  // an output could not be written, the text report included
 
 struct AnalyzeOptions {
     bool help = false;
@@ -41,5 +43,7 @@ bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& opti
 const char* AnalyzeUsage();
 
 // Runs the whole tool: the report goes to `out`, messages to `err` as
-// "vorlank-analyze: <what>: <why>\n". Returns the exit code.
-int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+// "vorlank-analyze: <what>: <why>\n"; the temporary files of the outputs are listed with `guard`
+// while they exist, and it learns whether the input is a pipe. Returns the exit code.
+int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
+               SignalGuard& guard);

@@ -7,5 +7,9 @@
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return RunAnalyze(args, stdout, stderr);
+    SignalGuard guard;
+    InstallSignalGuard(guard);
+    const int code = RunAnalyze(args, stdout, stderr, guard);
+    RemoveSignalGuard(guard);
+    return code;
 }

@@ -15,6 +15,10 @@ std::FILE* CreateNewFile(const char* path);
 // the first stream wrote and interleave the two out of order.
 bool IsSameOpenFile(const char* path, std::FILE* stream);
 
+// True when `path` ("-": standard input) is a pipe or FIFO: another process writes it, and its end
+// comes when that process ends.
+bool IsPipe(const char* path);
+
 // Puts standard input into binary mode, so samples and run logs arrive byte for byte; on Windows a
 // text-mode stream would drop CR bytes and stop at the first 0x1A. Call before the first read.
 bool SetStdinBinary();

@@ -2,6 +2,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include "analyze/file_access.h"
 
 std::FILE* CreateNewFile(const char* path) {
@@ -17,6 +19,12 @@ bool IsSameOpenFile(const char* path, std::FILE* stream) {
     struct stat open {};
     return stat(path, &named) == 0 && fstat(fileno(stream), &open) == 0 &&
            named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
+bool IsPipe(const char* path) {
+    struct stat info {};
+    const int got = std::strcmp(path, "-") == 0 ? fstat(STDIN_FILENO, &info) : stat(path, &info);
+    return got == 0 && S_ISFIFO(info.st_mode);
 }
 
 bool SetStdinBinary() {

@@ -194,7 +194,10 @@ std::string NotMultipleOfFour(uint64_t size) {
            " is not a multiple of 4: not a run log of 32-bit entries, or one cut short";
 }
 
-bool Classify(InputReader& reader) {
+// Reads the first bytes into `head`, from where Take hands them out again. A regular file of no
+// bytes is a log of no runs, as `vorlank L f 0` writes it; a stream that ends before its first byte
+// is a writer that never wrote (a recorder that failed to start), which is no recording at all.
+bool ReadHead(InputReader& reader) {
     errno = 0;
     const size_t got = std::fread(reader.head.data(), 1, reader.head.size(), reader.file);
     reader.bytesTaken += got;
@@ -202,6 +205,15 @@ bool Classify(InputReader& reader) {
     if (got < reader.head.size() && std::ferror(reader.file)) {
         return Fail(reader, "read error: " + Reason(errno));
     }
+    if (got == 0 && !reader.sizeKnown) {
+        reader.empty = true;
+        return Fail(reader, "empty: the stream ended before its first byte");
+    }
+    return true;
+}
+
+bool Classify(InputReader& reader) {
+    const size_t got = reader.headTo;
     const auto startsWith = [&](const char* magic) {
         const size_t n = std::strlen(magic);
         return got >= n && std::memcmp(reader.head.data(), magic, n) == 0;
@@ -238,6 +250,7 @@ bool OpenInputStream(InputReader& reader, std::FILE* file, int64_t knownSize, bo
     reader.file = file;
     reader.sizeKnown = knownSize >= 0;
     reader.fileBytes = reader.sizeKnown ? static_cast<uint64_t>(knownSize) : 0;
+    if (!ReadHead(reader)) return false;
     if (!raw) return Classify(reader);
     reader.kind = InputKind::Raw;
     reader.format = kAnalysedFormat;

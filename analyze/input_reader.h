@@ -22,6 +22,10 @@
 // `arecord -t raw -f S16_LE -c 1 -r 44100` and `parec --format=s16le --channels=1 --rate=44100`
 // write them. An odd last byte is no sample and is left out.
 //
+// Empty input: a regular file of no bytes is a log of no runs (`vorlank L f 0` writes one). A
+// stream (pipe, FIFO, device) that ends before its first byte is refused: its writer never wrote,
+// as a recorder that failed to start, and reporting that as a run would hide the failure.
+//
 // Threads: a reader belongs to one caller; no shared state.
 #pragma once
 
@@ -52,7 +56,8 @@ struct WavFormat {
 // The one sample format that can be analysed: 16-bit PCM, mono, 44 100 Hz.
 inline constexpr WavFormat kAnalysedFormat{1, 1, kSampleRateHz, 2, 16};
 
-// Bytes that classifying the input reads before anything is handed out.
+// Bytes that opening reads, to classify the input and to tell an empty one, before anything is
+// handed out.
 inline constexpr size_t kInputHeadBytes = 12;
 
 struct InputReader {
@@ -69,14 +74,16 @@ struct InputReader {
     size_t headTo = 0;
     int64_t entriesRead = 0;  // log: entries taken from the input so far, zeros included
     int64_t pendingZeros =
-        0;              // log: zeros since the last run; the tail, unless a run still follows
-    WavFormat format;   // WAV and raw: the samples' format
-    std::string error;  // why the last call failed; one line, without the input's name
+        0;               // log: zeros since the last run; the tail, unless a run still follows
+    WavFormat format;    // WAV and raw: the samples' format
+    std::string error;   // why the last call failed; one line, without the input's name
+    bool empty = false;  // OpenInput failed on a stream that ended before its first byte
 };
 
-// Opens `path` ("-": standard input). With `raw` the input is taken as raw samples; otherwise a
-// WAV recording is told from a run log and, for WAV, the header is read up to the first sample.
-// Returns false with `reader.error` set when the input cannot be read or is neither an intact log
+// Opens `path` ("-": standard input) and reads its first bytes. With `raw` the input is taken as
+// raw samples; otherwise a WAV recording is told from a run log and, for WAV, the header is read up
+// to the first sample. Returns false with `reader.error` set when the input cannot be read, is a
+// stream that ends before its first byte (`reader.empty` set as well), or is neither an intact log
 // nor a WAV recording in the one supported format; the input is closed again then.
 bool OpenInput(InputReader& reader, const char* path, bool raw);
 

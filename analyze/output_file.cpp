@@ -21,23 +21,42 @@ std::string Reason(int errorNumber) {
     return std::strerror(errorNumber != 0 ? errorNumber : EIO);
 }
 
-// ".NAME.XXXXXXXX.tmp" in the directory of `path`: hidden, and plainly not a result.
-bool CreateTemporary(OutputFile& output, std::string& error) {
+// Closes and removes a staged output's temporary file and takes it off the guard's list. Only
+// while held.
+void RemoveTemporary(OutputFile& output, SignalGuard& guard) {
+    if (output.file != nullptr) std::fclose(output.file);
+    output.file = nullptr;
+    std::remove(output.tempPath.c_str());
+    UnlistTemporaryFile(guard, output.tempPath.c_str());
+    output.tempPath.clear();
+}
+
+// ".NAME.XXXXXXXX.tmp" in the directory of `path`: hidden, and plainly not a result. Created and
+// listed with the guard in one held step, so that a signal finds it listed as soon as it exists,
+// and never finds listed a name that turned out to be another's file.
+bool CreateTemporary(OutputFile& output, SignalGuard& guard, std::string& error) {
     const fs::path target(output.path);
     std::random_device entropy;
     int errorNumber = 0;
     for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
         char tag[16];
         std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(entropy()));
-        const fs::path temp =
-            target.parent_path() / ("." + target.filename().string() + "." + tag + ".tmp");
+        const std::string temp =
+            (target.parent_path() / ("." + target.filename().string() + "." + tag + ".tmp"))
+                .string();
+        HoldSignals(guard);
         errno = 0;
-        output.file = CreateNewFile(temp.string().c_str());
-        if (output.file != nullptr) {
-            output.tempPath = temp.string();
-            return true;
-        }
+        output.file = CreateNewFile(temp.c_str());
         errorNumber = errno;
+        if (output.file != nullptr) {
+            output.tempPath = temp;
+            const bool listed = ListTemporaryFile(guard, output.tempPath.c_str());
+            if (!listed) RemoveTemporary(output, guard);
+            ReleaseSignals(guard);
+            if (!listed) error = "cannot create the file: too many temporary files at once";
+            return listed;
+        }
+        ReleaseSignals(guard);
         if (errorNumber != EEXIST) break;
     }
     error = "cannot create the file: " + Reason(errorNumber);
@@ -74,7 +93,8 @@ bool CopyThroughLink(const OutputFile& output, std::string& error) {
 
 }  // namespace
 
-bool OpenOutput(OutputFile& output, std::FILE* standardOutput, std::string& error) {
+bool OpenOutput(OutputFile& output, std::FILE* standardOutput, SignalGuard& guard,
+                std::string& error) {
     if (output.path == "-" || IsSameOpenFile(output.path.c_str(), standardOutput)) {
         output.way = OutputWay::Shared;
         output.file = standardOutput;
@@ -86,7 +106,7 @@ bool OpenOutput(OutputFile& output, std::FILE* standardOutput, std::string& erro
         standing == fs::file_type::symlink && fs::is_regular_file(fs::status(output.path, ec));
     if (standing == fs::file_type::not_found || standing == fs::file_type::regular || linkToFile) {
         output.way = linkToFile ? OutputWay::StagedThroughLink : OutputWay::Staged;
-        if (!CreateTemporary(output, error)) return false;
+        if (!CreateTemporary(output, guard, error)) return false;
         if (standing == fs::file_type::regular) {
             fs::permissions(output.tempPath, fs::status(output.path, ec).permissions(), ec);
         }
@@ -107,10 +127,14 @@ bool OpenOutput(OutputFile& output, std::FILE* standardOutput, std::string& erro
 void Emit(OutputFile& output, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    errno = 0;
-    const int written = std::vfprintf(output.file, format, args);
+    EmitV(output, format, args);
     va_end(args);
-    if (written < 0 && output.failure == 0) output.failure = errno != 0 ? errno : EIO;
+}
+
+void EmitV(OutputFile& output, const char* format, va_list args) {
+    errno = 0;
+    if (std::vfprintf(output.file, format, args) < 0 && output.failure == 0)
+        output.failure = errno != 0 ? errno : EIO;
 }
 
 void EmitBytes(OutputFile& output, const char* bytes, size_t count) {
@@ -119,16 +143,21 @@ void EmitBytes(OutputFile& output, const char* bytes, size_t count) {
         output.failure = errno != 0 ? errno : EIO;
 }
 
+void EmitFlush(OutputFile& output) {
+    errno = 0;
+    if (std::fflush(output.file) != 0 && output.failure == 0)
+        output.failure = errno != 0 ? errno : EIO;
+}
+
 bool FlushOutput(OutputFile& output, std::string& error) {
     if (output.file == nullptr) return true;
-    errno = 0;
-    const bool flushed = std::fflush(output.file) == 0;
-    if (flushed && output.failure == 0 && std::ferror(output.file) == 0) return true;
-    error = "writing failed: " + Reason(output.failure != 0 ? output.failure : errno);
+    EmitFlush(output);
+    if (output.failure == 0 && std::ferror(output.file) == 0) return true;
+    error = "writing failed: " + Reason(output.failure);
     return false;
 }
 
-bool CommitOutput(OutputFile& output, std::string& error) {
+bool CommitOutput(OutputFile& output, SignalGuard& guard, std::string& error) {
     if (output.file == nullptr) return true;
     if (!FlushOutput(output, error)) return false;
     if (output.way == OutputWay::Shared) {
@@ -144,27 +173,38 @@ bool CommitOutput(OutputFile& output, std::string& error) {
     }
     if (output.way == OutputWay::Staged) {
         std::error_code ec;
+        HoldSignals(guard);
         fs::rename(output.tempPath, output.path, ec);
-        if (ec) {
-            error = "cannot replace it: " + ec.message();
-            return false;
+        if (!ec) {
+            UnlistTemporaryFile(guard, output.tempPath.c_str());
+            output.tempPath.clear();
         }
-        output.tempPath.clear();
-        return true;
+        ReleaseSignals(guard);
+        if (ec) error = "cannot replace it: " + ec.message();
+        return !ec;
     }
     if (output.way == OutputWay::StagedThroughLink) {
         const bool copied = CopyThroughLink(output, error);
-        std::remove(output.tempPath.c_str());
-        output.tempPath.clear();
+        HoldSignals(guard);
+        RemoveTemporary(output, guard);
+        ReleaseSignals(guard);
         return copied;
     }
     return true;
 }
 
-void AbandonOutput(OutputFile& output) {
-    if (output.file != nullptr && output.way != OutputWay::Shared) std::fclose(output.file);
-    if (output.file != nullptr && output.way == OutputWay::Shared) std::fflush(output.file);
-    output.file = nullptr;
-    if (!output.tempPath.empty()) std::remove(output.tempPath.c_str());
-    output.tempPath.clear();
+void AbandonOutput(OutputFile& output, SignalGuard& guard) {
+    if (output.way == OutputWay::Shared) {
+        if (output.file != nullptr) std::fflush(output.file);
+        output.file = nullptr;
+        return;
+    }
+    HoldSignals(guard);
+    if (!output.tempPath.empty()) {
+        RemoveTemporary(output, guard);
+    } else if (output.file != nullptr) {
+        std::fclose(output.file);
+        output.file = nullptr;
+    }
+    ReleaseSignals(guard);
 }

@@ -14,13 +14,18 @@
 //   lost) anything else: a device, a      straight through, from the start, as it stands; never
 //   removed FIFO, a link to one of them
 //
-// A failed run removes only its own temporary files. Messages carry the system's reason.
+// A failed run removes only its own temporary files, and so does a run ended by a signal: each
+// temporary file is listed with the signal guard for exactly as long as it exists. Messages carry
+// the system's reason.
 //
 // Threads: a record belongs to one caller.
 #pragma once
 
+#include <cstdarg>
 #include <cstdio>
 #include <string>
+
+#include "analyze/signal_guard.h"
 
 enum class OutputWay {
     Staged,             // temporary file renamed over the path
@@ -48,20 +53,28 @@ struct OutputFile {
 // Writes into an open output, printf-style or as bytes. The reason of the first failure is kept
 // for the message, since whatever runs after it may overwrite errno.
 void Emit(OutputFile& output, const char* format, ...) OUTPUT_PRINTF_LIKE(2, 3);
+void EmitV(OutputFile& output, const char* format, va_list args);
 void EmitBytes(OutputFile& output, const char* bytes, size_t count);
 
-// Opens `output.path` (set by the caller) for writing, the way its path calls for. Returns false
-// with `error` set ("cannot create the file: Permission denied").
-bool OpenOutput(OutputFile& output, std::FILE* standardOutput, std::string& error);
+// Hands what has been written so far on to the file now, for a reader that follows it line by
+// line; a failure is kept as Emit keeps it.
+void EmitFlush(OutputFile& output);
+
+// Opens `output.path` (set by the caller) for writing, the way its path calls for; a temporary
+// file is listed with `guard`. Returns false with `error` set ("cannot create the file: Permission
+// denied").
+bool OpenOutput(OutputFile& output, std::FILE* standardOutput, SignalGuard& guard,
+                std::string& error);
 
 // Flushes everything written so far. Returns false with `error` set ("writing failed: No space
 // left on device") when any write has failed, through Emit or straight into `file`.
 bool FlushOutput(OutputFile& output, std::string& error);
 
-// Puts a written output in its place: renames or copies a staged one, closes the others (never the
-// standard output). Returns false with `error` set when that fails; AbandonOutput then cleans up.
-bool CommitOutput(OutputFile& output, std::string& error);
+// Puts a written output in its place: renames or copies a staged one (its temporary file then
+// unlisted), closes the others (never the standard output). Returns false with `error` set when
+// that fails; AbandonOutput then cleans up.
+bool CommitOutput(OutputFile& output, SignalGuard& guard, std::string& error);
 
 // Gives an output up after a failed run: a staged output's temporary file is removed, whatever
 // stands at the path is left as it is.
-void AbandonOutput(OutputFile& output);
+void AbandonOutput(OutputFile& output, SignalGuard& guard);

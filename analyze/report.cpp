@@ -9,27 +9,19 @@
 
 #include "decode/frame_decoder.h"
 
-// MinGW's printf checking follows the Microsoft runtime and would flag the C99 length modifiers
-// that <cinttypes> hands out; the Linux builds do the checking.
-#if defined(__GNUC__) && !defined(__MINGW32__)
-#define ANALYZE_PRINTF_LIKE(fmt, args) __attribute__((format(printf, fmt, args)))
-#else
-#define ANALYZE_PRINTF_LIKE(fmt, args)
-#endif
-
 namespace {
 
 constexpr double kRate = kSampleRateHz;
 constexpr int kBarWidth = 30;  // characters of the longest histogram bar
 
-void Line(std::FILE* out, const char* format, ...) ANALYZE_PRINTF_LIKE(2, 3);
+void Line(OutputFile& out, const char* format, ...) OUTPUT_PRINTF_LIKE(2, 3);
 
-void Line(std::FILE* out, const char* format, ...) {
+void Line(OutputFile& out, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::vfprintf(out, format, args);
+    EmitV(out, format, args);
     va_end(args);
-    std::fflush(out);
+    EmitFlush(out);
 }
 
 double Seconds(int64_t samples) {
@@ -48,7 +40,7 @@ std::string Bar(int64_t count, int64_t largest) {
            std::string(static_cast<size_t>(kBarWidth - filled), ' ');
 }
 
-void PrintInput(std::FILE* out, const ReportFigures& f) {
+void PrintInput(OutputFile& out, const ReportFigures& f) {
     Line(out, "File          %s\n", f.file.c_str());
     if (f.kind == InputKind::RunLog) {
         Line(out, "Input         run log of %" PRId64 " %s\n", f.logEntries,
@@ -68,7 +60,7 @@ void PrintInput(std::FILE* out, const ReportFigures& f) {
     Line(out, "Runs          %" PRId64 "\n", f.runs);
 }
 
-void PrintDecoding(std::FILE* out, const ReportFigures& f) {
+void PrintDecoding(OutputFile& out, const ReportFigures& f) {
     Line(out, "Frames        %" PRId64 " (kind A %" PRId64 ", kind B %" PRId64 "), %.1f/s\n",
          f.framesKindA + f.framesKindB, f.framesKindA, f.framesKindB, f.framesPerSecond);
     Line(out,
@@ -84,14 +76,14 @@ void PrintDecoding(std::FILE* out, const ReportFigures& f) {
 
 // Both the mean and the midpoint of the peaks: the mean of a two-level signal also moves with the
 // share of 1-bits, while the midpoint is where the slicer's threshold settles.
-void PrintLevel(std::FILE* out, const ReportFigures& f) {
+void PrintLevel(OutputFile& out, const ReportFigures& f) {
     Line(out,
          "Signal        peaks %d .. %d (midpoint %+.1f), DC offset (mean) %+.1f, clipped samples "
          "%" PRId64 " (%.3f%%)\n",
          f.minSample, f.maxSample, f.peakMidpoint, f.dcOffset, f.clippedSamples, f.clippedPercent);
 }
 
-void PrintCellFit(std::FILE* out, const ReportFigures& f) {
+void PrintCellFit(OutputFile& out, const ReportFigures& f) {
     const CellFit& fit = f.fit;
     if (fit.runsUsed == 0) {
         Line(out, "Cell length   not measurable: no runs of %d to %d cells\n", kFitMinCells,
@@ -116,7 +108,7 @@ void PrintCellFit(std::FILE* out, const ReportFigures& f) {
          fit.nearMisses, Noun(fit.nearMisses, "run", "runs"), f.nearMissPercent, kNearMissCells);
 }
 
-void PrintHistogram(std::FILE* out, const ReportFigures& f) {
+void PrintHistogram(OutputFile& out, const ReportFigures& f) {
     int64_t largest = f.longRuns;
     for (const HistogramRow& row : f.histogram) largest = std::max(largest, row.runs);
     Line(out, "Run lengths in bit cells (samples x %.8f, rounded as the decoder does)\n",
@@ -139,7 +131,7 @@ void PrintHistogram(std::FILE* out, const ReportFigures& f) {
 
 }  // namespace
 
-void PrintReport(std::FILE* out, const ReportFigures& figures) {
+void PrintReport(OutputFile& out, const ReportFigures& figures) {
     PrintInput(out, figures);
     PrintDecoding(out, figures);
     if (figures.hasLevel) PrintLevel(out, figures);

@@ -2,13 +2,13 @@
 // standard output, the same report as JSON, the Pos1 track and the frames as CSV.
 //
 // Every text line is flushed as soon as it is written, so a report piped into another program or
-// a console shows up line by line.
+// a console shows up line by line. A line that cannot be written is kept as the output's failure,
+// for the caller to report.
 //
 // Threads: one caller; no shared state.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 #include "analyze/analysis.h"
 #include "analyze/output_file.h"
@@ -17,7 +17,7 @@
 // The report: input, frames by kind, errors by kind, Pos1, runs and duration, the signal level of
 // a recording, the fitted cell length with the worst rounding margins, and the run-length
 // histogram in cells with the lengths in samples that make up each row.
-void PrintReport(std::FILE* out, const ReportFigures& figures);
+void PrintReport(OutputFile& out, const ReportFigures& figures);
 
 // The same report as one JSON object, numbers as numbers: file, input, duration_s, runs, frames
 // (total, kind_a, kind_b, per_s), errors (total, bad_headers, invalid_code_words), pos1 (value,

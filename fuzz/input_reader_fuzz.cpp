@@ -2,7 +2,9 @@
 // as a stream whose size is not (a pipe), and as raw samples. Whatever the bytes, every read stays
 // within what was asked for, samples come in whole pairs of bytes, runs are at least one sample
 // long, a refusal says why, and a stream gives exactly what the file gives whenever the file
-// reads through: the two differ only where a file can be checked against its size.
+// reads through: the two differ only where a file can be checked against its size, and where
+// there is nothing at all (an empty file is a log of no runs, an empty stream a writer that never
+// wrote).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -81,7 +83,8 @@ Outcome ReadAll(const uint8_t* bytes, size_t size, bool knownSize, bool raw) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Outcome file = ReadAll(data, size, true, false);
     const Outcome stream = ReadAll(data, size, false, false);
-    if (file.ok) {
+    if (size == 0) Check(file.ok && !stream.ok);
+    if (file.ok && size > 0) {
         Check(stream.ok && stream.kind == file.kind && stream.data == file.data &&
               stream.zeroTail == file.zeroTail);
     }
@@ -90,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // Raw samples are the bytes themselves, but for an odd last one.
     const Outcome raw = ReadAll(data, size, false, true);
-    Check(raw.ok && raw.data.size() == (size & ~size_t{1}));
+    Check(raw.ok == (size > 0) && raw.data.size() == (size & ~size_t{1}));
     Check(raw.data.empty() || std::memcmp(raw.data.data(), data, raw.data.size()) == 0);
     return 0;
 }

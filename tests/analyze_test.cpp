@@ -162,7 +162,8 @@ struct RunResult {
 RunResult RunTool(const std::vector<std::string>& args) {
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
-    const int code = RunAnalyze(args, out, err);
+    SignalGuard guard;  // listing only: signals are for the built tool's tests
+    const int code = RunAnalyze(args, out, err, guard);
     RunResult result{code, ReadAll(out), ReadAll(err)};
     std::fclose(out);
     std::fclose(err);
@@ -522,11 +523,14 @@ TEST(InputStream, ReadsToTheEndWhereAStreamCannotTell) {
         {"log with stray bytes", strayBytes, false, -1, -1,
          "size of 14 bytes is not a multiple of 4"},
         {"log", LogBytes({20, 13, 7, 0}), false, 3, 3, ""},
+        // An empty file is a log of no runs; an empty stream is a writer that never wrote.
+        {"nothing at all", {}, false, 0, -1, "empty"},
+        {"raw, nothing at all", {}, true, 0, -1, "empty"},
     };
     for (const auto& row : table) {
         for (const bool stream : {false, true}) {
             std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), &std::fclose);
-            std::fwrite(row.bytes.data(), 1, row.bytes.size(), file.get());
+            if (!row.bytes.empty()) std::fwrite(row.bytes.data(), 1, row.bytes.size(), file.get());
             std::rewind(file.get());
             InputReader reader;
             const int64_t size = stream ? -1 : static_cast<int64_t>(row.bytes.size());

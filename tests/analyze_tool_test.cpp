@@ -1,17 +1,23 @@
 // Black-box tests of the built vorlank-analyze: what stands at its output paths after a run that
-// fails and after one that succeeds, the reasons its messages give, and input through pipes. Each
-// test works in a scratch folder of its own, with files, links and FIFOs it makes itself.
+// fails, after one that succeeds and after one that a signal ends, the reasons its messages give,
+// and input through pipes. Each test works in a scratch folder of its own, with files, links and
+// FIFOs it makes itself.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "decode/offline_slicer.h"
@@ -196,6 +202,184 @@ TEST_F(AnalyzeToolTest, PipesGiveTheSameReportAsFiles) {
         EXPECT_EQ(r.code, 0) << row.command << ": " << r.err;
         EXPECT_EQ(r.out.rfind(std::string("File          ") + row.input, 0), 0u) << r.out;
         EXPECT_EQ(Figures(r.out), Figures(file.out)) << row.command;
+    }
+}
+
+TEST_F(AnalyzeToolTest, NothingToReadOrNowhereToReportIsNoSuccess) {
+    WriteLog(Path("good.log"), false);
+    Write(Path("empty.log"), "");
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    const struct {
+        const char* command;
+        int code;
+        const char* err;
+    } table[] = {
+        // A recorder that failed to start leaves its pipe empty: that is no recording.
+        {"true | $A --raw -", 1, "vorlank-analyze: standard input is empty\n"},
+        {"$A - </dev/null", 1, "vorlank-analyze: standard input is empty\n"},
+        {"{ : >fifo & } && $A fifo", 1, "vorlank-analyze: fifo is empty\n"},
+        // `vorlank L f 0` writes a log of no entries: a file that is empty on purpose.
+        {"$A empty.log >/dev/null", 0, ""},
+        // The text report is an output like the others: when it cannot be written, none is put
+        // in place.
+        {"$A good.log >/dev/full", 3,
+         "vorlank-analyze: standard output: writing failed: No space left on device\n"},
+        {"$A good.log --json r.json >/dev/full", 3,
+         "vorlank-analyze: standard output: writing failed: No space left on device\n"},
+    };
+    for (const auto& row : table) {
+        const Result r = Sh(row.command);
+        EXPECT_EQ(r.code, row.code) << row.command;
+        EXPECT_EQ(r.err, row.err) << row.command;
+    }
+    EXPECT_EQ(Names(), (std::set<std::string>{"good.log", "empty.log", "fifo"}));
+}
+
+// A signal as the terminal sends Ctrl+C: to every process of the pipeline at once. The analyzer
+// and the writer of its input share a process group of their own, and signals go to the group.
+class SignalTest : public AnalyzeToolTest {
+protected:
+    // Starts `argv` in the scratch folder and in the process group `group` (0: a new one, named
+    // after the process), its standard streams on `in`, `out` and `err`, with the stop signals'
+    // default actions, whatever the test runner inherited.
+    pid_t Spawn(const std::vector<std::string>& argv, int in, int out, int err, pid_t group) const {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            setpgid(0, group);
+            if (chdir(dir_.c_str()) != 0) _exit(127);
+            dup2(in, STDIN_FILENO);
+            dup2(out, STDOUT_FILENO);
+            dup2(err, STDERR_FILENO);
+            struct sigaction byDefault {};
+            byDefault.sa_handler = SIG_DFL;
+            for (int s : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE})
+                sigaction(s, &byDefault, nullptr);
+            sigset_t none;
+            sigemptyset(&none);
+            sigprocmask(SIG_SETMASK, &none, nullptr);
+            std::vector<char*> words;
+            words.reserve(argv.size() + 1);
+            for (const std::string& w : argv) words.push_back(const_cast<char*>(w.c_str()));
+            words.push_back(nullptr);
+            execv(words[0], words.data());
+            _exit(127);
+        }
+        setpgid(pid, group);  // as well, so that the group stands before the first signal
+        return pid;
+    }
+
+    // Waits, up to a liveness bound that is no timing requirement, until `ready` holds.
+    template <typename Ready>
+    static bool Await(Ready ready) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!ready()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+
+    // Whether a temporary output file (".NAME.XXXXXXXX.tmp") stands in the scratch folder.
+    bool TemporaryFileStands() const {
+        for (const std::string& name : Names())
+            if (name.size() > 4 && name[0] == '.' && name.ends_with(".tmp")) return true;
+        return false;
+    }
+};
+
+TEST_F(SignalTest, CtrlCOnAPipeLetsTheRecorderEndAndOtherwiseEndsTheRunLeavingNothing) {
+    ASSERT_EQ(Sh("$S --raw --frames 40 >signal.raw").code, 0);
+    WriteLog(Path("good.log"), false);
+    // Nobody reads this FIFO, so the run stays at opening it, after its JSON output's temporary
+    // file was made, for as long as the test wants.
+    ASSERT_EQ(mkfifo(Path("unread.svg").c_str(), 0600), 0);
+    const std::string recorder = "cat signal.raw; exec sleep 60";
+    const struct {
+        const char* name;
+        std::string writer;  // the shell command that writes the input; empty: a file is read
+        std::vector<std::string> args;
+        std::vector<int> signals;
+        int endedBy;  // 0: exits 0 with a report
+    } table[] = {
+        {"Ctrl+C ends the recorder; the report follows",
+         recorder,
+         {"--raw", "-", "--json", "r.json"},
+         {SIGINT},
+         0},
+        {"a writer that ignores Ctrl+C: a second one ends the run",
+         "trap '' INT; " + recorder,
+         {"--raw", "-", "--json", "r.json"},
+         {SIGINT, SIGINT},
+         SIGINT},
+        {"SIGTERM while reading a pipe",
+         recorder,
+         {"--raw", "-", "--json", "r.json"},
+         {SIGTERM},
+         SIGTERM},
+        {"SIGHUP while reading a pipe",
+         recorder,
+         {"--raw", "-", "--json", "r.json"},
+         {SIGHUP},
+         SIGHUP},
+        {"Ctrl+C while reading a file",
+         "",
+         {"good.log", "--json", "r.json", "--svg", "unread.svg"},
+         {SIGINT},
+         SIGINT},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.name);
+        const int out = open(Path("report.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(Path("err.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int input[2] = {-1, -1};
+        pid_t writer = -1;
+        pid_t group = 0;
+        if (!row.writer.empty()) {
+            ASSERT_EQ(pipe(input), 0);
+            writer = Spawn({"/bin/sh", "-c", row.writer}, STDIN_FILENO, input[1], err, 0);
+            group = writer;
+            close(input[1]);
+        }
+        std::vector<std::string> argv{VORLANK_ANALYZE};
+        argv.insert(argv.end(), row.args.begin(), row.args.end());
+        const pid_t analyzer =
+            Spawn(argv, row.writer.empty() ? STDIN_FILENO : input[0], out, err, group);
+        if (group == 0) group = analyzer;
+        if (input[0] >= 0) close(input[0]);
+        close(out);
+        close(err);
+
+        // Its first temporary file stands once the input is open and the outputs are made.
+        EXPECT_TRUE(Await([&] { return TemporaryFileStands(); }));
+        for (size_t i = 0; i < row.signals.size(); ++i) {
+            kill(-group, row.signals[i]);
+            // A second signal must come after the first has been taken, or the two are one.
+            if (i + 1 < row.signals.size()) {
+                EXPECT_TRUE(Await([&] {
+                    return Read(Path("err.txt")).find("interrupted") != std::string::npos;
+                }));
+            }
+        }
+        int status = 0;
+        const bool ended = Await([&] { return waitpid(analyzer, &status, WNOHANG) == analyzer; });
+        kill(-group, SIGKILL);  // the writer that ignores Ctrl+C, or a run that hangs
+        if (!ended) waitpid(analyzer, &status, 0);
+        if (writer > 0) waitpid(writer, nullptr, 0);
+        ASSERT_TRUE(ended);
+        SCOPED_TRACE(Read(Path("err.txt")));
+
+        if (row.endedBy == 0) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+            EXPECT_NE(Read(Path("report.txt")).find("Frames        40 (kind A 20, kind B 20)"),
+                      std::string::npos)
+                << Read(Path("report.txt"));
+            EXPECT_EQ(Read(Path("r.json")).rfind('{', 0), 0u);
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.endedBy) << status;
+            EXPECT_FALSE(fs::exists(Path("r.json")));
+        }
+        EXPECT_FALSE(TemporaryFileStands());
+        fs::remove(Path("r.json"));
     }
 }
 

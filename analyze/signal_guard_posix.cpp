@@ -1,0 +1,106 @@
+// POSIX binding of the signal guard: one asynchronous handler for the signals that end a process.
+#include <signal.h>
+#include <unistd.h>
+
+#include "analyze/signal_guard.h"
+
+namespace {
+
+// The requests that end a process by default and that a user or the system sends to a running
+// filter: the terminal closing, Ctrl+C, Ctrl+\, kill, a reader that has gone, a file-size limit.
+constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGXFSZ};
+
+constexpr char kWaitingNote[] =
+    "vorlank-analyze: interrupted: the report follows when the input ends; interrupt again to "
+    "abandon the run\n";
+
+// The record the handler serves. A signal handler gets no context pointer, so InstallSignalGuard
+// leaves the record here for it; the record itself lives in main's wiring.
+std::atomic<SignalGuard*> handlerTarget{nullptr};
+
+sigset_t EndingSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : kEndingSignals) sigaddset(&signals, signal);
+    return signals;
+}
+
+// Runs with every ending signal blocked (sa_mask), so no second one interrupts it. The signal
+// raised again at the end stays pending until the handler returns and the mask is lifted; then its
+// default action ends the process, and the exit status tells which signal it was.
+void EndBySignal(int signal) {
+    SignalGuard& guard = *handlerTarget.load();  // set for as long as this handler is bound
+    if (signal == SIGINT && guard.interruptWaitsForInput.exchange(0) != 0) {
+        const ssize_t written = write(STDERR_FILENO, kWaitingNote, sizeof kWaitingNote - 1);
+        static_cast<void>(written);  // nothing to do about a note that cannot be shown
+        return;
+    }
+    for (const char* path : guard.files) {
+        if (path != nullptr) unlink(path);
+    }
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    sigemptyset(&byDefault.sa_mask);
+    sigaction(signal, &byDefault, nullptr);
+    raise(signal);
+}
+
+// The ending signals that the handler serves, read back from the process: none before
+// InstallSignalGuard, so that holding never touches the mask of a process that did not install it.
+sigset_t ServedSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : kEndingSignals) {
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == EndBySignal) {
+            sigaddset(&signals, signal);
+        }
+    }
+    return signals;
+}
+
+}  // namespace
+
+void InstallSignalGuard(SignalGuard& guard) {
+    handlerTarget.store(&guard);
+    struct sigaction handler {};
+    handler.sa_handler = EndBySignal;
+    handler.sa_mask = EndingSignals();
+    // A Ctrl+C let pass must not cut a read short: the interrupted read carries on.
+    handler.sa_flags = SA_RESTART;
+    sigset_t blocked;
+    sigprocmask(SIG_BLOCK, nullptr, &blocked);
+    for (int signal : kEndingSignals) {
+        // Whoever started the tool with a signal ignored (nohup, a background job of a script) or
+        // blocked asked for that; it stays so.
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN &&
+            sigismember(&blocked, signal) == 0) {
+            sigaction(signal, &handler, nullptr);
+        }
+    }
+}
+
+void RemoveSignalGuard(SignalGuard&) {
+    const sigset_t served = ServedSignals();
+    sigprocmask(SIG_BLOCK, &served, nullptr);
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    sigemptyset(&byDefault.sa_mask);
+    for (int signal : kEndingSignals) {
+        if (sigismember(&served, signal) == 1) sigaction(signal, &byDefault, nullptr);
+    }
+    handlerTarget.store(nullptr);
+    // One that came meanwhile acts by default now.
+    sigprocmask(SIG_UNBLOCK, &served, nullptr);
+}
+
+void HoldSignals(SignalGuard&) {
+    const sigset_t signals = ServedSignals();
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+}
+
+void ReleaseSignals(SignalGuard&) {
+    const sigset_t signals = ServedSignals();
+    sigprocmask(SIG_UNBLOCK, &signals, nullptr);
+}

@@ -12,8 +12,6 @@ constexpr double kLossThresholdSeconds = 0.100;
 constexpr double kRanDryThresholdSeconds = 0.035;
 // How long a running-dry keeps the lower threshold: long enough for the gap to show in arrivals.
 constexpr double kRanDryWindowSeconds = 0.5;
-// How long a suspected loss may take to turn out as sound that was only held up.
-constexpr double kSettleSeconds = 0.250;
 // How fast the baseline may fall, in seconds per second: twice the 0.5 % by which a sound card's
 // clock may differ from the system's.
 constexpr double kDriftAllowance = 0.01;
@@ -26,9 +24,10 @@ double ThresholdSeconds(const ArrivalClock& clock, double nowSeconds) {
 
 }  // namespace
 
-void RestartArrivals(ArrivalClock& clock, double sampleRateHz) {
+void RestartArrivals(ArrivalClock& clock, double sampleRateHz, double settleSeconds) {
     clock = ArrivalClock{};
     clock.sampleRateHz = sampleRateHz;
+    clock.settleSeconds = settleSeconds;
 }
 
 void NoteRanDry(ArrivalClock& clock, double nowSeconds) {
@@ -71,7 +70,7 @@ uint64_t ObserveArrivals(ArrivalClock& clock, double nowSeconds, uint64_t sample
                 clock.phase = ArrivalPhase::Tracking;
                 return 0;
             }
-            if (nowSeconds - clock.settlingSinceSeconds < kSettleSeconds) return 0;
+            if (nowSeconds - clock.settlingSinceSeconds < clock.settleSeconds) return 0;
             clock.phase = ArrivalPhase::Tracking;
             clock.baselineSeconds = lead;
             clock.ranDrySeconds = -1;

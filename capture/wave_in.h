@@ -39,8 +39,8 @@
 //     overrun, the driver out of queued buffers, a stall of the whole process), one line
 //       vorlank: audio input overrun, about N samples lost
 //     counted from what the driver reports or, where it reports nothing, from the samples that
-//     arrived against the clock (a device clock up to 0.5 % off the system's is no loss; a gap
-//     over about 100 ms is reported).
+//     arrived against the clock (capture/arrival_clock.h: a device clock up to 0.5 % off the
+//     system's is no loss; a gap over about 100 ms is reported).
 //   - bounded stop: waveInStop, waveInReset and waveInClose return within a fraction of a second
 //     in every state, also while an open or close hangs in the sound system (such a call is left
 //     to finish on a thread of the layer's own, which then releases what it got and ends).
@@ -48,8 +48,8 @@
 //     inside the sound system's libraries, and frees it again); while the device is away the
 //     layer sleeps between attempts.
 //   Where the layers differ: winmm reports no overruns, so the Windows layer always counts loss
-//   against the clock (capture/arrival_clock.h), and takes "no block for 1 s" (5 s right after a
-//   start, since a driver's first block may take that long) as a lost device. Its waveInOpen
+//   against the clock, and takes "no block for 1 s" (5 s right after a start, since a driver's
+//   first block may take that long) as a lost device. Its waveInOpen
 //   waits up to about a second for the first attempt, so that a device that is there records
 //   from the start; ALSA's waveInOpen returns at once and opens on its own thread.
 #pragma once

@@ -42,6 +42,7 @@
 #include <mutex>
 #include <thread>
 
+#include "capture/arrival_clock.h"
 #include "capture/wave_in.h"
 
 namespace wave {
@@ -93,75 +94,9 @@ struct HeaderQueue {
     }
 };
 
-// Samples lost without a word from ALSA. pipewire-alsa, for one, drops what the server captured
-// while this process was stopped (SIGSTOP, a frozen machine) and reports no overrun. So whenever
-// the thread has read everything there is, the frames read since the PCM started are compared
-// with the frames the clock says the device has made since then. That shortfall wanders by a
-// period or so (samples still on their way from the server) and drifts with a device clock that
-// differs from the system's (0.5 % is a poor sound card); its running minimum, the floor, follows
-// such a drift at up to kDriftAllowance. A shortfall that stands more than kGapThreshold above
-// the floor for kGapSettle is a gap: it is reported once and the floor moves up by it. Samples
-// that are only late (a server catching up) bring the shortfall back before kGapSettle is over.
-constexpr double kDriftAllowance = 0.01;                     // of the time elapsed
-constexpr double kGapThresholdSeconds = 0.1;                 // the smallest gap reported
-constexpr auto kGapSettle = std::chrono::milliseconds(500);  // a gap must last this long
-
-struct LossWatch {
-    bool counting = false;          // a read since the PCM (re)started has set `since`
-    Clock::time_point since{};      // the first read after the PCM (re)started
-    Clock::time_point lastRead{};   // the latest read that returned samples
-    Clock::time_point lastCheck{};  // the latest time the thread had read all there was
-    double framesRead = 0;          // since `since`, not counting that first read
-    double floor = 0;               // running minimum of the shortfall, in frames
-    double gap = 0;                 // the least excess over the floor while a gap is watched
-    Clock::time_point gapSince{};   // when the watched gap appeared; epoch: none is watched
-};
-
-void RestartWatch(LossWatch& watch, Clock::time_point now) {
-    watch = LossWatch{};
-    watch.lastRead = now;
-}
-
-void CountRead(LossWatch& watch, Clock::time_point now, snd_pcm_uframes_t frames) {
-    watch.lastRead = now;
-    if (!watch.counting) {
-        // The shortfall is zero here by definition; whatever start-up latency the device had is
-        // not a loss.
-        watch.counting = true;
-        watch.since = now;
-        watch.lastCheck = now;
-        return;
-    }
-    watch.framesRead += static_cast<double>(frames);
-}
-
-// Called when a read found nothing more to read. Returns the frames of a gap that has settled,
-// once; 0 otherwise.
-long CheckCaughtUp(LossWatch& watch, Clock::time_point now, unsigned rate) {
-    if (!watch.counting) return 0;
-    const double shortfall = Seconds(now - watch.since).count() * rate - watch.framesRead;
-    const double allowance = kDriftAllowance * Seconds(now - watch.lastCheck).count() * rate;
-    watch.lastCheck = now;
-    watch.floor = std::min(watch.floor + allowance, shortfall);
-    const double excess = shortfall - watch.floor;
-    if (excess < kGapThresholdSeconds * rate) {
-        watch.gapSince = {};
-        return 0;
-    }
-    if (watch.gapSince == Clock::time_point{}) {
-        watch.gapSince = now;
-        watch.gap = excess;
-        return 0;
-    }
-    watch.gap = std::min(watch.gap, excess);
-    if (now - watch.gapSince < kGapSettle) return 0;
-    watch.floor += watch.gap;
-    watch.gapSince = {};
-    return std::lround(watch.gap);
-}
-
-void ReportLoss(long samples) {
-    std::fprintf(stderr, "vorlank: audio input overrun, about %ld samples lost\n", samples);
+void ReportLoss(uint64_t samples) {
+    std::fprintf(stderr, "vorlank: audio input overrun, about %llu samples lost\n",
+                 static_cast<unsigned long long>(samples));
 }
 
 // Why an open did not give a usable PCM. Each kind is reported once while the device is away.
@@ -265,7 +200,9 @@ struct WaveInDevice {
     unsigned pcmFds = 0;  // the PCM's descriptors at the start of pollFds; the wake-up follows
     std::array<pollfd, kMaxPollFds + 1> pollFds{};
     unsigned frameBytes = 0;
-    LossWatch watch;
+    ArrivalClock arrivals;
+    uint64_t framesArrived = 0;    // read since the PCM (re)started, as the arrival clock counts
+    Clock::time_point lastRead{};  // the latest read that returned samples, or the (re)start
     Clock::time_point nextOpen{};  // when the next attempt to open is due
     unsigned reported = 0;         // OpenFailure bits reported since the device was last open
     unsigned opens = 0;            // PCMs opened so far
@@ -533,6 +470,16 @@ void ReportGone(WaveInDevice& dev, int err) {
     dev.nextOpen = Clock::now() + kReopenInterval;
 }
 
+// Samples lost without a word from ALSA: pipewire-alsa, for one, drops what the server captured
+// while this process was stopped (SIGSTOP, a frozen machine) and reports no overrun. So whenever
+// the thread has read everything there is, the frames read since the PCM (re)started are held
+// against the clock (arrival_clock.h); this starts that count afresh, as of `now`.
+void RestartArrivalCount(WaveInDevice& dev, Clock::time_point now) {
+    RestartArrivals(dev.arrivals, dev.format.nSamplesPerSec, kAlsaSettleSeconds);
+    dev.framesArrived = 0;
+    dev.lastRead = now;
+}
+
 // Takes the worker's result when there is one. A running PCM that comes while capture is wanted
 // starts it (Waiting -> Running), with the line that says capture runs again when a failure was
 // reported before; one that comes after a stop is closed again. A failure is reported (once per
@@ -557,7 +504,7 @@ void CollectOpen(WaveInDevice& dev) {
         ClosePcm(dev);
         return;
     }
-    RestartWatch(dev.watch, Clock::now());
+    RestartArrivalCount(dev, Clock::now());
     if (dev.notice == Notice::Started) {
         std::fprintf(stderr, "vorlank: audio input \"%s\" is open; capture has started\n",
                      kDeviceName);
@@ -627,8 +574,8 @@ int Restart(snd_pcm_t* pcm) {
 FillOutcome Fill(WaveInDevice& dev, WAVEHDR& header) {
     const snd_pcm_uframes_t total = header.dwBufferLength / dev.frameBytes;
     snd_pcm_uframes_t got = header.dwBytesRecorded / dev.frameBytes;
-    bool waited = false;   // the last wait said samples were there
-    long overrunLoss = 0;  // an overrun's estimate, reported with the first samples after it
+    bool waited = false;       // the last wait said samples were there
+    uint64_t overrunLoss = 0;  // an overrun's estimate, reported with the first samples after it
     while (got < total) {
         if (!StillRunning(dev)) break;
         const snd_pcm_sframes_t n =
@@ -637,7 +584,8 @@ FillOutcome Fill(WaveInDevice& dev, WAVEHDR& header) {
         if (n > 0) {
             got += static_cast<snd_pcm_uframes_t>(n);
             header.dwBytesRecorded = static_cast<DWORD>(got * dev.frameBytes);
-            CountRead(dev.watch, now, static_cast<snd_pcm_uframes_t>(n));
+            dev.framesArrived += static_cast<uint64_t>(n);
+            dev.lastRead = now;
             if (overrunLoss > 0) ReportLoss(overrunLoss);
             overrunLoss = 0;
             waited = false;
@@ -647,7 +595,8 @@ FillOutcome Fill(WaveInDevice& dev, WAVEHDR& header) {
         if (n == 0 || n == -EAGAIN) {
             // Everything there is has been read: the moment to compare with the clock.
             if (!waited) {
-                const long lost = CheckCaughtUp(dev.watch, now, dev.format.nSamplesPerSec);
+                const uint64_t lost = ObserveArrivals(
+                    dev.arrivals, Seconds(now.time_since_epoch()).count(), dev.framesArrived);
                 if (lost > 0) ReportLoss(lost);
             }
             err = WaitForSamples(dev, waited);
@@ -656,10 +605,11 @@ FillOutcome Fill(WaveInDevice& dev, WAVEHDR& header) {
             waited = !waited;
         } else if (n == -EPIPE) {
             if (overrunLoss > 0) return {FillEnd::Lost, -EPIPE};
-            const Seconds gap = now - dev.watch.lastRead;
-            overrunLoss = std::max(1L, std::lround(gap.count() * dev.format.nSamplesPerSec));
+            const Seconds gap = now - dev.lastRead;
+            overrunLoss = static_cast<uint64_t>(
+                std::max(1LL, std::llround(gap.count() * dev.format.nSamplesPerSec)));
             err = Restart(dev.pcm);
-            RestartWatch(dev.watch, now);
+            RestartArrivalCount(dev, now);
         } else if (n == -ESTRPIPE) {
             // Suspended with the machine; the clock did not run meanwhile, nothing to report.
             err = snd_pcm_resume(dev.pcm);
@@ -668,7 +618,7 @@ FillOutcome Fill(WaveInDevice& dev, WAVEHDR& header) {
                 continue;
             }
             if (err < 0) err = Restart(dev.pcm);
-            RestartWatch(dev.watch, now);
+            RestartArrivalCount(dev, now);
         } else if (n != -EINTR) {
             err = static_cast<int>(n);  // -ENODEV, -EBADFD, -EIO: the device or its server is gone
         }

@@ -324,7 +324,7 @@ MMRESULT StartDriver(WinWaveIn& in, double now) {
     ForgetBlocks(in);
     in.samplesReceived = 0;
     in.samplesObserved = 0;
-    RestartArrivals(in.arrivals, in.format.nSamplesPerSec);
+    RestartArrivals(in.arrivals, in.format.nSamplesPerSec, kWinmmSettleSeconds);
     in.lastArrivalSeconds = now;
     for (Block& block : in.blocks) {
         const MMRESULT result = ::waveInAddBuffer(in.device, &block.header, sizeof(WAVEHDR));

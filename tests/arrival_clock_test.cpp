@@ -16,17 +16,20 @@ constexpr double kNever = 1e9;
 
 struct Timeline {
     const char* what = "";
-    double cardDrift = 0;      // how much faster the card's clock runs than the system's
-    double seconds = 20;       // simulated length
-    double passSeconds = 0;    // blocks are handed over at the end of passes this long
-    double jitterSeconds = 0;  // and then up to this much later still (a busy machine)
-    double gapAt = kNever;     // blocks completed in [gapAt, gapAt + gapSeconds) never arrive,
-    double againAt = kNever;   // nor those as long again from againAt on
+    double startUpSeconds = 0;  // from the restart to the card's first sample
+    double cardDrift = 0;       // how much faster the card's clock runs than the system's
+    double seconds = 20;        // simulated length
+    double passSeconds = 0;     // blocks are handed over at the end of passes this long
+    double jitterSeconds = 0;   // and then up to this much later still (a busy machine)
+    double gapAt = kNever;      // blocks completed in [gapAt, gapAt + gapSeconds) never arrive,
+    double againAt = kNever;    // nor those as long again from againAt on
     double gapSeconds = 0;
     bool ranDryAtGap = false;  // the gap is the driver running out of queued blocks
     double lateAt = kNever;    // blocks completed in [lateAt, lateAt + lateSeconds) arrive after
-    double lateSeconds = 0;    // it, eight at a time, 2 ms apart (a driver catching up)
-    int reports = 0;           // losses expected to be reported
+    double lateSeconds = 0;    // it, eight at a time, lateRoundSeconds apart (a driver catching
+    double lateRoundSeconds = 0.002;             // up), and the blocks after them wait their turn
+    double settleSeconds = kWinmmSettleSeconds;  // the device layer's
+    int reports = 0;                             // losses expected to be reported
 };
 
 struct Outcome {
@@ -47,12 +50,15 @@ struct Jitter {
 
 Outcome Simulate(const Timeline& t) {
     ArrivalClock clock;
-    RestartArrivals(clock, kRateHz);
+    RestartArrivals(clock, kRateHz, t.settleSeconds);
     Outcome out;
     Jitter jitter;
     const double cardRateHz = kRateHz * (1 + t.cardDrift);
     const double start = 3.0;  // any clock reading will do
     uint64_t received = 0;
+    // A first look before anything has arrived, as a layer makes when its first read finds
+    // nothing yet: the wait for the first sound is the device's start-up, not a loss.
+    EXPECT_EQ(ObserveArrivals(clock, start - t.startUpSeconds, received), 0u);
     uint64_t pending = 0;  // arrived with the current hand-over, not yet observed
     double handOver = start;
     uint64_t lateCount = 0;
@@ -72,8 +78,9 @@ Outcome Simulate(const Timeline& t) {
         }
         double arrives = done;
         if (since >= t.lateAt && since < t.lateAt + t.lateSeconds) {
-            const uint64_t handOverRound = lateCount++ / 8;  // eight blocks a round, 2 ms apart
-            arrives = start + t.lateAt + t.lateSeconds + 0.002 * static_cast<double>(handOverRound);
+            const uint64_t handOverRound = lateCount++ / 8;  // eight blocks a round
+            arrives = start + t.lateAt + t.lateSeconds +
+                      t.lateRoundSeconds * static_cast<double>(handOverRound);
         }
         if (t.passSeconds > 0)
             arrives = std::ceil((arrives - start) / t.passSeconds) * t.passSeconds + start;
@@ -129,6 +136,24 @@ TEST(ArrivalClock, ReportsLostSoundOnceAndNeverSoundThatIsLateOrOnASlowCard) {
          .gapAt = 8,
          .gapSeconds = 0.050,
          .ranDryAtGap = true,
+         .reports = 1},
+        {.what = "the first sound 2 s after the start (a sound server connecting)",
+         .startUpSeconds = 2,
+         .passSeconds = 0.023,
+         .settleSeconds = kAlsaSettleSeconds},
+        {.what = "process held 1.5 s, the server kept the sound and hands it over in 20 ms rounds",
+         .passSeconds = 0.023,
+         .lateAt = 8,
+         .lateSeconds = 1.5,
+         .lateRoundSeconds = 0.020,
+         .settleSeconds = kAlsaSettleSeconds},
+        {.what = "process held 1.5 s, the server dropped the sound, card 0.5 % slow",
+         .cardDrift = -0.005,
+         .passSeconds = 0.023,
+         .jitterSeconds = 0.010,
+         .gapAt = 8,
+         .gapSeconds = 1.5,
+         .settleSeconds = kAlsaSettleSeconds,
          .reports = 1},
     };
     for (const Timeline& t : timelines) {

@@ -11,21 +11,11 @@
 #                                      which a Unix parent sees the low byte, 58
 # SYNTH is the Linux build of vorlank-synth, which writes the samples.
 set -euo pipefail
-[ $# -eq 3 ] || { echo "usage: $0 ANALYZE_EXE PREFIX SYNTH" >&2; exit 2; }
-exe=$(realpath -m "$1")
-export WINEPREFIX=$(realpath -m "$2")
-synth=$(realpath -m "$3")
 . "$(dirname "$0")/lib.sh"
-[ -f "$exe" ] || fail "$exe not found; build it with: cmake --preset windows && cmake --build --preset windows"
-
-work=$(mktemp -d)
-pid=""
+begin_test "ANALYZE_EXE PREFIX SYNTH" "$@"
+synth=$(realpath -m "$3")
 writer=""
-cleanup() {
-  for p in $pid $writer; do kill -KILL "$p" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+kill_at_exit writer
 cd "$work"
 "$synth" --raw --frames 40 >signal.raw 2>/dev/null
 mkfifo input

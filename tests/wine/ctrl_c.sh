@@ -8,35 +8,18 @@
 #   L no-such-folder/runs.bin  the same, then the open error naming the path; exit code 1; on
 #                              stderr only the line that the journal went to the temporary folder
 set -euo pipefail
-[ $# -eq 2 ] || { echo "usage: $0 VORLANK_EXE PREFIX" >&2; exit 2; }
-exe=$(realpath -m "$1")
-export WINEPREFIX=$(realpath -m "$2")
 . "$(dirname "$0")/lib.sh"
-[ -f "$exe" ] || fail "$exe not found; build it with: cmake --preset windows && cmake --build --preset windows"
-[ -n "${PULSE_SERVER:-}" ] || fail "no private PulseAudio server; run this under scripts/with-pulse"
-
-work=$(mktemp -d)
-pid=""
-cleanup() {
-  [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+begin_test "VORLANK_EXE PREFIX" "$@"
+need_cable
 cd "$work"
 
 # Runs vorlank.exe with the given words until its second status line, then sends SIGINT. Leaves
 # its output, without "\r", in `lines`, its stderr in `said` and its exit status in EXIT_STATUS.
 run_and_interrupt() {
-  "$WINE_LOADER" "$exe" "$@" >out 2>err </dev/null &
-  pid=$!
-  wait_for_lines out '^#' 2 60
-  send_ctrl_c "$pid" out
-  wait_exit "$pid" 10
-  pid=""
-  [ "$(grep -c '' out)" -eq "$(grep -c $'\r$' out)" ] || fail "$*: a line without \\r\\n"
-  tr -d '\r' <out >lines
+  start_vorlank "$@"
+  wait_for_status 2
+  stop_with_ctrl_c 10 "$*"
   tr -d '\r' <err >said
-  [ "$(grep -cx 'Stopping\.\.\.' lines)" -eq 1 ] || fail "$*: expected exactly one Stopping... line"
 }
 
 no_stderr() {

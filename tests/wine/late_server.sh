@@ -18,32 +18,19 @@
 # Either way: exactly one "cannot open" line first, status lines of the exact format throughout,
 # and Ctrl+C ends the tool at once (it must not wait for the device) with code 0.
 set -euo pipefail
-[ $# -eq 4 ] || { echo "usage: $0 VORLANK_EXE PREFIX VORLANK_SYNTH WINMM_PROBE" >&2; exit 2; }
-exe=$1
-export WINEPREFIX=$2
-synth=$3
-probe=$4
 . "$(dirname "$0")/lib.sh"
-for file in "$exe" "$probe"; do
-  [ -f "$file" ] || fail "$file not found; build it with: cmake --preset windows && cmake --build --preset windows"
-done
-[ -n "${VORLANK_PULSE_CTL:-}" ] || fail "no PulseAudio control; run this under scripts/with-pulse"
+begin_test "VORLANK_EXE PREFIX VORLANK_SYNTH WINMM_PROBE" "$@"
+synth=$(realpath -m "$3")
+probe=$(realpath -m "$4")
+need_built "$probe"
+need_cable_control
 [ "${VORLANK_PULSE_DEFER:-0}" = 1 ] || fail "the server must start later: set VORLANK_PULSE_DEFER=1"
-
-work=$(mktemp -d)
-pid=""
 probe_pid=""
-cleanup() {
-  [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
-  [ -z "$probe_pid" ] || kill -KILL "$probe_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+kill_at_exit probe_pid
 
 frames=120
 pos1=654
-"$synth" -o "$work/signal.wav" --frames "$frames" --pos1 "$pos1" --silence-before 2500 \
-  --silence-after 200 2>"$work/synth.txt" || fail "vorlank-synth: $(cat "$work/synth.txt")"
+synthesize --frames "$frames" --pos1 "$pos1" --silence-before 2500 --silence-after 200
 
 cannot='vorlank: cannot open audio input "default": '
 opened='vorlank: audio input "default" is open; capture has started'
@@ -51,7 +38,7 @@ opened='vorlank: audio input "default" is open; capture has started'
 "$WINE_LOADER" "$probe" 12 >"$work/probe-early" 2>/dev/null </dev/null &
 probe_pid=$!
 start_vorlank T
-wait_for_lines "$work/out" '^#PCMFrames' 1 60
+wait_for_status 1
 wait_for_lines "$work/probe-early" '^devices=' 1 60
 "$VORLANK_PULSE_CTL" start
 started_lines=$(grep -c '^devices=' "$work/probe-early")
@@ -60,9 +47,8 @@ sleep 4
 
 if tool_errors | grep -qxF "$opened"; then
   before=$(frames_shown)
-  paplay "$work/signal.wav" || fail "paplay could not play into the cable"
-  lines=$(grep -c '^#PCMFrames' "$work/out")
-  wait_for_lines "$work/out" '^#PCMFrames' $((lines + 2)) 10
+  play_signal
+  wait_for_decoding
   outcome=opened
 else
   outcome=waiting
@@ -93,12 +79,7 @@ grep -q '^devices=[1-9][0-9]* open=0$' "$work/probe-late" ||
 case "$outcome" in
   opened)
     [ "$(tool_errors | wc -l)" -eq 2 ] || fail "expected two lines on stderr: cannot open, then open"
-    read -r got_frames got_pos1 < <(grep '^#PCMFrames' "$work/lines" | tail -n 1 |
-      sed -E 's/^#PCMFrames = *([0-9]+) .*Pos1 = *([0-9]+)$/\1 \2/')
-    decoded=$((got_frames - before))
-    [ "$got_pos1" -eq "$pos1" ] || fail "Pos1 = $got_pos1, expected $pos1"
-    [ "$decoded" -le "$frames" ] && [ "$decoded" -ge $((frames - 2)) ] ||
-      fail "$decoded frames decoded once the input opened, expected $((frames - 2))..$frames"
+    expect_signal_decoded "$before" "$frames" "$pos1" " once the input opened"
     echo "the input opened once the server came: $decoded of $frames frames, Pos1 $got_pos1"
     ;;
   waiting)

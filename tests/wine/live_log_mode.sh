@@ -10,41 +10,15 @@
 # runs, once capture has settled, equal entry for entry the runs the slicer gives offline for the
 # same samples (e2e_runs compare): sound lost or mangled on the way through winmm breaks that.
 set -euo pipefail
-[ $# -eq 4 ] || { echo "usage: $0 VORLANK_EXE PREFIX VORLANK_SYNTH E2E_RUNS" >&2; exit 2; }
-exe=$(realpath -m "$1")
-export WINEPREFIX=$(realpath -m "$2")
+. "$(dirname "$0")/lib.sh"
+begin_test "VORLANK_EXE PREFIX VORLANK_SYNTH E2E_RUNS" "$@"
 synth=$(realpath -m "$3")
 runs=$(realpath -m "$4")
-. "$(dirname "$0")/lib.sh"
-[ -f "$exe" ] || fail "$exe not found; build it with: cmake --preset windows && cmake --build --preset windows"
-[ -n "${PULSE_SERVER:-}" ] || fail "no private PulseAudio server; run this under scripts/with-pulse"
-
-work=$(mktemp -d)
-pid=""
-player=""
-cleanup() {
-  [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
-  [ -z "$player" ] || kill "$player" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-"$synth" -o "$work/signal.wav" --duration 6 --sweep 2>"$work/synth.txt" ||
-  fail "vorlank-synth: $(cat "$work/synth.txt")"
-# A third of the signal's runs: the log fills while the sound still plays.
-capacity=$(( $("$runs" count "$work/signal.wav") / 3 ))
-
+need_cable
 # The log file is named relative to the working folder, which wine maps to a drive of its own.
 cd "$work"
-"$WINE_LOADER" "$exe" L runs.bin "$capacity" >out 2>err </dev/null &
-pid=$!
-wait_for_lines out '^#Transitions' 1 60
-paplay signal.wav &
-player=$!
-wait_exit "$pid" 30
-pid=""
 
-tr -d '\r' <out >lines
+log_live_sweep runs.bin
 echo "--- last lines of vorlank.exe L:"
 tail -n 3 lines
 [ "$EXIT_STATUS" -eq 0 ] || fail "exit code $EXIT_STATUS, expected 0"

@@ -10,26 +10,14 @@
 #                              fails to open as before (exit code 1), and the journal stays with
 #                              every run, equal to the runs the slicer gives offline
 set -euo pipefail
-[ $# -eq 4 ] || { echo "usage: $0 VORLANK_EXE PREFIX VORLANK_SYNTH E2E_RUNS" >&2; exit 2; }
-exe=$(realpath -m "$1")
-export WINEPREFIX=$(realpath -m "$2")
+. "$(dirname "$0")/lib.sh"
+begin_test "VORLANK_EXE PREFIX VORLANK_SYNTH E2E_RUNS" "$@"
 synth=$(realpath -m "$3")
 runs=$(realpath -m "$4")
-. "$(dirname "$0")/lib.sh"
-[ -f "$exe" ] || fail "$exe not found; build it with: cmake --preset windows && cmake --build --preset windows"
-[ -n "${PULSE_SERVER:-}" ] || fail "no private PulseAudio server; run this under scripts/with-pulse"
-
-work=$(mktemp -d)
-pid=""
-player=""
+need_cable
+# The journal goes to the prefix's temporary folder, which outlives the test's own.
 journal=""
-cleanup() {
-  [ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true
-  [ -z "$player" ] || kill "$player" 2>/dev/null || true
-  [ -z "$journal" ] || rm -f "$journal"
-  rm -rf "$work"
-}
-trap cleanup EXIT
+remove_at_exit journal
 cd "$work"
 
 gone='vorlank: standard output is gone \(.*\); stopping'
@@ -56,16 +44,7 @@ run_into_head 3 T
 [ "$EXIT_STATUS" -eq 0 ] || fail "T | head -3: exit code $EXIT_STATUS, expected 0"
 echo "a closed pipe stops both modes with code 0; the log file is written whole"
 
-"$synth" -o signal.wav --duration 6 --sweep 2>synth.txt || fail "vorlank-synth: $(cat synth.txt)"
-capacity=$(( $("$runs" count signal.wav) / 3 ))
-"$WINE_LOADER" "$exe" L no-such-folder/runs.bin "$capacity" >out 2>err </dev/null &
-pid=$!
-wait_for_lines out '^#Transitions' 1 60
-paplay signal.wav &
-player=$!
-wait_exit "$pid" 30
-pid=""
-tr -d '\r' <out >lines
+log_live_sweep no-such-folder/runs.bin
 tr -d '\r' <err >said
 [ "$EXIT_STATUS" -eq 1 ] || fail "missing folder: exit code $EXIT_STATUS, expected 1"
 [ "$(tail -n 2 lines)" = "$(printf 'Writing logfile...\nERROR opening file "no-such-folder/runs.bin"')" ] ||

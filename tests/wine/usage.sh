@@ -5,14 +5,8 @@
 # `L FileName NbSamples` prints exactly the five usage lines (with Windows line ends) and ends
 # with exit code 1, before any device is opened.
 set -euo pipefail
-[ $# -eq 2 ] || { echo "usage: $0 VORLANK_EXE PREFIX" >&2; exit 2; }
-exe=$1
-export WINEPREFIX=$2
 . "$(dirname "$0")/lib.sh"
-[ -f "$exe" ] || fail "$exe not found; build it with: cmake --preset windows && cmake --build --preset windows"
-
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+begin_test "VORLANK_EXE PREFIX" "$@"
 
 printf 'Usage:\r\n Vorlank T\r\n  Tests if PCM signal is present\r\n Vorlank L FileName NbSamples\r\n   Logs raw data to logfile\r\n' \
   > "$work/expected"

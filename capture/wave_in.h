@@ -28,8 +28,8 @@
 //     but refuses the format is reported once the same way). When it opens, buffers fill from
 //     then on, after one line
 //       vorlank: audio input "DEVICE" is open; capture has started
-//   - lost device: when capture fails for good (the device pulled, the sound server gone, no
-//     buffer completed for about a second), one line
+//   - lost device: when capture fails for good (the device pulled, the sound server gone; under
+//     winmm, no buffer completed for about a second), one line
 //       vorlank: audio input "DEVICE" is gone (REASON); waiting for it to come back
 //     then what is left of the device is closed, it is reopened about once a second, and once
 //     it is back buffers fill again (the one that was filling goes on where it stopped), after
@@ -48,10 +48,11 @@
 //     inside the sound system's libraries, and frees it again); while the device is away the
 //     layer sleeps between attempts.
 //   Where the layers differ: winmm reports no overruns, so the Windows layer always counts loss
-//   against the clock, and takes "no block for 1 s" (5 s right after a start, since a driver's
-//   first block may take that long) as a lost device. Its waveInOpen
-//   waits up to about a second for the first attempt, so that a device that is there records
-//   from the start; ALSA's waveInOpen returns at once and opens on its own thread.
+//   against the clock, and takes a device that finishes no block for 1 s (5 s right after a
+//   start, since a driver's first block may take that long) for lost, with the REASON "no sound
+//   for 1 s" (or 5 s). Its waveInOpen waits up to about a second for the first attempt, so that
+//   a device that is there records from the start; ALSA's waveInOpen returns at once and opens
+//   on its own thread.
 #pragma once
 
 #include <cstdint>

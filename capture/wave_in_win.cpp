@@ -160,8 +160,8 @@ struct WinWaveIn {
     CRITICAL_SECTION lock;
     DeviceState state = DeviceState::Opening;
     ::HWAVEIN device = nullptr;  // the driver's device in Ready, Starting and Recording
-    bool recordingRequested =
-        false;  // the caller's wish: from waveInStart to a stop, reset or close
+    // The caller's wish: from waveInStart to a stop, reset or close.
+    bool recordingRequested = false;
     Notice notice = Notice::None;
     double retryAtSeconds = 0;
     double lastArrivalSeconds = 0;  // when a block last finished, or recording started

@@ -11,11 +11,11 @@ namespace {
 constexpr size_t kLogChunkRuns = size_t{64} * 1024;       // 256 KiB of log per read
 constexpr size_t kSampleChunkBytes = size_t{128} * 1024;  // 64 Ki samples per read
 
-// Counts a run and decodes it. The run ends at `analysis.runsEnd` plus its length, which is when
-// the slicer delivers it and so when any frame or Pos1 it completes is decoded.
+// Counts a run and decodes it. The run ends at the sum of the runs so far, itself included, which
+// is when the slicer delivers it and so when any frame or Pos1 it completes is decoded.
 void TakeRun(Analysis& analysis, const AnalysisOutputs& outputs, int32_t length) {
     AddRun(analysis.runs, length);
-    const int64_t at = analysis.runsEnd += length;
+    const int64_t at = analysis.runs.totalSamples;
     const DecodeEvent event = TallyRun(analysis.tally, length, at);
     if (event.kind == DecodeEventKind::FrameComplete) AddFrame(analysis.timeline, at);
     if (event.kind == DecodeEventKind::BadHeader || event.kind == DecodeEventKind::InvalidWord)

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr double kRate = kSampleRateHz;
 constexpr int kBarWidth = 30;  // characters of the longest histogram bar
 
 void Line(OutputFile& out, const char* format, ...) OUTPUT_PRINTF_LIKE(2, 3);
@@ -22,10 +21,6 @@ void Line(OutputFile& out, const char* format, ...) {
     EmitV(out, format, args);
     va_end(args);
     EmitFlush(out);
-}
-
-double Seconds(int64_t samples) {
-    return static_cast<double>(samples) / kRate;
 }
 
 // "1 run", "2 runs": counts in the report agree in number with their noun.

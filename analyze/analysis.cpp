@@ -11,11 +11,11 @@ namespace {
 constexpr size_t kLogChunkRuns = size_t{64} * 1024;       // 256 KiB of log per read
 constexpr size_t kSampleChunkBytes = size_t{128} * 1024;  // 64 Ki samples per read
 
-// Counts a run and decodes it. The run ends at `analysis.runsEnd` plus its length, which is when
-// the slicer delivers it and so when any frame or Pos1 it completes is decoded.
+// Counts a run and decodes it. The run ends at the sum of the runs so far, itself included, which
+// is when the slicer delivers it and so when any frame or Pos1 it completes is decoded.
 void TakeRun(Analysis& analysis, const AnalysisOutputs& outputs, int32_t length) {
     AddRun(analysis.runs, length);
-    const int64_t at = analysis.runsEnd += length;
+    const int64_t at = analysis.runs.totalSamples;
     const DecodeEvent event = TallyRun(analysis.tally, length, at);
     if (event.kind == DecodeEventKind::FrameComplete) AddFrame(analysis.timeline, at);
     if (event.kind == DecodeEventKind::BadHeader || event.kind == DecodeEventKind::InvalidWord)
@@ -49,17 +49,18 @@ bool AnalyzeLog(InputReader& reader, Analysis& analysis, const AnalysisOutputs& 
     return true;
 }
 
-// Slices sample by sample while the error trace still wants the envelopes after every sample, then
-// the rest in slices. Returns once `count` bytes are sliced.
-void SliceTraced(OfflineSlicer& slicer, Analysis& analysis, const AnalysisOutputs& outputs,
-                 const uint8_t* bytes, size_t count) {
+// Slices `count` bytes and takes every run that ends: sample by sample while an error trace still
+// wants the envelopes after every sample, then the rest in slices.
+void SliceChunk(OfflineSlicer& slicer, Analysis& analysis, const AnalysisOutputs& outputs,
+                const uint8_t* bytes, size_t count) {
     const auto take = [&](int32_t length) { TakeRun(analysis, outputs, length); };
     size_t at = 0;
-    for (ErrorTrace& trace = *analysis.errors; at < count && TraceWanted(trace); at += 2) {
+    for (ErrorTrace* trace = analysis.errors.get();
+         trace != nullptr && at < count && TraceWanted(*trace); at += 2) {
         SliceOffline(slicer, bytes + at, 2, take);
         const auto sample =
             static_cast<int16_t>(static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8)));
-        TraceSample(trace, sample, slicer.slicer.upper, slicer.slicer.lower);
+        TraceSample(*trace, sample, slicer.slicer.upper, slicer.slicer.lower);
     }
     SliceOffline(slicer, bytes + at, count - at, take);
 }
@@ -79,12 +80,7 @@ bool AnalyzeSamples(InputReader& reader, Analysis& analysis, const AnalysisOutpu
         }
         if (count == 0) break;
         AddSamples(analysis.level, bytes.data(), static_cast<size_t>(count));
-        if (analysis.errors != nullptr) {
-            SliceTraced(slicer, analysis, outputs, bytes.data(), static_cast<size_t>(count));
-        } else {
-            SliceOffline(slicer, bytes.data(), static_cast<size_t>(count),
-                         [&](int32_t length) { TakeRun(analysis, outputs, length); });
-        }
+        SliceChunk(slicer, analysis, outputs, bytes.data(), static_cast<size_t>(count));
     }
     if (analysis.errors != nullptr) FinishTrace(*analysis.errors);
     return true;

@@ -12,7 +12,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -29,11 +28,10 @@ struct Analysis {
     DecodeTally tally;
     Pos1Track track;
     Timeline timeline;
-    int64_t runsEnd = 0;      // sample at which the latest run ended: the sum of the runs so far
-    int64_t lastPos1At = -1;  // sample at which Pos1 was last written, -1 = never
-    int64_t zeroTail = 0;     // run log: zero entries left out at its end
-    WavFormat format;         // WAV and raw: the samples' format
-    SignalLevel level;        // WAV and raw: every sample
+    int64_t lastPos1At = -1;             // sample at which Pos1 was last written, -1 = never
+    int64_t zeroTail = 0;                // run log: zero entries left out at its end
+    WavFormat format;                    // WAV and raw: the samples' format
+    SignalLevel level;                   // WAV and raw: every sample
     std::unique_ptr<ErrorTrace> errors;  // samples only, when asked for: the first errors' waveform
 };
 

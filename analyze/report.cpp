@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <cmath>
 #include <cstdarg>
 #include <string>
 #include <vector>
@@ -11,7 +10,6 @@
 
 namespace {
 
-constexpr double kRate = kSampleRateHz;
 constexpr int kBarWidth = 30;  // characters of the longest histogram bar
 
 void Line(OutputFile& out, const char* format, ...) OUTPUT_PRINTF_LIKE(2, 3);
@@ -22,10 +20,6 @@ void Line(OutputFile& out, const char* format, ...) {
     EmitV(out, format, args);
     va_end(args);
     EmitFlush(out);
-}
-
-double Seconds(int64_t samples) {
-    return static_cast<double>(samples) / kRate;
 }
 
 // "1 run", "2 runs": counts in the report agree in number with their noun.

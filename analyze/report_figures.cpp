@@ -4,10 +4,6 @@
 
 namespace {
 
-double Seconds(int64_t samples) {
-    return static_cast<double>(samples) / kSampleRateHz;
-}
-
 double Percent(int64_t part, int64_t whole) {
     return whole > 0 ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 0.0;
 }
@@ -33,6 +29,10 @@ void GatherHistogram(ReportFigures& f, const RunStats& stats) {
 }
 
 }  // namespace
+
+double Seconds(int64_t samples) {
+    return static_cast<double>(samples) / kSampleRateHz;
+}
 
 std::vector<int64_t> RunsByCells(const RunStats& stats) {
     std::vector<int64_t> byCells(static_cast<size_t>(CellsInRun(kHistogramLengths - 1)) + 1, 0);

@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr double kRate = kSampleRateHz;
 constexpr int kSvgWidth = 960;
 constexpr double kPlotLeft = 80.0;
 constexpr double kPlotRight = 930.0;
@@ -30,10 +29,6 @@ constexpr double kPanelPlot = 150.0;  // height of a waveform's plot
 constexpr double kLabelPixels = 7.0;
 // The count axis starts at half a run, so that a single run still shows as a short bar.
 constexpr double kCountAxisBase = 0.5;
-
-double Seconds(int64_t samples) {
-    return static_cast<double>(samples) / kRate;
-}
 
 // File names may hold anything; the picture's title keeps printable ASCII and escapes XML.
 std::string XmlText(const char* text) {
@@ -145,7 +140,7 @@ void SvgHistogram(OutputFile& svg, const RunStats& stats) {
 }
 
 void SvgPos1Track(OutputFile& svg, const Analysis& a) {
-    const double seconds = std::max(Seconds(DurationSamples(a)), 1.0 / kRate);
+    const double seconds = std::max(Seconds(DurationSamples(a)), 1.0 / kSampleRateHz);
     const auto x = [&](double t) {
         return kPlotLeft + (kPlotRight - kPlotLeft) * std::min(t / seconds, 1.0);
     };
@@ -181,7 +176,7 @@ void SvgPos1Track(OutputFile& svg, const Analysis& a) {
 // Frames and errors per second in each bucket of the timeline, as bars on one axis so that their
 // sizes compare. A bucket cut short by the end of the input counts over the time it covers.
 void SvgTimeline(OutputFile& svg, const Analysis& a) {
-    const double seconds = std::max(Seconds(DurationSamples(a)), 1.0 / kRate);
+    const double seconds = std::max(Seconds(DurationSamples(a)), 1.0 / kSampleRateHz);
     const double bucketSeconds = Seconds(a.timeline.bucketSamples);
     const auto x = [&](double t) {
         return kPlotLeft + (kPlotRight - kPlotLeft) * std::min(t / seconds, 1.0);
@@ -316,7 +311,7 @@ void SvgErrorWindow(OutputFile& svg, const ErrorWindow& w, int32_t number, doubl
          x(w.gaveUpAt), plotTop, x(w.gaveUpAt), plotBottom, kSvgGaveUpColour, x(w.gaveUpAt) - 4,
          plotBottom - 6, kSvgGaveUpColour);
     // Time in milliseconds from the point where the decoder gave up.
-    const double msPerSample = 1000.0 / kRate;
+    const double msPerSample = 1000.0 / kSampleRateHz;
     const double tick = NiceStep(kTraceSamples * msPerSample, 10);
     for (double ms = -std::floor(kTraceBefore * msPerSample / tick) * tick;
          ms <= kTraceAfter * msPerSample; ms += tick) {

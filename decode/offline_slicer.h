@@ -26,6 +26,7 @@
 
 // Samples per slice: the 512 of one capture buffer, so offline work goes in the live tool's steps.
 inline constexpr uint32_t kOfflineSliceSamples = 512;
+inline constexpr size_t kOfflineSliceBytes = size_t{2} * kOfflineSliceSamples;
 
 struct OfflineSlicer {
     RunSlicer slicer;
@@ -42,9 +43,8 @@ int32_t SliceStretch(OfflineSlicer& offline, const uint8_t* bytes, uint32_t byte
 // ends, in order. Calls with consecutive stretches of a stream continue one another.
 template <typename OnRun>
 void SliceOffline(OfflineSlicer& offline, const uint8_t* bytes, size_t count, OnRun&& onRun) {
-    constexpr size_t kSliceBytes = size_t{2} * kOfflineSliceSamples;
-    for (size_t at = 0; at < count; at += kSliceBytes) {
-        const size_t piece = count - at < kSliceBytes ? count - at : kSliceBytes;
+    for (size_t at = 0; at < count; at += kOfflineSliceBytes) {
+        const size_t piece = count - at < kOfflineSliceBytes ? count - at : kOfflineSliceBytes;
         const int32_t runs = SliceStretch(offline, bytes + at, static_cast<uint32_t>(piece));
         for (int32_t i = 1; i <= runs; ++i) onRun(offline.entries[static_cast<size_t>(i)]);
     }

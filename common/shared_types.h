@@ -37,7 +37,8 @@ inline void Store(std::atomic<int32_t>& word, int32_t value) {
 
 // For a count that guards the array slots below it: the writer fills the slots, then publishes
 // the new count with release order; a reader that loads the count with acquire order sees every
-// slot below it complete. On x86 and ARMv8 both are plain loads and stores.
+// slot below it complete. No fence either way: on x86 both are plain moves, on ARMv8 its
+// load-acquire and store-release instructions.
 inline void Publish(std::atomic<int32_t>& word, int32_t value) {
     word.store(value, std::memory_order_release);
 }

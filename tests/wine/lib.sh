@@ -3,9 +3,9 @@
 # helpers for running the Windows build of vorlank beside a shell script. Sourced, not run.
 #
 # WINEPREFIX must be set before wine runs: by the caller (the prefix that tests/wine/prefix.sh
-# created), or by begin_test from a test's command line. Wine writes "\r\n" for "\n" on a Windows
-# program's text-mode standard output, as Windows does, so the tests compare lines with the "\r"
-# in place.
+# created), by begin_test from a test's command line, or by use_shared_prefix. Wine writes "\r\n"
+# for "\n" on a Windows program's text-mode standard output, as Windows does, so the tests compare
+# lines with the "\r" in place.
 
 # Debian's wine64 package puts the loader here; `wine64` on PATH covers other layouts.
 if [ -x /usr/lib/wine/wine64 ]; then
@@ -24,6 +24,19 @@ fi
 # tool needs neither, and they would want a display).
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# For the tools that run Windows programs outside the wine tests (run-exe, with-wineserver): the
+# prefix is $WINEPREFIX when set, otherwise one private to this user under $TMPDIR, created on
+# first use (under a lock, since ctest may start several programs at once).
+use_shared_prefix() {
+  export WINEPREFIX=${WINEPREFIX:-${TMPDIR:-/tmp}/vorlank-wine-$(id -u)}
+  [ ! -f "$WINEPREFIX/system.reg" ] || return 0
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  exec 9>"$WINEPREFIX.lock"
+  flock 9
+  [ -f "$WINEPREFIX/system.reg" ] || "$(dirname "${BASH_SOURCE[0]}")/prefix.sh" create "$WINEPREFIX" >&2
+  exec 9>&-
+}
 
 fail() {
   echo "FAIL: $*" >&2

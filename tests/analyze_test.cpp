@@ -20,6 +20,7 @@
 #include "analyze/svg_picture.h"
 #include "common/version.h"
 #include "decode/offline_slicer.h"
+#include "scratch_file.h"
 #include "synth/signal_synth.h"
 #include "synth/wav_file.h"
 
@@ -160,8 +161,8 @@ struct RunResult {
 };
 
 RunResult RunTool(const std::vector<std::string>& args) {
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
+    std::FILE* out = ScratchFile();
+    std::FILE* err = ScratchFile();
     SignalGuard guard;  // listing only: signals are for the built tool's tests
     const int code = RunAnalyze(args, out, err, guard);
     RunResult result{code, ReadAll(out), ReadAll(err)};
@@ -529,7 +530,7 @@ TEST(InputStream, ReadsToTheEndWhereAStreamCannotTell) {
     };
     for (const auto& row : table) {
         for (const bool stream : {false, true}) {
-            std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), &std::fclose);
+            std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(ScratchFile(), &std::fclose);
             if (!row.bytes.empty()) std::fwrite(row.bytes.data(), 1, row.bytes.size(), file.get());
             std::rewind(file.get());
             InputReader reader;
@@ -704,7 +705,7 @@ TEST_F(AnalyzeTest, FramesCsvCarriesTheSentSymbolsAndNamesWhereFramesFailed) {
     std::string error;
     ASSERT_TRUE(synth::WriteWavFile(Path("frames.wav"), samples, error)) << error;
 
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), &std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(ScratchFile(), &std::fclose);
     OutputFile csv;
     csv.file = file.get();
     WriteFramesHeader(csv);
@@ -876,7 +877,7 @@ TEST_F(AnalyzeTest, JsonAgreesWithTheTextReport) {
 
 TEST(Svg, TitleFromAnyFileNameStaysWellFormed) {
     Analysis analysis;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), &std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(ScratchFile(), &std::fclose);
     OutputFile svg;
     svg.file = file.get();
     WriteSvg(svg, "a<b>&\"c\"\xC3\xA9.wav", analysis);

@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <string>
 
+#include "scratch_file.h"
+
 struct CapturedOutput {
-    FILE* file = std::tmpfile();
+    FILE* file = ScratchFile();
 
     CapturedOutput() = default;
     CapturedOutput(const CapturedOutput&) = delete;

@@ -1,0 +1,36 @@
+// A scratch FILE* for output that a test reads back: open for update, private to this process,
+// and gone once closed.
+//
+// Not std::tmpfile() on Windows: the C runtime there (msvcrt, and wine's copy of it) picks a
+// free name, deletes the file and opens the name again, so two test processes running side by
+// side can be handed the same file, or none at all. A name built from the process id is
+// unique among running processes; the runtime's "D" mode flag deletes the file on close.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+
+#ifdef _WIN32
+#include <process.h>
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#endif
+
+inline std::FILE* ScratchFile() {
+#ifdef _WIN32
+    static std::atomic<unsigned> serial{0};
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() /
+        ("vorlank_scratch_" + std::to_string(_getpid()) + "_" + std::to_string(serial++));
+    std::FILE* file = _wfopen(path.c_str(), L"w+bD");
+#else
+    std::FILE* file = std::tmpfile();
+#endif
+    if (file == nullptr) {
+        std::perror("scratch file for a test's output");
+        std::abort();
+    }
+    return file;
+}

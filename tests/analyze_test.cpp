@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +22,7 @@
 #include "scratch_file.h"
 #include "synth/signal_synth.h"
 #include "synth/wav_file.h"
+#include "test_folder.h"
 
 namespace {
 
@@ -31,18 +31,9 @@ namespace fs = std::filesystem;
 // A scratch folder per test, removed afterwards.
 class AnalyzeTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-        std::replace(name.begin(), name.end(), '/', '_');
-        dir_ = fs::temp_directory_path() / ("vorlank_analyze_" + name);
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string Path(const std::string& file) const { return (dir_ / file).string(); }
+    std::string Path(const std::string& file) const { return (dir_.path / file).string(); }
 
-    fs::path dir_;
+    TempDir dir_;
 };
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -140,20 +131,6 @@ bool AnalyzeFile(const std::string& path, Analysis& analysis, std::string& error
     return ok;
 }
 
-std::string ReadAll(std::FILE* file) {
-    std::rewind(file);
-    std::string text;
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, n);
-    return text;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 struct RunResult {
     int code;
     std::string out;
@@ -165,7 +142,7 @@ RunResult RunTool(const std::vector<std::string>& args) {
     std::FILE* err = ScratchFile();
     SignalGuard guard;  // listing only: signals are for the built tool's tests
     const int code = RunAnalyze(args, out, err, guard);
-    RunResult result{code, ReadAll(out), ReadAll(err)};
+    RunResult result{code, ScratchText(out), ScratchText(err)};
     std::fclose(out);
     std::fclose(err);
     return result;
@@ -633,7 +610,7 @@ TEST_F(AnalyzeTest, ExitCodesOfTheTool) {
     std::string error;
     ASSERT_TRUE(synth::WriteWavFile(Path("ok.wav"), synth::Synthesize(config).samples, error))
         << error;
-    const std::string before = ReadFile(Path("ok.wav"));
+    const std::string before = FileText(Path("ok.wav"));
 
     EXPECT_EQ(RunTool({"--help"}).code, kExitOk);
     EXPECT_NE(RunTool({"--help"}).out.find("Usage: vorlank-analyze"), std::string::npos);
@@ -646,16 +623,16 @@ TEST_F(AnalyzeTest, ExitCodesOfTheTool) {
               "vorlank-analyze: " + Path("missing.log") +
                   ": cannot open it: No such file or directory\n");
     EXPECT_EQ(RunTool({Path("missing.log")}).code, kExitBadInput);
-    EXPECT_EQ(RunTool({dir_.string()}).err,
-              "vorlank-analyze: " + dir_.string() + ": cannot read it: Is a directory\n");
-    EXPECT_EQ(RunTool({dir_.string()}).code, kExitBadInput);
+    EXPECT_EQ(RunTool({dir_.path.string()}).err,
+              "vorlank-analyze: " + dir_.path.string() + ": cannot read it: Is a directory\n");
+    EXPECT_EQ(RunTool({dir_.path.string()}).code, kExitBadInput);
     EXPECT_EQ(RunTool({Path("ok.wav"), "--svg", Path("no/such/dir/x.svg")}).code, kExitOutput);
 
     // An output that names the input would destroy it: refused before anything is opened.
     const RunResult clash = RunTool({Path("ok.wav"), "--pos1", Path("./ok.wav")});
     EXPECT_EQ(clash.code, kExitUsage);
     EXPECT_NE(clash.err.find("refusing to overwrite the input"), std::string::npos);
-    EXPECT_EQ(ReadFile(Path("ok.wav")), before);
+    EXPECT_EQ(FileText(Path("ok.wav")), before);
 }
 
 // The fields of each line of a CSV text.
@@ -711,7 +688,7 @@ TEST_F(AnalyzeTest, FramesCsvCarriesTheSentSymbolsAndNamesWhereFramesFailed) {
     WriteFramesHeader(csv);
     Analysis analysis;
     ASSERT_TRUE(AnalyzeFile(Path("frames.wav"), analysis, error, {.framesCsv = &csv})) << error;
-    const auto lines = CsvFields(ReadAll(file.get()));
+    const auto lines = CsvFields(ScratchText(file.get()));
 
     const struct {
         const char* kind;
@@ -789,7 +766,7 @@ TEST_F(AnalyzeTest, Pos1CsvHoldsEveryWriteInOrderAndTheSvgIsComplete) {
     EXPECT_EQ(values, signal.summary.pos1Values);
     EXPECT_LE(lastTime, static_cast<double>(signal.samples.size()) / kSampleRateHz);
 
-    const std::string svg = ReadFile(Path("picture.svg"));
+    const std::string svg = FileText(Path("picture.svg"));
     EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
     EXPECT_NE(svg.find("<svg xmlns=\"http://www.w3.org/2000/svg\""), std::string::npos);
     EXPECT_NE(svg.find(std::string("fill=\"") + kSvgSyncRunColour), std::string::npos);
@@ -822,7 +799,7 @@ TEST_F(AnalyzeTest, JsonAgreesWithTheTextReport) {
     for (const char* input : {"noisy.wav", "stopped.log"}) {
         const RunResult run = RunTool({Path(input), "--json", Path("report.json")});
         ASSERT_EQ(run.code, kExitOk) << run.err;
-        const auto j = nlohmann::json::parse(ReadFile(Path("report.json")), nullptr, false);
+        const auto j = nlohmann::json::parse(FileText(Path("report.json")), nullptr, false);
         ASSERT_FALSE(j.is_discarded()) << input;
         // JSON integers come back as integers and the other figures as doubles.
         const auto n = [&](const char* pointer) {
@@ -881,7 +858,7 @@ TEST(Svg, TitleFromAnyFileNameStaysWellFormed) {
     OutputFile svg;
     svg.file = file.get();
     WriteSvg(svg, "a<b>&\"c\"\xC3\xA9.wav", analysis);
-    const std::string text = ReadAll(file.get());
+    const std::string text = ScratchText(file.get());
     EXPECT_NE(text.find(">a&lt;b&gt;&amp;&quot;c&quot;??.wav</text>"), std::string::npos);
     EXPECT_NE(text.find("Pos1 was never written"), std::string::npos);
 }

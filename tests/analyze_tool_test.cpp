@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <thread>
@@ -23,6 +22,7 @@
 #include "decode/offline_slicer.h"
 #include "synth/signal_synth.h"
 #include "synth/wav_file.h"
+#include "test_folder.h"
 
 namespace {
 
@@ -30,14 +30,7 @@ namespace fs = std::filesystem;
 
 class AnalyzeToolTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() / ("vorlank_analyze_tool_" + std::string(info->name()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+    std::string Path(const std::string& name) const { return (dir_.path / name).string(); }
 
     struct Result {
         int code = -1;
@@ -48,14 +41,14 @@ protected:
     // Runs `command` with /bin/sh in the scratch folder; $A and $S name the analyzer and the
     // synthesizer. Standard output and standard error are collected from files.
     Result Sh(const std::string& command) const {
-        const std::string script = "cd '" + dir_.string() + "' && A='" VORLANK_ANALYZE "' S='" +
-                                   std::string(VORLANK_SYNTH) + "' && { " + command +
-                                   "; } >.stdout 2>.stderr";
+        const std::string script = "cd '" + dir_.path.string() +
+                                   "' && A='" VORLANK_ANALYZE "' S='" + std::string(VORLANK_SYNTH) +
+                                   "' && { " + command + "; } >.stdout 2>.stderr";
         const int status = std::system(script.c_str());
         Result r;
         r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        r.out = Read(Path(".stdout"));
-        r.err = Read(Path(".stderr"));
+        r.out = FileText(Path(".stdout"));
+        r.err = FileText(Path(".stderr"));
         fs::remove(Path(".stdout"));
         fs::remove(Path(".stderr"));
         return r;
@@ -64,20 +57,16 @@ protected:
     // Every name in the scratch folder: a run must leave no temporary file behind.
     std::set<std::string> Names() const {
         std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir_))
+        for (const auto& entry : fs::directory_iterator(dir_.path))
             names.insert(entry.path().filename().string());
         return names;
     }
 
-    static std::string Read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
     static void Write(const std::string& path, const std::string& text) {
         std::ofstream(path, std::ios::binary) << text;
     }
 
-    fs::path dir_;
+    TempDir dir_;
 };
 
 // A run log of a clean synthesized signal, optionally followed by a negative entry that makes the
@@ -113,12 +102,12 @@ TEST_F(AnalyzeToolTest, FailedRunLeavesWhatStoodAtEachOutputPath) {
         EXPECT_EQ(r.code, 1) << path << ": " << r.err;
         EXPECT_NE(r.err.find("bad.log: entry"), std::string::npos) << r.err;
     }
-    EXPECT_EQ(Read(Path("old.csv")), "what was there\n");
+    EXPECT_EQ(FileText(Path("old.csv")), "what was there\n");
     EXPECT_EQ(fs::status(Path("old.csv")).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     EXPECT_TRUE(fs::is_symlink(Path("link.csv")));
     EXPECT_EQ(fs::read_symlink(Path("link.csv")), "target.csv");
-    EXPECT_EQ(Read(Path("target.csv")), "the link's target\n");
+    EXPECT_EQ(FileText(Path("target.csv")), "the link's target\n");
     EXPECT_TRUE(fs::is_fifo(Path("pipe.csv")));
     EXPECT_EQ(Names(), before);
 }
@@ -134,13 +123,13 @@ TEST_F(AnalyzeToolTest, SuccessfulRunPutsEachOutputInPlace) {
         Sh("$A good.log --pos1 old.csv && $A good.log --pos1 link.csv && "
            "$A good.log --pos1 stdout-link >both.txt");
     ASSERT_EQ(r.code, 0) << r.err;
-    const std::string csv = Read(Path("old.csv"));
+    const std::string csv = FileText(Path("old.csv"));
     EXPECT_EQ(csv.rfind("seconds,pos1\n", 0), 0u) << csv;
-    EXPECT_EQ(Read(Path("target.csv")), csv);
+    EXPECT_EQ(FileText(Path("target.csv")), csv);
     EXPECT_TRUE(fs::is_symlink(Path("link.csv")));
     // A path that leads to the standard output, as /dev/stdout does, shares its stream: the
     // report and the rows both arrive, none written over the other.
-    const std::string both = Read(Path("both.txt"));
+    const std::string both = FileText(Path("both.txt"));
     EXPECT_NE(both.find(csv), std::string::npos) << both;
     EXPECT_NE(both.find("Frames        40 (kind A 20, kind B 20)"), std::string::npos) << both;
     EXPECT_EQ(Names(), (std::set<std::string>{"good.log", "old.csv", "target.csv", "link.csv",
@@ -165,7 +154,7 @@ TEST_F(AnalyzeToolTest, OutputFailuresGiveTheSystemsReason) {
         EXPECT_EQ(r.code, 3) << row.command;
         EXPECT_NE(r.err.find(row.message), std::string::npos) << row.command << ": " << r.err;
     }
-    EXPECT_EQ(Read(Path("kept.csv")), "kept\n");
+    EXPECT_EQ(FileText(Path("kept.csv")), "kept\n");
     EXPECT_EQ(Names(), (std::set<std::string>{"good.log", "kept.csv"}));
 }
 
@@ -180,7 +169,7 @@ TEST_F(AnalyzeToolTest, PipesGiveTheSameReportAsFiles) {
     const std::string signal = "--frames 120 --sweep --noise 1500 --seed 5";
     ASSERT_EQ(Sh("$S -o signal.wav " + signal + " && $S --raw " + signal + " >signal.raw").code, 0);
     // A recorder writing WAV to a pipe cannot fill in the data length: 0xFFFFFFFF in its place.
-    std::string unknown = Read(Path("signal.wav"));
+    std::string unknown = FileText(Path("signal.wav"));
     unknown.replace(40, 4, "\xFF\xFF\xFF\xFF");
     Write(Path("unknown.wav"), unknown);
 
@@ -246,7 +235,7 @@ protected:
         const pid_t pid = fork();
         if (pid == 0) {
             setpgid(0, group);
-            if (chdir(dir_.c_str()) != 0) _exit(127);
+            if (chdir(dir_.path.c_str()) != 0) _exit(127);
             dup2(in, STDIN_FILENO);
             dup2(out, STDOUT_FILENO);
             dup2(err, STDERR_FILENO);
@@ -356,7 +345,7 @@ TEST_F(SignalTest, CtrlCOnAPipeLetsTheRecorderEndAndOtherwiseEndsTheRunLeavingNo
             // A second signal must come after the first has been taken, or the two are one.
             if (i + 1 < row.signals.size()) {
                 EXPECT_TRUE(Await([&] {
-                    return Read(Path("err.txt")).find("interrupted") != std::string::npos;
+                    return FileText(Path("err.txt")).find("interrupted") != std::string::npos;
                 }));
             }
         }
@@ -366,14 +355,14 @@ TEST_F(SignalTest, CtrlCOnAPipeLetsTheRecorderEndAndOtherwiseEndsTheRunLeavingNo
         if (!ended) waitpid(analyzer, &status, 0);
         if (writer > 0) waitpid(writer, nullptr, 0);
         ASSERT_TRUE(ended);
-        SCOPED_TRACE(Read(Path("err.txt")));
+        SCOPED_TRACE(FileText(Path("err.txt")));
 
         if (row.endedBy == 0) {
             EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-            EXPECT_NE(Read(Path("report.txt")).find("Frames        40 (kind A 20, kind B 20)"),
+            EXPECT_NE(FileText(Path("report.txt")).find("Frames        40 (kind A 20, kind B 20)"),
                       std::string::npos)
-                << Read(Path("report.txt"));
-            EXPECT_EQ(Read(Path("r.json")).rfind('{', 0), 0u);
+                << FileText(Path("report.txt"));
+            EXPECT_EQ(FileText(Path("r.json")).rfind('{', 0), 0u);
         } else {
             EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.endedBy) << status;
             EXPECT_FALSE(fs::exists(Path("r.json")));

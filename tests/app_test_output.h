@@ -17,12 +17,5 @@ struct CapturedOutput {
         if (file != nullptr) std::fclose(file);
     }
 
-    std::string Text() const {
-        std::string text;
-        std::rewind(file);
-        char chunk[4096];
-        size_t n = 0;
-        while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
-        return text;
-    }
+    std::string Text() const { return ScratchText(file); }
 };

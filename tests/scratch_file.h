@@ -9,13 +9,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #ifdef _WIN32
 #include <process.h>
 
 #include <atomic>
 #include <filesystem>
-#include <string>
 #endif
 
 inline std::FILE* ScratchFile() {
@@ -33,4 +33,14 @@ inline std::FILE* ScratchFile() {
         std::abort();
     }
     return file;
+}
+
+// Everything written to a scratch file so far, read from its start.
+inline std::string ScratchText(std::FILE* file) {
+    std::rewind(file);
+    std::string text;
+    char chunk[4096];
+    size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+    return text;
 }

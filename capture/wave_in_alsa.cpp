@@ -227,6 +227,12 @@ void DrainWake(int fd) {
     [[maybe_unused]] const ssize_t got = read(fd, &count, sizeof count);
 }
 
+// Sleeps until woken or until `timeoutMs` has passed (-1: no limit); a wake-up is consumed.
+void SleepUntilWoken(int fd, int timeoutMs) {
+    pollfd wake{fd, POLLIN, 0};
+    if (poll(&wake, 1, timeoutMs) > 0) DrainWake(fd);
+}
+
 void SetState(WaveInDevice& dev, CaptureState state) {
     dev.state.store(state, std::memory_order_release);
     dev.changed.notify_all();
@@ -553,8 +559,7 @@ int WaitForSamples(WaveInDevice& dev, bool backoff) {
 
 // Sleeps up to `ms` unless woken; false when the thread is asked to stop.
 bool Pause(WaveInDevice& dev, int ms) {
-    pollfd wake{dev.wakeFd, POLLIN, 0};
-    if (poll(&wake, 1, ms) > 0) DrainWake(dev.wakeFd);
+    SleepUntilWoken(dev.wakeFd, ms);
     return StillRunning(dev);
 }
 
@@ -650,8 +655,7 @@ void WaitForWake(WaveInDevice& dev, Guard& guard, Clock::time_point deadline) {
         timeoutMs = static_cast<int>(std::max<decltype(left)>(left, 0));
     }
     guard.unlock();
-    pollfd wake{dev.wakeFd, POLLIN, 0};
-    if (poll(&wake, 1, timeoutMs) > 0) DrainWake(dev.wakeFd);
+    SleepUntilWoken(dev.wakeFd, timeoutMs);
     guard.lock();
 }
 

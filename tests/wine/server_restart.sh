@@ -5,10 +5,10 @@
 # a crashed or restarted PulseAudio does: the script stops the private server of
 # scripts/with-pulse while the tool captures, and starts it again a few seconds later.
 #
-# Checks: with sound flowing, within a second or two of the server's end, one line on stderr says the input is gone;
-# after its return one line says it is back; a signal played after that is decoded whole (all
-# frames but at most two, Pos1 as encoded); standard output keeps its exact format throughout,
-# and Ctrl+C ends the tool with code 0.
+# Checks: with sound flowing, within a second or two of the server's end, one line on stderr
+# says the input is gone; after its return one line says it is back; a signal played after that
+# is decoded whole (all frames but at most two, Pos1 as encoded); standard output keeps its exact
+# format throughout, and Ctrl+C ends the tool with code 0.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 begin_test "VORLANK_EXE PREFIX VORLANK_SYNTH" "$@"

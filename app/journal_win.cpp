@@ -62,6 +62,10 @@ int SyncFile(int file) {
     return FlushFileBuffers(HandleOf(file)) != 0 ? 0 : ErrnoOf(GetLastError());
 }
 
+bool IsOutOfRoom(int error) {
+    return error == ENOSPC;
+}
+
 void CloseFile(int file) {
     _close(file);
 }

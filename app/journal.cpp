@@ -29,25 +29,29 @@ std::string BaseName(const char* path) {
     return *base != '\0' ? std::string(base) : std::string("vorlank");
 }
 
-// Takes the first free name of `base`'s series. Returns true when one was created; `firstError`
-// is the reason the plain "<base>.partial" was not (0 when it was).
-bool CreateInSeries(Journal& journal, const std::string& base, int& firstError) {
+// Creates the first free name of `base`'s series and returns its descriptor, with its name in
+// `path`; -1 when none could be created. `firstError` is the reason the plain "<base>.partial"
+// was not (0 when it was).
+int CreateInSeries(const std::string& base, std::string& path, int& firstError) {
     firstError = 0;
     for (int32_t k = 0; k < kNamesTried; ++k) {
-        const std::string path = Numbered(base, k);
+        path = Numbered(base, k);
         int error = 0;
         const int file = CreateNewFile(path, error);
-        if (file >= 0) {
-            journal.file = file;
-            journal.path = path;
-            return true;
-        }
+        if (file >= 0) return file;
         if (k == 0) firstError = error;
         // Only a taken name is worth trying the next number for; any other refusal (no such
         // directory, no permission, read-only) applies to the whole series.
-        if (error != EEXIST) return false;
+        if (error != EEXIST) break;
     }
-    return false;
+    path = Numbered(base, 0);
+    return -1;
+}
+
+// Where a journal goes when the log's folder cannot take it: the temporary directory, under the
+// log's base name.
+std::string TemporaryBase(const RunLog& log) {
+    return TemporaryDirectory() + BaseName(log.path);
 }
 
 void ReportFailure(Journal& journal, int error) {
@@ -68,12 +72,73 @@ void PutLe32(int32_t value, uint8_t* out) {
     out[3] = static_cast<uint8_t>(v >> 24);
 }
 
-void RemoveJournal(Journal& journal) {
-    if (std::remove(journal.path.c_str()) != 0) {
-        std::fprintf(journal.diagnostics, "vorlank: cannot remove journal \"%s\" (%s)\n",
-                     journal.path.c_str(), std::strerror(errno));
-        std::fflush(journal.diagnostics);
+// Writes the entries of `log` from byte `bytes` of their encoding up to `wantedBytes` (whole
+// entries) to `file`, then syncs it. `bytes` follows what the system took, even when a write
+// stopped inside an entry (a full disk), so that the next call carries on from that very byte.
+// Returns 0 or the error.
+int WriteEntries(int file, const RunLog& log, int64_t& bytes, int64_t wantedBytes) {
+    while (bytes < wantedBytes) {
+        uint8_t chunk[kChunkEntries * kEntryBytes];
+        const int64_t first = bytes / kEntryBytes;
+        const int64_t entries = std::min<int64_t>(wantedBytes / kEntryBytes - first, kChunkEntries);
+        for (int64_t k = 0; k < entries; ++k) {
+            PutLe32(log.entries[first + k], &chunk[k * kEntryBytes]);
+        }
+        const int64_t skip = bytes % kEntryBytes;
+        int error = 0;
+        const int64_t written =
+            WriteSome(file, chunk + skip, static_cast<size_t>(entries * kEntryBytes - skip), error);
+        if (written < 0) return error;
+        bytes += written;
     }
+    return SyncFile(file);
+}
+
+void RemoveJournal(const std::string& path, FILE* diagnostics) {
+    if (std::remove(path.c_str()) != 0) {
+        std::fprintf(diagnostics, "vorlank: cannot remove journal \"%s\" (%s)\n", path.c_str(),
+                     std::strerror(errno));
+        std::fflush(diagnostics);
+    }
+}
+
+// The disk under the journal is full (`cause`): a fresh copy in the temporary directory, which is
+// often on another disk, takes every run stored so far and the appends from then on, and the
+// journal that ran out of room goes, giving its room back to the log file that is still to be
+// written there. Tried once; when the copy fails too, the journal stays where it was.
+void MoveToTemporaryDirectory(Journal& journal, const RunLog& log, int64_t wantedBytes, int cause) {
+    journal.canMove = false;
+    std::string path;
+    int error = 0;
+    const int file = CreateInSeries(TemporaryBase(log), path, error);
+    int64_t bytes = 0;
+    if (file >= 0) {
+        error = WriteEntries(file, log, bytes, wantedBytes);
+        if (error != 0) {
+            // A copy cut short holds nothing the journal does not.
+            CloseFile(file);
+            std::remove(path.c_str());
+        }
+    }
+    if (error != 0) {
+        journal.failureReported = true;
+        std::fprintf(journal.diagnostics,
+                     "vorlank: cannot write journal \"%s\" (%s) nor move it to \"%s\" (%s); the "
+                     "log file is still written at the end\n",
+                     journal.path.c_str(), std::strerror(cause), path.c_str(),
+                     std::strerror(error));
+        std::fflush(journal.diagnostics);
+        return;
+    }
+    CloseFile(journal.file);
+    std::fprintf(journal.diagnostics,
+                 "vorlank: cannot write journal \"%s\" (%s); moved it to \"%s\"\n",
+                 journal.path.c_str(), std::strerror(cause), path.c_str());
+    std::fflush(journal.diagnostics);
+    RemoveJournal(journal.path, journal.diagnostics);
+    journal.file = file;
+    journal.path = path;
+    journal.bytesOnDisk = bytes;
 }
 
 }  // namespace
@@ -83,25 +148,26 @@ void OpenJournal(Journal& journal, const RunLog& log, FILE* diagnostics) {
     // A log of capacity 0 never stores a run, so there is nothing to keep.
     if (log.capacity == 0) return;
 
-    const std::string wanted = Numbered(log.path, 0);
     int besideError = 0;
-    bool created = CreateInSeries(journal, log.path, besideError);
+    journal.file = CreateInSeries(log.path, journal.path, besideError);
+    journal.canMove = journal.file >= 0;
+    if (journal.file >= 0 && besideError == 0) return;
+
+    const std::string wanted = Numbered(log.path, 0);
     int tempError = 0;
-    std::string elsewhere;
-    if (!created) {
-        elsewhere = TemporaryDirectory() + BaseName(log.path);
-        created = CreateInSeries(journal, elsewhere, tempError);
-    }
-    if (created && besideError != 0) {
+    if (journal.file < 0)
+        journal.file = CreateInSeries(TemporaryBase(log), journal.path, tempError);
+    if (journal.file >= 0) {
         std::fprintf(diagnostics,
                      "vorlank: cannot create journal \"%s\" (%s); using \"%s\" instead\n",
                      wanted.c_str(), std::strerror(besideError), journal.path.c_str());
-    } else if (!created) {
+    } else {
         std::fprintf(diagnostics,
                      "vorlank: cannot create journal \"%s\" (%s) nor \"%s\" (%s); logging without "
                      "a journal\n",
-                     wanted.c_str(), std::strerror(besideError), Numbered(elsewhere, 0).c_str(),
+                     wanted.c_str(), std::strerror(besideError), journal.path.c_str(),
                      std::strerror(tempError));
+        journal.path.clear();
     }
     std::fflush(diagnostics);
 }
@@ -112,27 +178,13 @@ void AppendToJournal(Journal& journal, const RunLog& log) {
     const int64_t wantedBytes = int64_t{LoadPublished(log.count)} * kEntryBytes;
     if (journal.bytesOnDisk >= wantedBytes) return;
 
-    // A write may have stopped inside an entry (a full disk); carry on from that very byte.
-    while (journal.bytesOnDisk < wantedBytes) {
-        uint8_t chunk[kChunkEntries * kEntryBytes];
-        const int64_t first = journal.bytesOnDisk / kEntryBytes;
-        const int64_t end = wantedBytes / kEntryBytes;
-        const int64_t entries = std::min<int64_t>(end - first, kChunkEntries);
-        for (int64_t k = 0; k < entries; ++k) {
-            PutLe32(log.entries[first + k], &chunk[k * kEntryBytes]);
-        }
-        const int64_t skip = journal.bytesOnDisk % kEntryBytes;
-        int error = 0;
-        const int64_t written = WriteSome(journal.file, chunk + skip,
-                                          static_cast<size_t>(entries * kEntryBytes - skip), error);
-        if (written < 0) {
-            ReportFailure(journal, error);
-            return;
-        }
-        journal.bytesOnDisk += written;
+    const int error = WriteEntries(journal.file, log, journal.bytesOnDisk, wantedBytes);
+    if (error == 0) return;
+    if (journal.canMove && IsOutOfRoom(error)) {
+        MoveToTemporaryDirectory(journal, log, wantedBytes, error);
+    } else {
+        ReportFailure(journal, error);
     }
-    const int error = SyncFile(journal.file);
-    if (error != 0) ReportFailure(journal, error);
 }
 
 void CloseJournal(Journal& journal, const RunLog& log, int32_t logExitCode) {
@@ -147,7 +199,7 @@ void CloseJournal(Journal& journal, const RunLog& log, int32_t logExitCode) {
         // would leave neither.
         const int error = SyncPath(log.path);
         if (error == 0) {
-            RemoveJournal(journal);
+            RemoveJournal(journal.path, journal.diagnostics);
             return;
         }
         std::fprintf(journal.diagnostics,
@@ -155,7 +207,7 @@ void CloseJournal(Journal& journal, const RunLog& log, int32_t logExitCode) {
                      "kept\n",
                      log.path, std::strerror(error), journal.path.c_str());
     } else if (runs == 0) {
-        RemoveJournal(journal);
+        RemoveJournal(journal.path, journal.diagnostics);
         return;
     } else if (journaled == runs) {
         std::fprintf(journal.diagnostics,

@@ -11,6 +11,10 @@
 // next free name of "<FileName>.1.partial" .. "<FileName>.99.partial" is taken instead. When the
 // log's directory refuses it (missing, read-only), the journal goes to the temporary directory
 // ($TMPDIR or /tmp; GetTempPath on Windows) under the log's base name, and stderr says so at once.
+// When the disk beside the log fills up later (no space, a quota, a file-size limit), the journal
+// moves there once: every run stored so far is written to a fresh file in the temporary directory
+// (a free name of the same series), the appends go on there, and the journal beside the log is
+// removed, which gives its room back to the log file.
 //
 // When: AppendToJournal every JournalPeriodMs from the status loop, and once more after capture
 // has stopped. Each append is handed to the system and then synced to the disk, so the journal
@@ -22,6 +26,9 @@
 //   vorlank: cannot create journal "<wanted>" (<reason>); using "<path>" instead
 //   vorlank: cannot create journal "<wanted>" (<reason>) nor "<other>" (<reason>); logging
 //            without a journal                                            (one line)
+//   vorlank: cannot write journal "<path>" (<reason>); moved it to "<new path>"
+//   vorlank: cannot write journal "<path>" (<reason>) nor move it to "<new path>" (<reason>); the
+//            log file is still written at the end                         (one line)
 //   vorlank: cannot write journal "<path>" (<reason>); the log file is still written at the end
 //            (once; later appends keep trying)                            (one line)
 //   vorlank: log file "<FileName>" is missing or incomplete; its <n> runs are in journal "<path>"
@@ -50,14 +57,17 @@ struct Journal {
     int64_t bytesOnDisk = 0;       // bytes handed to the system so far, 4 per run
     bool failureReported = false;  // a write or sync has failed and stderr has said so
     FILE* diagnostics = nullptr;   // where the lines above go (stderr in the tool)
+    // Beside the log and not yet moved: a full disk may still send it to the temporary directory.
+    bool canMove = false;
 };
 
 // Creates the journal for `log` (after Create, before capture starts). Failing to create one
 // anywhere is not an error of the tool: it logs on as before, without a journal.
 void OpenJournal(Journal& journal, const RunLog& log, FILE* diagnostics);
 
-// Appends the runs stored since the previous append, then syncs them to the disk. A failure is
-// reported once; the next append tries again from where the journal ends.
+// Appends the runs stored since the previous append, then syncs them to the disk. A lack of room
+// moves the journal to the temporary directory (once, see above); any other failure, or one after
+// that, is reported once, and the next append tries again from where the journal ends.
 void AppendToJournal(Journal& journal, const RunLog& log);
 
 // After WriteLogFile returned `logExitCode`: removes the journal when the log was written whole
@@ -75,6 +85,9 @@ int CreateNewFile(const std::string& path, int& error);
 int64_t WriteSome(int file, const uint8_t* data, size_t bytes, int& error);
 int SyncFile(int file);
 void CloseFile(int file);
+// Whether `error` means the file's disk has no room left for it (full, over a quota, over a size
+// limit).
+bool IsOutOfRoom(int error);
 // Syncs the file at `path` to the disk; a file that holds nothing for a disk (a device, a pipe)
 // counts as synced.
 int SyncPath(const char* path);

@@ -31,6 +31,12 @@ int SyncFile(int file) {
     return fsync(file) == 0 ? 0 : errno;
 }
 
+bool IsOutOfRoom(int error) {
+    // EFBIG: the process's file-size limit (RLIMIT_FSIZE, with SIGXFSZ ignored) or the file
+    // system's largest file.
+    return error == ENOSPC || error == EDQUOT || error == EFBIG;
+}
+
 void CloseFile(int file) {
     close(file);
 }

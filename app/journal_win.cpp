@@ -1,5 +1,8 @@
-// Windows side of the journal: the C runtime's descriptors (_open, _write), whose writes report
-// exactly how much was written, and _commit (FlushFileBuffers) for the disk.
+// Windows side of the journal: the C runtime's descriptors, created with _open, whose writes and
+// flushes go straight to the file's handle (WriteFile, FlushFileBuffers), which says to the byte
+// what was written and why not. _write does not: when a filling disk takes only part of a buffer,
+// wine's C runtime returns -1 (EINVAL) although the part is in the file, and the C runtime maps
+// ERROR_DISK_FULL but not ERROR_HANDLE_DISK_FULL to ENOSPC.
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -8,6 +11,31 @@
 #include <cerrno>
 
 #include "app/journal.h"
+
+namespace {
+
+// The C library's errno value for a Win32 error of a write or flush, for the messages; the C
+// runtime does not export its own table.
+int ErrnoOf(DWORD error) {
+    switch (error) {
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_WRITE_PROTECT:
+            return EACCES;
+        case ERROR_INVALID_HANDLE:
+            return EBADF;
+        default:
+            return EIO;
+    }
+}
+
+HANDLE HandleOf(int file) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(file));
+}
+
+}  // namespace
 
 int CreateNewFile(const std::string& path, int& error) {
     // _O_EXCL: never an existing file. _O_BINARY: the bytes as they are, no "\r\n".
@@ -18,15 +46,24 @@ int CreateNewFile(const std::string& path, int& error) {
 }
 
 int64_t WriteSome(int file, const uint8_t* data, size_t bytes, int& error) {
-    // _write takes an unsigned int; the journal's chunks are far below that.
-    const int written = _write(file, data, static_cast<unsigned>(bytes));
+    // WriteFile takes a DWORD; the journal's chunks are far below that.
+    DWORD written = 0;
+    if (WriteFile(HandleOf(file), data, static_cast<DWORD>(bytes), &written, nullptr) == 0) {
+        error = ErrnoOf(GetLastError());
+        return -1;
+    }
     if (written > 0) return written;
-    error = written < 0 ? errno : ENOSPC;
+    // Nothing taken and no error: what the C runtime, too, reads as a full disk.
+    error = ENOSPC;
     return -1;
 }
 
 int SyncFile(int file) {
-    return _commit(file) == 0 ? 0 : errno;
+    return FlushFileBuffers(HandleOf(file)) != 0 ? 0 : ErrnoOf(GetLastError());
+}
+
+bool IsOutOfRoom(int error) {
+    return error == ENOSPC;
 }
 
 void CloseFile(int file) {
@@ -37,9 +74,8 @@ int SyncPath(const char* path) {
     // Write access is what FlushFileBuffers needs; without _O_TRUNC the file stays as it is.
     const int file = _open(path, _O_WRONLY | _O_BINARY | _O_NOINHERIT);
     if (file < 0) return errno;
-    // A device such as NUL holds nothing for a disk (and _commit's error would not say so).
-    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(file));
-    const int error = GetFileType(handle) == FILE_TYPE_DISK ? SyncFile(file) : 0;
+    // A device such as NUL holds nothing for a disk (and the flush's error would not say so).
+    const int error = GetFileType(HandleOf(file)) == FILE_TYPE_DISK ? SyncFile(file) : 0;
     _close(file);
     return error;
 }

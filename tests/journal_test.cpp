@@ -1,16 +1,28 @@
 // The journal of log mode: where it is created, what it holds while the slicer fills the log on
-// another thread, what happens to it at the end, and how it behaves when its writes fail.
+// another thread, what happens to it at the end, and how it behaves when its writes fail. Also
+// built for Windows and run under wine, except the tests marked POSIX.
 #include "app/journal.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
+#endif
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -33,21 +45,40 @@ std::string LittleEndian(const int32_t* entries, int32_t count) {
     return bytes;
 }
 
-// Sets TMPDIR for one test and puts the previous value back.
+// Points the temporary directory at `value` for one test and puts the previous setting back:
+// TMPDIR, or on Windows TMP, the first variable GetTempPath reads.
 struct TmpDirVariable {
+#ifdef _WIN32
+    static constexpr const char* kName = "TMP";
+    static void Set(const char* value) {
+        _putenv_s(kName, value);
+    }
+    // An empty value removes the variable.
+    static void Unset() {
+        _putenv_s(kName, "");
+    }
+#else
+    static constexpr const char* kName = "TMPDIR";
+    static void Set(const char* value) {
+        setenv(kName, value, 1);
+    }
+    static void Unset() {
+        unsetenv(kName);
+    }
+#endif
     std::string saved;
     bool had;
     explicit TmpDirVariable(const std::string& value) {
-        const char* old = std::getenv("TMPDIR");
+        const char* old = std::getenv(kName);
         had = old != nullptr;
         if (had) saved = old;
-        setenv("TMPDIR", value.c_str(), 1);
+        Set(value.c_str());
     }
     ~TmpDirVariable() {
         if (had) {
-            setenv("TMPDIR", saved.c_str(), 1);
+            Set(saved.c_str());
         } else {
-            unsetenv("TMPDIR");
+            Unset();
         }
     }
 };
@@ -118,6 +149,142 @@ TEST(Journal, FollowsTheSlicerWhileItFillsTheLogAndGoesAtANormalEnd) {
     EXPECT_FALSE(fs::exists(logPath + ".partial"));
     EXPECT_EQ(j.diagnostics.Text(), "");
 }
+
+// A log that stored nothing leaves no journal behind, whether or not its file was written.
+TEST(Journal, WithoutRunsNothingIsKept) {
+    for (int32_t logExitCode : {0, 1}) {
+        TempDir dir;
+        const std::string logPath = (dir.path / "runs.bin").string();
+        std::ofstream(logPath) << "";
+        JournaledLog j(logPath, "100");
+        AppendToJournal(j.journal, j.log);
+        CloseJournal(j.journal, j.log, logExitCode);
+        EXPECT_FALSE(fs::exists(logPath + ".partial")) << "log exit code " << logExitCode;
+        EXPECT_EQ(j.diagnostics.Text(), "");
+    }
+}
+
+// A descriptor on a device whose every write fails for lack of room, as a full disk's would:
+// /dev/full, which wine shows a Windows program as Z:\dev\full (and fails with ERROR_DISK_FULL).
+// -1 where there is none.
+int FullDevice() {
+#ifdef _WIN32
+    return _open("Z:\\dev\\full", _O_WRONLY | _O_BINARY);
+#else
+    return open("/dev/full", O_WRONLY | O_CLOEXEC);
+#endif
+}
+
+// Makes the journal's disk full from now on: its descriptor is swapped for the full device's,
+// while its file keeps what was written so far.
+void FillDiskUnder(Journal& journal) {
+    CloseFile(journal.file);
+    journal.file = FullDevice();
+    ASSERT_GE(journal.file, 0);
+}
+
+// One line of stderr: `parts` joined, then a line feed.
+std::string Line(std::initializer_list<std::string_view> parts) {
+    std::string line;
+    for (std::string_view part : parts) line += part;
+    return line + "\n";
+}
+
+struct FullDiskCase {
+    const char* name;
+    const char* logName;  // in the test's folder; a missing folder puts the journal in tmp at once
+    bool earlierJournal;  // an earlier run's journal holds the plain name in the temporary folder
+    bool temporaryFills;  // the disk under the moved journal fills up too
+    int32_t logExitCode;  // how the log file's write ended
+    const char* journalName;  // the journal's name in the temporary folder at the end
+    int32_t runsInJournal;    // what it holds then, of 8 runs stored
+};
+
+// A disk that fills up under the journal beside the log sends it to the temporary directory once,
+// with every run stored so far; the appends go on there, the journal beside the log is gone, and
+// at the end the moved journal is removed with a written log or kept and named. A journal that is
+// in the temporary directory already has nowhere to go, and the moved one does not move again:
+// their failures are said once, as before. Three runs are appended, then the disk fills, then
+// two more runs are stored and appended, then (while the moved journal may fill as well) three
+// more.
+TEST(Journal, OutOfRoomMovesToTheTemporaryDirectoryOnce) {
+    const int probe = FullDevice();
+    if (probe < 0) GTEST_SKIP() << "no device that is always full (/dev/full) on this system";
+    CloseFile(probe);
+    const FullDiskCase cases[] = {
+        {"MovedAndRemovedWithTheLog", "runs.bin", false, false, 0, "runs.bin.partial", 8},
+        {"MovedBesideAnEarlierJournalAndKept", "runs.bin", true, false, 1, "runs.bin.1.partial", 8},
+        {"MovedThenFullThereToo", "runs.bin", false, true, 1, "runs.bin.partial", 5},
+        {"InTheTemporaryDirectoryFromTheStart", "missing/runs.bin", false, false, 1,
+         "runs.bin.partial", 3},
+    };
+    const int32_t runs[] = {9, 8, 10, 6, 0x01020304, 7, 11, 12};
+    const std::string noRoom = std::strerror(ENOSPC);
+    const char* stillWritten = "); the log file is still written at the end";
+    for (const FullDiskCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const fs::path tmp = dir.path / "tmp";
+        fs::create_directory(tmp);
+        TmpDirVariable variable(tmp.string());
+        if (c.earlierJournal) std::ofstream(tmp / "runs.bin.partial") << "earlier run";
+        const std::string logPath = (dir.path / c.logName).string();
+        JournaledLog j(logPath, "100");
+        RunLog& log = j.log;
+        Journal& journal = j.journal;
+        std::copy(std::begin(runs), std::end(runs), log.entries);
+        const bool startsBeside = journal.path == logPath + ".partial";
+        ASSERT_EQ(startsBeside, std::string(c.logName) == "runs.bin");
+        std::string said = j.diagnostics.Text();
+
+        Publish(log.count, 3);
+        AppendToJournal(journal, log);
+        const std::string first = journal.path;
+        FillDiskUnder(journal);
+        Publish(log.count, 5);
+        AppendToJournal(journal, log);
+        if (startsBeside) {
+            said += Line({"vorlank: cannot write journal \"", first, "\" (", noRoom,
+                          "); moved it to \"", journal.path, "\""});
+            EXPECT_FALSE(fs::exists(first));
+        } else {
+            said += Line({"vorlank: cannot write journal \"", first, "\" (", noRoom, stillWritten});
+        }
+        if (c.temporaryFills) {
+            FillDiskUnder(journal);
+            said += Line(
+                {"vorlank: cannot write journal \"", journal.path, "\" (", noRoom, stillWritten});
+        }
+        Publish(log.count, 8);
+        AppendToJournal(journal, log);
+        AppendToJournal(journal, log);
+
+        const fs::path moved = journal.path;
+        EXPECT_TRUE(fs::equivalent(moved.parent_path(), tmp));
+        EXPECT_EQ(moved.filename().string(), c.journalName);
+        EXPECT_EQ(FileText(moved), LittleEndian(runs, c.runsInJournal));
+        if (c.earlierJournal) {
+            EXPECT_EQ(FileText(tmp / "runs.bin.partial"), "earlier run");
+        }
+        if (c.logExitCode == 0) std::ofstream(logPath) << "written";
+        CloseJournal(journal, log, c.logExitCode);
+        if (c.logExitCode == 0) {
+            EXPECT_FALSE(fs::exists(moved));
+        } else if (c.runsInJournal == 8) {
+            said += Line({"vorlank: log file \"", logPath,
+                          "\" is missing or incomplete; its 8 runs are in journal \"",
+                          moved.string(), "\""});
+        } else {
+            said += Line({"vorlank: log file \"", logPath,
+                          "\" is missing or incomplete; journal \"", moved.string(), "\" holds ",
+                          std::to_string(c.runsInJournal), " of its 8 runs"});
+        }
+        EXPECT_EQ(j.diagnostics.Text(), said);
+    }
+}
+
+#ifndef _WIN32
+// POSIX: the paths below are written with '/', and the limit is a POSIX resource limit.
 
 struct PlaceCase {
     const char* name;
@@ -203,24 +370,11 @@ TEST(Journal, GoesBesideTheLogElseToTheTemporaryDirectoryWithoutReplacingAnythin
     }
 }
 
-// A log that stored nothing leaves no journal behind, whether or not its file was written.
-TEST(Journal, WithoutRunsNothingIsKept) {
-    for (int32_t logExitCode : {0, 1}) {
-        TempDir dir;
-        const std::string logPath = (dir.path / "runs.bin").string();
-        std::ofstream(logPath) << "";
-        JournaledLog j(logPath, "100");
-        AppendToJournal(j.journal, j.log);
-        CloseJournal(j.journal, j.log, logExitCode);
-        EXPECT_FALSE(fs::exists(logPath + ".partial")) << "log exit code " << logExitCode;
-        EXPECT_EQ(j.diagnostics.Text(), "");
-    }
-}
-
 // A journal that cannot be written (here: a 10-byte file-size limit, as a full disk would do)
-// is reported once while the appends go on. Once writes succeed again the journal catches up
-// from the very byte it stopped at, in the middle of an entry; while they fail, the end names
-// how many whole runs it holds.
+// tries the temporary directory, where the same limit cuts the copy short: the copy is removed
+// and the failure is said once while the appends go on. Once writes succeed again the journal
+// catches up from the very byte it stopped at, in the middle of an entry; while they fail, the
+// end names how many whole runs it holds.
 TEST(Journal, FailedWritesAreSaidOnceAndCaughtUpFromTheByteTheyStoppedAt) {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
@@ -229,6 +383,9 @@ TEST(Journal, FailedWritesAreSaidOnceAndCaughtUpFromTheByteTheyStoppedAt) {
         SCOPED_TRACE(writesRecover ? "writes recover" : "writes keep failing");
         TempDir dir;
         const std::string logPath = (dir.path / "runs.bin").string();
+        const fs::path tmp = dir.path / "tmp";
+        fs::create_directory(tmp);
+        TmpDirVariable variable(tmp.string());
         RunLog log;
         CapturedOutput out;
         // In memory: a file would be cut by the same limit.
@@ -256,8 +413,9 @@ TEST(Journal, FailedWritesAreSaidOnceAndCaughtUpFromTheByteTheyStoppedAt) {
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
 
         const std::string failed = "vorlank: cannot write journal \"" + journal.path +
-                                   "\" (File too large); the log file is still written at the "
-                                   "end\n";
+                                   "\" (File too large) nor move it to \"" + tmp.string() +
+                                   "/runs.bin.partial\" (File too large); the log file is still "
+                                   "written at the end\n";
         const std::string kept = writesRecover ? "vorlank: log file \"" + logPath +
                                                      "\" is missing or incomplete; its 7 runs are "
                                                      "in journal \"" +
@@ -270,8 +428,11 @@ TEST(Journal, FailedWritesAreSaidOnceAndCaughtUpFromTheByteTheyStoppedAt) {
         std::free(said);
         EXPECT_EQ(FileText(journal.path),
                   LittleEndian(log.entries, 7).substr(0, writesRecover ? 28 : 10));
+        EXPECT_TRUE(fs::is_empty(tmp));
         std::free(log.entries);
     }
 }
+
+#endif  // _WIN32
 
 }  // namespace

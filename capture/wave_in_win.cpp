@@ -1,9 +1,9 @@
-// Windows implementation of the wave-input interface, over the real winmm.
+// The wave-input functions of wave_in_win.h, over the real winmm.
 //
 // Three things make this layer more than a thin wrapper:
 //
 // 1. winmm's documentation forbids calling wave functions from inside a CALLBACK_FUNCTION
-//    routine ("Calling other wave functions will cause deadlock"), yet the capture stream hands
+//    routine ("Calling other wave functions will cause deadlock"), yet the capture sequence hands
 //    every buffer back with waveInAddBuffer from inside its completion routine. So the device is
 //    opened with CALLBACK_EVENT: the driver only signals an auto-reset event, and a worker thread
 //    of ours runs the caller's routine, where calling waveInAddBuffer is allowed.
@@ -34,16 +34,10 @@
 // which, once its open returns, closes whatever it opened and frees the record itself, without
 // ever calling the caller's routine.
 //
-// Lines on stderr (DEVICE is "default" for WAVE_MAPPER, otherwise the device number):
-//   vorlank: cannot open audio input "DEVICE": REASON
-//       the first attempt failed, REASON in winmm's words; the attempts after it are quiet
-//   vorlank: audio input "DEVICE" is open; capture has started
-//       one of them succeeded
-//   vorlank: audio input "DEVICE" is gone (REASON); waiting for it to come back
-//       REASON: "no sound for 1 s" (5 s right after a start), or winmm's words for a refusal
-//   vorlank: audio input "DEVICE" is back; capture has resumed
-//   vorlank: audio input overrun, about N samples lost
-//       N: the arrival clock's estimate of samples the driver dropped (kept no block for them)
+// Lines on stderr: those of sound_input.h, DEVICE being "default" for WAVE_MAPPER, otherwise the
+// device number. REASON is winmm's own words, or for a lost device "no sound for 1 s" (5 s right
+// after a start); N is the arrival clock's estimate of samples the driver kept no block for.
+// A device that cannot be opened is reported at the first attempt only.
 //
 // The handle given to the caller is the address of a WinWaveIn record of ours (an opaque token,
 // never dereferenced as a winmm handle), so two devices never share state.
@@ -61,7 +55,7 @@
 #include <initializer_list>
 
 #include "capture/arrival_clock.h"
-#include "capture/wave_in.h"
+#include "capture/wave_in_win.h"
 
 namespace wave {
 namespace {
@@ -71,7 +65,7 @@ namespace {
 constexpr unsigned kBlocks = 8;
 constexpr DWORD kBlockBytes = 1024;
 
-// More headers than any caller queues at once; the capture stream rotates two. A fixed ring keeps
+// More headers than any caller queues at once; the capture sequence rotates two. A fixed ring keeps
 // waveInAddBuffer, which runs once per buffer on the completion thread, free of allocation.
 constexpr unsigned kQueueCapacity = 16;
 

@@ -49,6 +49,7 @@
 // each through one more WIM_DATA on the worker, as it is (partly filled or empty). waveInClose
 // completes those, sends WIM_CLOSE and ends the worker before it returns, so the routine never
 // runs after that; it must not be called from inside the routine.
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -213,9 +214,12 @@ void DescribeResult(MMRESULT result, char* text, UINT size) {
     text[length] = '\0';
 }
 
-bool IsDone(const WAVEHDR& header) {
-    // winmm's thread writes dwFlags; the event wait orders it, the volatile read makes us see it.
-    return (*static_cast<const volatile DWORD*>(&header.dwFlags) & WHDR_DONE) != 0;
+// winmm's thread sets WHDR_DONE once it has filled a block. The worker also looks after a time-out,
+// with no event to order what it reads, so the flag is read with acquire order: the block's byte
+// count and samples, written before the flag, are then seen complete.
+bool IsDone(WAVEHDR& header) {
+    return (std::atomic_ref<DWORD>(header.dwFlags).load(std::memory_order_acquire) & WHDR_DONE) !=
+           0;
 }
 
 bool Capturing(const WinWaveIn& in) {
@@ -227,12 +231,15 @@ DWORD UsableBytes(const WinWaveIn& in, const WAVEHDR& header) {
     return header.dwBufferLength - header.dwBufferLength % in.format.nBlockAlign;
 }
 
-// Requires `lock`. Takes the oldest caller header out of the queue, done, for its WIM_DATA.
+// Requires `lock`. Takes the oldest caller header out of the queue, done, for its WIM_DATA. The
+// flags are stored with release order, as winmm's driver does: a caller that watches them from
+// another thread sees the header's bytes with them.
 WAVEHDR* PopCallerHeader(WinWaveIn& in) {
     WAVEHDR* header = in.queue[in.head];
     in.head = (in.head + 1) % kQueueCapacity;
     --in.size;
-    header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+    std::atomic_ref<DWORD>(header->dwFlags)
+        .store((header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE, std::memory_order_release);
     return header;
 }
 
@@ -242,7 +249,7 @@ WAVEHDR* PopCallerHeader(WinWaveIn& in) {
 void CountArrivals(WinWaveIn& in) {
     const unsigned before = in.countedBlocks;
     while (in.countedBlocks < kBlocks) {
-        const Block& block = in.blocks[(in.oldestBlock + in.countedBlocks) % kBlocks];
+        Block& block = in.blocks[(in.oldestBlock + in.countedBlocks) % kBlocks];
         if (!IsDone(block.header)) break;
         in.samplesReceived += block.header.dwBytesRecorded / in.format.nBlockAlign;
         ++in.countedBlocks;

@@ -113,8 +113,10 @@ inline bool WaitUntil(Done done, int seconds = 20) {
     return done();
 }
 
-inline bool InQueue(const WAVEHDR& header) {
-    return (*static_cast<const volatile DWORD*>(&header.dwFlags) & WHDR_INQUEUE) != 0;
+// The layer's thread clears WHDR_INQUEUE when it hands a header back.
+inline bool InQueue(WAVEHDR& header) {
+    return (std::atomic_ref<DWORD>(header.dwFlags).load(std::memory_order_acquire) &
+            WHDR_INQUEUE) != 0;
 }
 
 // Takes the device down in the capture sequence's order: stop handing buffers back, stop, reset

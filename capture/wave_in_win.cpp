@@ -88,7 +88,6 @@ constexpr DWORD kOpenerWaitMs = 500;
 // waiting for it keeps winmm's order for the caller: once waveInOpen and waveInStart have
 // returned, the device records. An open that hangs is not waited for beyond this.
 constexpr DWORD kFirstAttemptWaitMs = 1000;
-constexpr DWORD kAttemptPollMs = 5;
 
 // The worker's one state: what it holds of the driver's device.
 //
@@ -147,7 +146,8 @@ struct WinWaveIn {
     HANDLE wakeEvent = nullptr;  // auto-reset; set by winmm (open, close, each finished block), by
                                  // the opener and by waveInAddBuffer
     HANDLE openEvent = nullptr;  // auto-reset; asks the opener for an attempt
-    HANDLE quitEvent = nullptr;  // manual-reset; set by waveInClose to end both threads
+    HANDLE attemptEvent = nullptr;  // auto-reset; set by the opener after each attempt
+    HANDLE quitEvent = nullptr;     // manual-reset; set by waveInClose to end both threads
     HANDLE worker = nullptr;
     HANDLE opener = nullptr;
 
@@ -481,7 +481,7 @@ DWORD WINAPI WorkerMain(void* param) {
 }
 
 void Destroy(WinWaveIn* in) {
-    for (HANDLE event : {in->quitEvent, in->openEvent, in->wakeEvent}) {
+    for (HANDLE event : {in->quitEvent, in->openEvent, in->attemptEvent, in->wakeEvent}) {
         if (event) CloseHandle(event);
     }
     DeleteCriticalSection(&in->routineLock);
@@ -519,6 +519,7 @@ DWORD WINAPI OpenerMain(void* param) {
             return 0;
         }
         SetEvent(in.wakeEvent);
+        SetEvent(in.attemptEvent);
     }
     return 0;
 }
@@ -540,17 +541,6 @@ void GiveBackAll(WinWaveIn& in) {
     in.givenBack = in.size;
     LeaveCriticalSection(&in.lock);
     SetEvent(in.wakeEvent);
-}
-
-// Waits up to `limitMs` until the opener is done with the attempt asked of it.
-void WaitForAttempt(WinWaveIn& in, DWORD limitMs) {
-    for (DWORD waited = 0; waited < limitMs; waited += kAttemptPollMs) {
-        EnterCriticalSection(&in.lock);
-        const bool pending = in.attempt == Attempt::Asked || in.attempt == Attempt::Busy;
-        LeaveCriticalSection(&in.lock);
-        if (!pending) return;
-        Sleep(kAttemptPollMs);
-    }
 }
 
 // With the quit event set: waits, for a bounded time, for the opener to end. Returns true when it
@@ -592,8 +582,10 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, 
     in->ticksPerSecond = static_cast<double>(frequency.QuadPart);
     in->wakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     in->openEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    in->attemptEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     in->quitEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (in->wakeEvent == nullptr || in->openEvent == nullptr || in->quitEvent == nullptr) {
+    if (in->wakeEvent == nullptr || in->openEvent == nullptr || in->attemptEvent == nullptr ||
+        in->quitEvent == nullptr) {
         Destroy(in);
         return MMSYSERR_NOMEM;
     }
@@ -619,7 +611,7 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, 
     in->attempt = Attempt::Asked;
     LeaveCriticalSection(&in->lock);
     SetEvent(in->openEvent);
-    WaitForAttempt(*in, kFirstAttemptWaitMs);
+    WaitForSingleObject(in->attemptEvent, kFirstAttemptWaitMs);
     *device = ToHandle(*in);
     return MMSYSERR_NOERROR;
 }

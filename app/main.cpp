@@ -9,10 +9,19 @@
 #include "app/journal.h"
 #include "app/program_control.h"
 #include "app/run_log.h"
-#include "capture/capture_stream.h"
+#include "capture/sound_input.h"
 #include "common/shared_types.h"
 #include "decode/frame_decoder.h"
 #include "decode/run_slicer.h"
+
+namespace {
+
+// The sound input's sink: every filled block goes to the slicer, on the input's thread.
+void SliceSamples(void* slicer, const void* samples, uint32_t bytes) {
+    SliceBuffer(*static_cast<RunSlicer*>(slicer), samples, bytes);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     PrepareStandardStreams();
@@ -26,7 +35,7 @@ int main(int argc, char** argv) {
     static FrameDecoder decoder;
     static RunSlicer slicer;
     static ConsoleStop consoleStop;
-    static CaptureStream capture;
+    static SoundInput soundInput;
     static Journal journal;
     const Mode mode = commandLine.mode;
 
@@ -39,10 +48,10 @@ int main(int argc, char** argv) {
 
     InstallConsoleStop(consoleStop, status, stdout);
 
-    // From here the audio thread feeds `slicer` with every filled buffer.
-    capture.slicer = &slicer;
-    capture.status = &status;
-    Start(capture);
+    // From here the audio thread feeds `slicer` with every filled block.
+    soundInput.sink = SampleSink{&SliceSamples, &slicer};
+    soundInput.capturing = &status.capturing;
+    StartSoundInput(soundInput);
 
     StatusLoop statusLoop;
     statusLoop.mode = mode;
@@ -53,8 +62,8 @@ int main(int argc, char** argv) {
     statusLoop.diagnostics = stderr;
     RunStatusLoop(statusLoop);
 
-    // After Stop no audio thread touches `runLog`.
-    Stop(capture);
+    // After this no audio thread touches `runLog`.
+    StopSoundInput(soundInput);
 
     int32_t exitCode = 0;
     if (mode == Mode::Log) {

@@ -1,9 +1,9 @@
-// Windows implementation of the wave-input interface, over the real winmm.
+// The wave-input functions of wave_in_win.h, over the real winmm.
 //
 // Three things make this layer more than a thin wrapper:
 //
 // 1. winmm's documentation forbids calling wave functions from inside a CALLBACK_FUNCTION
-//    routine ("Calling other wave functions will cause deadlock"), yet the capture stream hands
+//    routine ("Calling other wave functions will cause deadlock"), yet the capture sequence hands
 //    every buffer back with waveInAddBuffer from inside its completion routine. So the device is
 //    opened with CALLBACK_EVENT: the driver only signals an auto-reset event, and a worker thread
 //    of ours runs the caller's routine, where calling waveInAddBuffer is allowed.
@@ -34,16 +34,10 @@
 // which, once its open returns, closes whatever it opened and frees the record itself, without
 // ever calling the caller's routine.
 //
-// Lines on stderr (DEVICE is "default" for WAVE_MAPPER, otherwise the device number):
-//   vorlank: cannot open audio input "DEVICE": REASON
-//       the first attempt failed, REASON in winmm's words; the attempts after it are quiet
-//   vorlank: audio input "DEVICE" is open; capture has started
-//       one of them succeeded
-//   vorlank: audio input "DEVICE" is gone (REASON); waiting for it to come back
-//       REASON: "no sound for 1 s" (5 s right after a start), or winmm's words for a refusal
-//   vorlank: audio input "DEVICE" is back; capture has resumed
-//   vorlank: audio input overrun, about N samples lost
-//       N: the arrival clock's estimate of samples the driver dropped (kept no block for them)
+// Lines on stderr: those of sound_input.h, DEVICE being "default" for WAVE_MAPPER, otherwise the
+// device number. REASON is winmm's own words, or for a lost device "no sound for 1 s" (5 s right
+// after a start); N is the arrival clock's estimate of samples the driver kept no block for.
+// A device that cannot be opened is reported at the first attempt only.
 //
 // The handle given to the caller is the address of a WinWaveIn record of ours (an opaque token,
 // never dereferenced as a winmm handle), so two devices never share state.
@@ -55,13 +49,14 @@
 // each through one more WIM_DATA on the worker, as it is (partly filled or empty). waveInClose
 // completes those, sends WIM_CLOSE and ends the worker before it returns, so the routine never
 // runs after that; it must not be called from inside the routine.
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
 
 #include "capture/arrival_clock.h"
-#include "capture/wave_in.h"
+#include "capture/wave_in_win.h"
 
 namespace wave {
 namespace {
@@ -71,7 +66,7 @@ namespace {
 constexpr unsigned kBlocks = 8;
 constexpr DWORD kBlockBytes = 1024;
 
-// More headers than any caller queues at once; the capture stream rotates two. A fixed ring keeps
+// More headers than any caller queues at once; the capture sequence rotates two. A fixed ring keeps
 // waveInAddBuffer, which runs once per buffer on the completion thread, free of allocation.
 constexpr unsigned kQueueCapacity = 16;
 
@@ -93,7 +88,6 @@ constexpr DWORD kOpenerWaitMs = 500;
 // waiting for it keeps winmm's order for the caller: once waveInOpen and waveInStart have
 // returned, the device records. An open that hangs is not waited for beyond this.
 constexpr DWORD kFirstAttemptWaitMs = 1000;
-constexpr DWORD kAttemptPollMs = 5;
 
 // The worker's one state: what it holds of the driver's device.
 //
@@ -152,7 +146,8 @@ struct WinWaveIn {
     HANDLE wakeEvent = nullptr;  // auto-reset; set by winmm (open, close, each finished block), by
                                  // the opener and by waveInAddBuffer
     HANDLE openEvent = nullptr;  // auto-reset; asks the opener for an attempt
-    HANDLE quitEvent = nullptr;  // manual-reset; set by waveInClose to end both threads
+    HANDLE attemptEvent = nullptr;  // auto-reset; set by the opener after each attempt
+    HANDLE quitEvent = nullptr;     // manual-reset; set by waveInClose to end both threads
     HANDLE worker = nullptr;
     HANDLE opener = nullptr;
 
@@ -219,9 +214,12 @@ void DescribeResult(MMRESULT result, char* text, UINT size) {
     text[length] = '\0';
 }
 
-bool IsDone(const WAVEHDR& header) {
-    // winmm's thread writes dwFlags; the event wait orders it, the volatile read makes us see it.
-    return (*static_cast<const volatile DWORD*>(&header.dwFlags) & WHDR_DONE) != 0;
+// winmm's thread sets WHDR_DONE once it has filled a block. The worker also looks after a time-out,
+// with no event to order what it reads, so the flag is read with acquire order: the block's byte
+// count and samples, written before the flag, are then seen complete.
+bool IsDone(WAVEHDR& header) {
+    return (std::atomic_ref<DWORD>(header.dwFlags).load(std::memory_order_acquire) & WHDR_DONE) !=
+           0;
 }
 
 bool Capturing(const WinWaveIn& in) {
@@ -233,12 +231,15 @@ DWORD UsableBytes(const WinWaveIn& in, const WAVEHDR& header) {
     return header.dwBufferLength - header.dwBufferLength % in.format.nBlockAlign;
 }
 
-// Requires `lock`. Takes the oldest caller header out of the queue, done, for its WIM_DATA.
+// Requires `lock`. Takes the oldest caller header out of the queue, done, for its WIM_DATA. The
+// flags are stored with release order, as winmm's driver does: a caller that watches them from
+// another thread sees the header's bytes with them.
 WAVEHDR* PopCallerHeader(WinWaveIn& in) {
     WAVEHDR* header = in.queue[in.head];
     in.head = (in.head + 1) % kQueueCapacity;
     --in.size;
-    header->dwFlags = (header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+    std::atomic_ref<DWORD>(header->dwFlags)
+        .store((header->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE, std::memory_order_release);
     return header;
 }
 
@@ -248,7 +249,7 @@ WAVEHDR* PopCallerHeader(WinWaveIn& in) {
 void CountArrivals(WinWaveIn& in) {
     const unsigned before = in.countedBlocks;
     while (in.countedBlocks < kBlocks) {
-        const Block& block = in.blocks[(in.oldestBlock + in.countedBlocks) % kBlocks];
+        Block& block = in.blocks[(in.oldestBlock + in.countedBlocks) % kBlocks];
         if (!IsDone(block.header)) break;
         in.samplesReceived += block.header.dwBytesRecorded / in.format.nBlockAlign;
         ++in.countedBlocks;
@@ -480,7 +481,7 @@ DWORD WINAPI WorkerMain(void* param) {
 }
 
 void Destroy(WinWaveIn* in) {
-    for (HANDLE event : {in->quitEvent, in->openEvent, in->wakeEvent}) {
+    for (HANDLE event : {in->quitEvent, in->openEvent, in->attemptEvent, in->wakeEvent}) {
         if (event) CloseHandle(event);
     }
     DeleteCriticalSection(&in->routineLock);
@@ -518,6 +519,7 @@ DWORD WINAPI OpenerMain(void* param) {
             return 0;
         }
         SetEvent(in.wakeEvent);
+        SetEvent(in.attemptEvent);
     }
     return 0;
 }
@@ -539,17 +541,6 @@ void GiveBackAll(WinWaveIn& in) {
     in.givenBack = in.size;
     LeaveCriticalSection(&in.lock);
     SetEvent(in.wakeEvent);
-}
-
-// Waits up to `limitMs` until the opener is done with the attempt asked of it.
-void WaitForAttempt(WinWaveIn& in, DWORD limitMs) {
-    for (DWORD waited = 0; waited < limitMs; waited += kAttemptPollMs) {
-        EnterCriticalSection(&in.lock);
-        const bool pending = in.attempt == Attempt::Asked || in.attempt == Attempt::Busy;
-        LeaveCriticalSection(&in.lock);
-        if (!pending) return;
-        Sleep(kAttemptPollMs);
-    }
 }
 
 // With the quit event set: waits, for a bounded time, for the opener to end. Returns true when it
@@ -591,8 +582,10 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, 
     in->ticksPerSecond = static_cast<double>(frequency.QuadPart);
     in->wakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     in->openEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    in->attemptEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     in->quitEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (in->wakeEvent == nullptr || in->openEvent == nullptr || in->quitEvent == nullptr) {
+    if (in->wakeEvent == nullptr || in->openEvent == nullptr || in->attemptEvent == nullptr ||
+        in->quitEvent == nullptr) {
         Destroy(in);
         return MMSYSERR_NOMEM;
     }
@@ -618,7 +611,7 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, 
     in->attempt = Attempt::Asked;
     LeaveCriticalSection(&in->lock);
     SetEvent(in->openEvent);
-    WaitForAttempt(*in, kFirstAttemptWaitMs);
+    WaitForSingleObject(in->attemptEvent, kFirstAttemptWaitMs);
     *device = ToHandle(*in);
     return MMSYSERR_NOERROR;
 }

@@ -4,6 +4,7 @@
 
 #include <mmsystem.h>  // needs <windows.h> before it
 
+#include <atomic>
 #include <cstdio>
 
 namespace {
@@ -55,6 +56,13 @@ double SecondsSince(const LARGE_INTEGER& then) {
            static_cast<double>(frequency.QuadPart);
 }
 
+// Requires `lock`. Hands a header back done, with release order as a driver does: the layer reads
+// the flag without the fake's lock, with acquire order, and then the samples.
+void MarkDone(WAVEHDR& header) {
+    std::atomic_ref<DWORD>(header.dwFlags)
+        .store((header.dwFlags & ~WHDR_INQUEUE) | WHDR_DONE, std::memory_order_release);
+}
+
 // Requires `lock`. One more sample of the ramp, into the oldest queued header if there is one;
 // true when that header is full and done.
 bool MakeSample() {
@@ -73,7 +81,7 @@ bool MakeSample() {
     reinterpret_cast<int16_t*>(header.lpData)[header.dwBytesRecorded / 2] = value;
     header.dwBytesRecorded += 2;
     if (header.dwBytesRecorded + 2 <= header.dwBufferLength) return false;
-    header.dwFlags = (header.dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+    MarkDone(header);
     device.head = (device.head + 1) % kQueueCapacity;
     --device.size;
     return true;
@@ -217,8 +225,7 @@ MMRESULT WINAPI waveInReset(HWAVEIN handle) {
         if (!IsOurs(handle)) return MMSYSERR_INVALHANDLE;
         device.recording = false;
         for (; device.size > 0; --device.size) {
-            WAVEHDR& header = *device.queue[device.head];
-            header.dwFlags = (header.dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+            MarkDone(*device.queue[device.head]);
             device.head = (device.head + 1) % kQueueCapacity;
         }
         event = device.event;

@@ -1,6 +1,6 @@
 // What the winmm layer's tests under wine share: a completion routine that records what it is
-// given and hands buffers back as the capture stream does, the capture stream's two buffers, and
-// the capture stream's order of starting and taking down a device. Sound in these tests is a
+// given and hands buffers back as the capture sequence does, the capture sequence's two buffers,
+// and its order of starting and taking down a device. Sound in these tests is a
 // ramp, sample n = 7 n (mod 2^16): every sample follows the one before it by exactly +7, so any
 // stretch of sound that capture loses or repeats shows as a break.
 #pragma once
@@ -16,7 +16,7 @@
 #include <mutex>
 #include <vector>
 
-#include "capture/wave_in.h"
+#include "capture/wave_in_win.h"
 
 namespace wavetest {
 
@@ -42,7 +42,7 @@ struct Message {
     DWORD flags;     // dwFlags as the routine saw them, WIM_DATA only
 };
 
-// What the completion routine saw, and how it behaves: like the capture stream it hands every
+// What the completion routine saw, and how it behaves: like the capture sequence it hands every
 // buffer back while `requeue` is set. `slowEvery` > 0 makes every slowEvery-th completion take
 // 40 ms, longer than the 23 ms that two buffers of 1024 bytes last; `holdNextMs` > 0 makes the
 // next completion take that long, once.
@@ -85,7 +85,7 @@ inline void CALLBACK Record(HWAVEIN device, UINT message, DWORD_PTR instance, DW
     if (rec.requeue) wave::waveInAddBuffer(device, header, sizeof(WAVEHDR));
 }
 
-// Two 1024-byte buffers with dwUser 0 and 1, as the capture stream keeps them.
+// Two 1024-byte buffers with dwUser 0 and 1, as the capture sequence keeps them.
 struct Buffers {
     char data[2][kBufferBytes] = {};
     WAVEHDR headers[2] = {};
@@ -113,11 +113,13 @@ inline bool WaitUntil(Done done, int seconds = 20) {
     return done();
 }
 
-inline bool InQueue(const WAVEHDR& header) {
-    return (*static_cast<const volatile DWORD*>(&header.dwFlags) & WHDR_INQUEUE) != 0;
+// The layer's thread clears WHDR_INQUEUE when it hands a header back.
+inline bool InQueue(WAVEHDR& header) {
+    return (std::atomic_ref<DWORD>(header.dwFlags).load(std::memory_order_acquire) &
+            WHDR_INQUEUE) != 0;
 }
 
-// Takes the device down in the capture stream's order: stop handing buffers back, stop, reset
+// Takes the device down in the capture sequence's order: stop handing buffers back, stop, reset
 // until both buffers are back, unprepare, close.
 inline void TakeDown(Recorder& rec, Buffers& buffers) {
     rec.requeue = false;

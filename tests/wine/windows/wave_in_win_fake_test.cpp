@@ -2,14 +2,11 @@
 // its open. The layer runs here on the fake winmm of fake_winmm.h, which can do all of that on
 // cue; no sound server is needed. What the layer says about it goes to stderr, which the tests
 // catch in a file.
-#include <fcntl.h>
-#include <io.h>
-
 #include <cstdio>
-#include <fstream>
 #include <new>
 #include <string>
 
+#include "tests/stderr_capture.h"
 #include "tests/wine/windows/fake_winmm.h"
 #include "tests/wine/windows/recorder.h"
 
@@ -35,42 +32,7 @@ namespace {
 
 using namespace wavetest;
 
-// Sends the process's stderr to a file for as long as it lives; Lines() reads it back.
-class StderrCapture {
-public:
-    StderrCapture() {
-        char folder[MAX_PATH];
-        GetTempPathA(MAX_PATH, folder);
-        GetTempFileNameA(folder, "vlk", 0, path_);
-        std::fflush(stderr);
-        saved_ = _dup(_fileno(stderr));
-        const int file = _open(path_, _O_WRONLY | _O_TRUNC | _O_BINARY);
-        _dup2(file, _fileno(stderr));
-        _close(file);
-    }
-    ~StderrCapture() {
-        std::fflush(stderr);
-        _dup2(saved_, _fileno(stderr));
-        _close(saved_);
-        DeleteFileA(path_);
-    }
-    StderrCapture(const StderrCapture&) = delete;
-    StderrCapture& operator=(const StderrCapture&) = delete;
-
-    std::vector<std::string> Lines() const {
-        std::fflush(stderr);
-        std::ifstream file(path_);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(file, line);) lines.push_back(line);
-        return lines;
-    }
-
-private:
-    char path_[MAX_PATH] = {};
-    int saved_ = -1;
-};
-
-// One run of the layer on a fresh fake, with the capture stream's two buffers.
+// One run of the layer on a fresh fake, with the capture sequence's two buffers.
 struct Session {
     Session() { ResetFakeWinmm(); }
     FakeWinmm& fake = TheFakeWinmm();

@@ -11,7 +11,7 @@ namespace {
 
 using namespace wavetest;
 
-TEST(WaveInWin, OpenRefusesWhatTheCaptureStreamNeverAsksFor) {
+TEST(WaveInWin, OpenRefusesWhatTheCaptureSequenceNeverAsksFor) {
     struct Case {
         const char* what;
         DWORD flags;

@@ -1,0 +1,182 @@
+// The sound input on Windows (see sound_input.h): winmm's capture sequence, over the wave-input
+// layer of wave_in_win.h. It opens the default wave-input device for one channel of 16-bit
+// samples at 44 100 Hz, keeps two 1024-byte buffers in rotation and hands every filled buffer's
+// samples to the sink.
+//
+//   Start: capturing <- 1; open; for buffer 0 then 1: allocate, prepare, queue; start recording.
+//   each filled buffer (ProcessBuffer, on the layer's thread): its samples to the sink; queued
+//          again while capturing is set, otherwise kept.
+//   Stop:  capturing <- 0; wait 100 ms; stop; reset until both buffers are back with us; for
+//          buffer 0 then 1: unprepare, free block, free header; close.
+//
+// Failures of the wave-input calls are not reported from here: a device that cannot be opened
+// simply never completes a buffer (the layer says why on stderr), and nothing is asked of a
+// device that did not open. An input that comes late or goes away and back is the layer's
+// business: the buffers stay queued meanwhile, and the sequence goes on as if nothing happened.
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
+
+#include "capture/sound_input.h"
+#include "capture/wave_in_win.h"
+#include "common/shared_types.h"
+#include "common/signal_format.h"
+
+struct SoundInputDevice {
+    HWAVEIN handle{};       // the open device; stays null when it could not be opened
+    WAVEFORMATEX format{};  // PCM, mono, 44 100 Hz, 16 bits
+    // Header i has dwUser = i and owns a 1024-byte block.
+    WAVEHDR* buffers[2] = {nullptr, nullptr};
+    // Buffers that the device holds or a completion is still working on: counted up just before a
+    // buffer is queued, down when a completion is done with a buffer it does not queue again.
+    // Once it is zero it stays so, and `allBack` is set.
+    std::atomic<int32_t> buffersOut{0};
+    HANDLE allBack = nullptr;  // manual-reset event
+    SampleSink sink;
+    std::atomic<int32_t>* capturing = nullptr;
+};
+
+namespace {
+
+constexpr WORD kChannels = 1;
+constexpr WORD kBitsPerSample = 16;
+constexpr WORD kBlockAlign = kChannels * kBitsPerSample / 8;
+
+// Longer than the 23.2 ms in which the device fills and returns both queued buffers, so that
+// normally no buffer is queued any more when the device is stopped.
+constexpr DWORD kDrainWaitMs = 100;
+// How long Stop keeps asking the device for buffers it still holds: a reset, then a wait for
+// the last buffer's return, so many times. A device that has not returned them by then is broken;
+// its buffers are then left allocated rather than freed under it.
+constexpr DWORD kReturnWaitMs = 100;
+constexpr int kResets = 20;
+
+void Release(void* block) {
+    if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);
+}
+
+// A header done with for now: counted out of buffersOut, and the last one back says so.
+void Keep(SoundInputDevice& dev) {
+    if (dev.buffersOut.fetch_sub(1, std::memory_order_acq_rel) == 1) SetEvent(dev.allBack);
+}
+
+// Hands a buffer that is already counted in buffersOut to the device; a buffer the device refuses
+// stays with us.
+void Requeue(SoundInputDevice& dev, HWAVEIN device, WAVEHDR* header) {
+    if (wave::waveInAddBuffer(device, header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) Keep(dev);
+}
+
+// A zero-filled header from the process heap, so it starts with no flags set, owning its block.
+WAVEHDR* AllocBuffer(DWORD_PTR index) {
+    auto* header =
+        static_cast<WAVEHDR*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WAVEHDR)));
+    auto* data =
+        static_cast<char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kSoundBlockBytes));
+    if (header == nullptr || data == nullptr) {
+        Release(data);
+        Release(header);
+        return nullptr;
+    }
+    header->lpData = data;
+    header->dwBufferLength = kSoundBlockBytes;
+    header->dwUser = index;
+    return header;
+}
+
+// The completion routine given to waveInOpen; `instance` is the device record's address.
+void ProcessBuffer(HWAVEIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1, DWORD_PTR) {
+    if (message != WIM_DATA) return;
+    auto& dev = *reinterpret_cast<SoundInputDevice*>(instance);
+    auto* header = reinterpret_cast<WAVEHDR*>(param1);
+
+    // A sound device never reports more than the buffer holds; the clamp keeps a faulty one from
+    // sending the sink past the end of the block.
+    const DWORD bytes = std::min<DWORD>(header->dwBytesRecorded, header->dwBufferLength);
+    if (bytes > 0) dev.sink.take(dev.sink.context, header->lpData, bytes);
+
+    if (Load(*dev.capturing) != 0) {
+        Requeue(dev, device, dev.buffers[header->dwUser]);
+    } else {
+        Keep(dev);
+    }
+}
+
+// Resets the device until every buffer it held has come back through a completion. Resetting
+// more than once matters: a completion that read `capturing` just before Stop cleared it may
+// queue its buffer again after the first reset.
+bool WaitForBuffers(SoundInputDevice& dev) {
+    for (int reset = 0; reset < kResets; ++reset) {
+        wave::waveInReset(dev.handle);
+        if (WaitForSingleObject(dev.allBack, kReturnWaitMs) == WAIT_OBJECT_0) return true;
+    }
+    return dev.buffersOut.load(std::memory_order_acquire) == 0;
+}
+
+}  // namespace
+
+void StartSoundInput(SoundInput& input) {
+    Store(*input.capturing, 1);
+    auto* dev = new SoundInputDevice;
+    dev->sink = input.sink;
+    dev->capturing = input.capturing;
+    input.device = dev;
+    dev->allBack = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (dev->allBack == nullptr) return;
+
+    dev->format.wFormatTag = WAVE_FORMAT_PCM;
+    dev->format.nChannels = kChannels;
+    dev->format.nSamplesPerSec = kSampleRateHz;
+    dev->format.nAvgBytesPerSec = kSampleRateHz * kBlockAlign;
+    dev->format.nBlockAlign = kBlockAlign;
+    dev->format.wBitsPerSample = kBitsPerSample;
+    dev->format.cbSize = 0;
+
+    if (wave::waveInOpen(&dev->handle, WAVE_MAPPER, &dev->format,
+                         reinterpret_cast<DWORD_PTR>(&ProcessBuffer),
+                         reinterpret_cast<DWORD_PTR>(dev), CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
+        dev->handle = nullptr;
+    }
+    const bool open = dev->handle != nullptr;
+
+    // The buffers are allocated even without a device, so that Stop releases them the same way.
+    for (DWORD_PTR index = 0; index < 2; ++index) {
+        WAVEHDR* header = AllocBuffer(index);
+        dev->buffers[index] = header;
+        if (!open || header == nullptr) continue;
+        wave::waveInPrepareHeader(dev->handle, header, sizeof(WAVEHDR));
+        // Counted before it is queued: its completion may run before waveInAddBuffer returns.
+        dev->buffersOut.fetch_add(1, std::memory_order_relaxed);
+        Requeue(*dev, dev->handle, header);
+    }
+
+    if (open) wave::waveInStart(dev->handle);
+}
+
+void StopSoundInput(SoundInput& input) {
+    Store(*input.capturing, 0);
+    SoundInputDevice* dev = input.device;
+    if (dev == nullptr) return;
+    input.device = nullptr;
+    Sleep(kDrainWaitMs);
+    const bool open = dev->handle != nullptr;
+    if (open) wave::waveInStop(dev->handle);
+
+    if (!open || WaitForBuffers(*dev)) {
+        for (WAVEHDR*& header : dev->buffers) {
+            if (header == nullptr) continue;
+            if (open) wave::waveInUnprepareHeader(dev->handle, header, sizeof(WAVEHDR));
+            Release(header->lpData);
+            Release(header);
+            header = nullptr;
+        }
+    } else {
+        std::fprintf(stderr,
+                     "vorlank: the audio device did not give back its buffers; "
+                     "they are left allocated\n");
+    }
+
+    // Once closed, no completion runs any more, so the record can go.
+    if (open) wave::waveInClose(dev->handle);
+    if (dev->allBack != nullptr) CloseHandle(dev->allBack);
+    delete dev;
+}

@@ -309,6 +309,7 @@ int64_t ReadLogRuns(InputReader& reader, int32_t* runs, size_t capacity) {
 }
 
 int64_t ReadSampleBytes(InputReader& reader, uint8_t* bytes, size_t capacity) {
+    if (capacity < 2) return 0;  // room for no sample, which says nothing of the end
     const int64_t got = ReadRecording(reader.recording, bytes, capacity, reader.error);
     if (got != 0) return got;
     const RecordingReader& r = reader.recording;

@@ -62,7 +62,7 @@ Outcome ReadAll(const uint8_t* bytes, size_t size, bool knownSize, const InputRe
         } else {
             std::vector<uint8_t> samples(piece & ~size_t{1});
             got = ReadSampleBytes(reader, samples.data(), samples.size());
-            Check(got <= static_cast<int64_t>(samples.size()) && got % 2 == 0);
+            Check(got <= static_cast<int64_t>(samples.size()) && (got < 0 || got % 2 == 0));
             if (got > 0)
                 outcome.data.insert(outcome.data.end(), samples.begin(), samples.begin() + got);
         }
@@ -83,6 +83,14 @@ Outcome ReadAll(const uint8_t* bytes, size_t size, bool knownSize, const InputRe
 }
 
 }  // namespace
+
+// libsndfile 1.2.0 leaves the Vorbis decoder's header record allocated when it gives up on a
+// malformed Ogg Vorbis stream: a leak in the libraries, once per input that fails to open, which
+// this target cannot mend. Only allocations made inside libvorbis are let pass; a handle of
+// libsndfile's that the reader failed to close is still reported, by its own allocation.
+extern "C" const char* __lsan_default_suppressions() {  // NOLINT(bugprone-reserved-identifier)
+    return "leak:libvorbis.so\n";
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Outcome file = ReadAll(data, size, true, {});

@@ -12,14 +12,15 @@
 // the very same samples. Integer encodings of 16 bits or fewer are read as libsndfile's shorts,
 // which are their values exactly (8-bit shifted up by 8 bits). Everything else is read as floats,
 // which libsndfile gives in [-1, 1) for integer data (x / 2^(bits - 1), exact for 24-bit and for
-// 32-bit data of 16 significant bits) and as stored for float data; a float becomes
-// round(x * 32768), clipped to -32768 .. 32767 (and 0 for a NaN). libsndfile's own float-to-short
-// conversion is not used: it scales by 32767, which moves every sample above half scale.
+// 32-bit data of 16 significant bits) and as stored for float data; a float becomes x * 32768
+// rounded to the nearest integer (halves to even), clipped to -32768 .. 32767 (and 0 for a NaN).
+// libsndfile's own float-to-short conversion is not used: it scales by 32767, which moves every
+// sample above half scale.
 //
 // Rate: 44 100 Hz is read as it is; any other rate goes through libsoxr at a quality whose
-// passband keeps the signal's edges where they were, so a clean signal decodes frame for frame as
-// its 44 100 Hz original does. The resampler streams: fixed buffers, allocated when the input is
-// opened, and nothing per sample.
+// passband keeps the signal's edges where they were, so a clean signal gives the very runs, and so
+// the frames, of its 44 100 Hz original. The resampler streams: fixed buffers, allocated when the
+// input is opened, and nothing per sample.
 //
 // Threads: a reader belongs to one caller; libsndfile and libsoxr keep no shared state here.
 #pragma once
@@ -90,6 +91,7 @@ struct RecordingReader {
     size_t channelFrom = 0;       // channel[channelFrom .. channelTo) not yet resampled
     size_t channelTo = 0;
     std::vector<float> resampled;  // one call's output of the resampler
+    std::vector<int16_t> samples;  // one read's samples of the analysed channel, 16-bit
     bool inputEnded = false;       // libsndfile has no more frames; the resampler drains
     bool finished = false;
     std::string stoppedBy;  // why decoding ended before the input did (libsndfile's reason)
@@ -115,5 +117,5 @@ int64_t ReadRecording(RecordingReader& reader, uint8_t* bytes, size_t capacity, 
 
 void CloseRecording(RecordingReader& reader);
 
-// A float sample on the 16-bit scale: round(value * 32768), clipped.
+// A float sample on the 16-bit scale: value * 32768 to the nearest integer, clipped.
 int16_t FloatToSample(float value);

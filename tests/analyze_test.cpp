@@ -259,9 +259,9 @@ TEST(FloatToSample, KeepsEvery16BitValueAndClipsTheRest) {
     const struct {
         float value;
         int16_t sample;
-    } table[] = {{1.0f, 32767},        {-1.0f, -32768},      {7.5f, 32767},
-                 {-7.5f, -32768},      {1.5f / 32768.0f, 2}, {-1.5f / 32768.0f, -2},
-                 {0.4f / 32768.0f, 0}, {std::nanf(""), 0}};
+    } table[] = {{1.0f, 32767},          {-1.0f, -32768},      {7.5f, 32767},
+                 {-7.5f, -32768},        {1.5f / 32768.0f, 2}, {2.5f / 32768.0f, 2},
+                 {-1.5f / 32768.0f, -2}, {0.4f / 32768.0f, 0}, {std::nanf(""), 0}};
     for (const auto& row : table) EXPECT_EQ(FloatToSample(row.value), row.sample) << row.value;
 }
 

@@ -416,7 +416,8 @@ TEST_F(SignalTest, CtrlCOnAPipeLetsTheRecorderEndAndOtherwiseEndsTheRunLeavingNo
     // Nobody reads this FIFO, so the run stays at opening it, after its JSON output's temporary
     // file was made, for as long as the test wants.
     ASSERT_EQ(mkfifo(Path("unread.svg").c_str(), 0600), 0);
-    const std::string recorder = "cat signal.raw; exec sleep 60";
+    // The recorder leaves a mark once the pipe has taken the whole signal, and then waits.
+    const std::string recorder = "cat signal.raw && : >fed; exec sleep 60";
     const struct {
         const char* name;
         std::string writer;  // the shell command that writes the input; empty: a file is read
@@ -472,8 +473,12 @@ TEST_F(SignalTest, CtrlCOnAPipeLetsTheRecorderEndAndOtherwiseEndsTheRunLeavingNo
         close(out);
         close(err);
 
-        // Its first temporary file stands once the input is open and the outputs are made.
-        EXPECT_TRUE(Await([&] { return TemporaryFileStands(); }));
+        // Its first temporary file stands once the input is open and the outputs are made. A
+        // recorder is signalled once it has written everything: a signal that reached it while it
+        // wrote would cut the signal short, the recorder's doing and not the analyzer's.
+        EXPECT_TRUE(Await([&] {
+            return TemporaryFileStands() && (row.writer.empty() || fs::exists(Path("fed")));
+        }));
         for (size_t i = 0; i < row.signals.size(); ++i) {
             kill(-group, row.signals[i]);
             // A second signal must come after the first has been taken, or the two are one.
@@ -503,6 +508,7 @@ TEST_F(SignalTest, CtrlCOnAPipeLetsTheRecorderEndAndOtherwiseEndsTheRunLeavingNo
         }
         EXPECT_FALSE(TemporaryFileStands());
         fs::remove(Path("r.json"));
+        fs::remove(Path("fed"));
     }
 }
 

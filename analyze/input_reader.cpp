@@ -98,6 +98,7 @@ std::string OtherForm(const uint8_t* head, size_t got) {
 
 // What no run log holds, in the first entries; empty when they could begin one.
 std::string NoLogStart(const uint8_t* head, size_t got) {
+    size_t zeroAt = 0;  // the first of the zeros since the last run, if any
     bool zero = false;
     for (size_t i = 0; i + kEntryBytes <= got; i += kEntryBytes) {
         const auto value = static_cast<int32_t>(U32(head + i));
@@ -107,7 +108,8 @@ std::string NoLogStart(const uint8_t* head, size_t got) {
                    ")";
         }
         if (value > 0 && zero)
-            return "entry " + std::to_string(index - 1) + " is 0 but runs follow it";
+            return "entry " + std::to_string(zeroAt) + " is 0 but runs follow it";
+        if (value == 0 && !zero) zeroAt = index;
         zero = zero || value == 0;
     }
     return "";

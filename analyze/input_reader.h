@@ -10,7 +10,9 @@
 //   - a recording's signature (RIFF/WAVE, RF64, W64, AIFF, CAF, FLAC, Ogg, an ID3 tag, ...), any
 //     other four printable characters, or a start that no run log has (a negative entry, a zero
 //     before a run) is offered to libsndfile (recording.h), which reads it or says it knows no such
-//     format;
+//     format. A signature it cannot read is refused with the ffmpeg line; printable characters it
+//     does not know are read as a run log after all (a text file, which the report then warns
+//     of); a start no run log has is refused, saying that raw samples need --raw;
 //   - the rest is a run log. A binary run log is never offered to libsndfile, whose weaker
 //     signatures (MPEG frame sync, IRCAM, ...) a log's first run could match by chance.
 //

@@ -286,7 +286,7 @@ const char* AnalyzeUsage() {
            "    --format F        u8, s16le, s24le, s32le or float32le\n"
            "    --rate HZ         samples per second per channel, 1000 to 1000000\n"
            "    --channels N      interleaved channels\n"
-           "                      arecord -t raw -f S24_3LE -c 2 -r 48000 | vorlank-analyze\n"
+           "                      arecord -t raw -f S24_3LE -c 2 -r 48000 | vorlank-analyze \\\n"
            "                        --raw --format s24le --rate 48000 --channels 2 -\n"
            "  --channel K       analyse channel K (1 is the first) of a recording or raw samples\n"
            "  --pos1 FILE.csv   write every Pos1 value with its time in seconds:\n"

@@ -95,7 +95,7 @@ int64_t DurationSamples(const Analysis& analysis) {
 bool AnalyzeInput(InputReader& reader, Analysis& analysis, const AnalysisOutputs& outputs,
                   std::string& error) {
     analysis.kind = reader.kind;
-    analysis.format = reader.format;
+    if (reader.kind != InputKind::RunLog) analysis.audio = reader.recording.description;
     if (outputs.traceErrors && reader.kind != InputKind::RunLog)
         analysis.errors = std::make_unique<ErrorTrace>();
     const bool read = reader.kind == InputKind::RunLog

@@ -1,8 +1,8 @@
 // The streaming pass of vorlank-analyze: reads an opened input chunk by chunk and sends every run
 // through the same decode/ code the live tool uses, collecting statistics on the way.
 //
-//   run log:       runs -> statistics, decoder                 (the log holds the slicer's output)
-//   WAV and raw:   samples -> signal level, run slicer -> runs -> statistics, decoder
+//   run log:             runs -> statistics, decoder           (the log holds the slicer's output)
+//   recording and raw:   samples -> signal level, run slicer -> runs -> statistics, decoder
 //
 // Memory is fixed: one chunk of input, the records below, and nothing that grows with the input.
 // Tracing the errors' waveform slices sample by sample, which is slower, but only until the last
@@ -30,8 +30,8 @@ struct Analysis {
     Timeline timeline;
     int64_t lastPos1At = -1;             // sample at which Pos1 was last written, -1 = never
     int64_t zeroTail = 0;                // run log: zero entries left out at its end
-    WavFormat format;                    // WAV and raw: the samples' format
-    SignalLevel level;                   // WAV and raw: every sample
+    AudioDescription audio;              // recording and raw: what was read, and how
+    SignalLevel level;                   // recording and raw: every sample, at 44 100 Hz
     std::unique_ptr<ErrorTrace> errors;  // samples only, when asked for: the first errors' waveform
 };
 

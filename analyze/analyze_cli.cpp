@@ -1,10 +1,12 @@
 #include "analyze/analyze_cli.h"
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <iterator>
 #include <system_error>
 
+#include "analyze/advice.h"
 #include "analyze/analysis.h"
 #include "analyze/file_access.h"
 #include "analyze/output_file.h"
@@ -16,30 +18,62 @@ namespace {
 
 constexpr const char* kProgram = "vorlank-analyze";
 
-// Takes the value of --name, either glued on as --name=VALUE or as the next word.
+// Takes the value of --name, either glued on as --name=VALUE or as the next word; `what` names
+// what it takes, for the message when it is missing.
 bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& name,
-               std::string& into, std::string& error) {
+               const char* what, std::string& value, std::string& error) {
     const std::string& word = args[i];
-    std::string value;
     if (word.size() > name.size() && word[name.size()] == '=') {
         value = word.substr(name.size() + 1);
     } else if (i + 1 < args.size()) {
         value = args[++i];
     } else {
-        error = name + " needs a file name";
-        return false;
+        value.clear();
     }
     if (value.empty()) {
-        error = name + " needs a file name";
+        error = name + " needs " + what;
         return false;
     }
-    if (!into.empty()) {
-        error = name + " given twice";
-        return false;
-    }
-    into = value;
     return true;
 }
+
+// A whole number from `low` to `high`, in decimal digits only.
+bool WholeNumber(const std::string& text, int32_t low, int32_t high, int32_t& number) {
+    if (text.empty() || text.size() > 9 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    const int32_t value = std::stoi(text);
+    if (value < low || value > high) return false;
+    number = value;
+    return true;
+}
+
+// The options that say how to read the input, each with a value. `rawOnly`: it describes raw
+// samples, so it needs --raw.
+struct InputOption {
+    const char* name;
+    bool rawOnly;
+    const char* expects;  // what the value must be, for the message when it is not
+    bool (*take)(const std::string& value, InputRequest& request);
+};
+
+const InputOption kInputOptions[] = {
+    {"--format", true, "one of u8, s16le, s24le, s32le, float32le",
+     [](const std::string& v, InputRequest& r) { return ParseRawEncoding(v, r.layout.encoding); }},
+    {"--rate", true, "a whole number of samples per second from 1000 to 1000000",
+     [](const std::string& v, InputRequest& r) {
+         return WholeNumber(v, kMinSampleRate, kMaxSampleRate, r.layout.rate);
+     }},
+    {"--channels", true, "a whole number from 1 to 1024",
+     [](const std::string& v, InputRequest& r) {
+         return WholeNumber(v, 1, kMaxChannels, r.layout.channels);
+     }},
+    {"--channel", false, "a whole number from 1 to 1024",
+     [](const std::string& v, InputRequest& r) {
+         return WholeNumber(v, 1, kMaxChannels, r.channel);
+     }},
+};
 
 bool IsOption(const std::string& word, const std::string& name) {
     return word == name || word.rfind(name + "=", 0) == 0;
@@ -134,6 +168,7 @@ bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& opti
         {"--json", &AnalyzeOptions::jsonPath},
         {"--svg", &AnalyzeOptions::svgPath},
     };
+    std::array<bool, std::size(kInputOptions)> given{};
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& word = args[i];
@@ -149,12 +184,35 @@ bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& opti
         const auto file = std::find_if(std::begin(files), std::end(files), [&](const auto& f) {
             return option && IsOption(word, f.name);
         });
+        const auto input =
+            std::find_if(std::begin(kInputOptions), std::end(kInputOptions),
+                         [&](const InputOption& o) { return option && IsOption(word, o.name); });
+        std::string value;
         if (file != std::end(files)) {
-            if (!TakeValue(args, i, file->name, options.*(file->path), error)) return false;
+            if (!TakeValue(args, i, file->name, "a file name", value, error)) return false;
+            std::string& path = options.*(file->path);
+            if (!path.empty()) {
+                error = std::string(file->name) + " given twice";
+                return false;
+            }
+            path = value;
+        } else if (input != std::end(kInputOptions)) {
+            if (!TakeValue(args, i, input->name, "a value", value, error)) return false;
+            bool& seen = given[static_cast<size_t>(input - std::begin(kInputOptions))];
+            if (seen) {
+                error = std::string(input->name) + " given twice";
+                return false;
+            }
+            seen = true;
+            if (!input->take(value, options.request)) {
+                error = std::string(input->name) + " must be " + input->expects + ", not '" +
+                        value + "'";
+                return false;
+            }
         } else if (option && word == "--") {
             optionsEnded = true;
         } else if (option && word == "--raw") {
-            options.raw = true;
+            options.request.raw = true;
         } else if (option) {
             error = "unknown option '" + word + "'";
             return false;
@@ -167,6 +225,19 @@ bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& opti
     }
     if (options.input.empty()) {
         error = "no input file";
+        return false;
+    }
+    for (size_t k = 0; k < std::size(kInputOptions); ++k) {
+        if (given[k] && kInputOptions[k].rawOnly && !options.request.raw) {
+            error = std::string(kInputOptions[k].name) +
+                    " describes raw samples: give --raw as well (a recording's header says it)";
+            return false;
+        }
+    }
+    const InputRequest& request = options.request;
+    if (request.raw && request.channel > request.layout.channels) {
+        error = "--channel " + std::to_string(request.channel) + " is beyond --channels " +
+                std::to_string(request.layout.channels);
         return false;
     }
     for (const auto& a : files) {
@@ -182,25 +253,42 @@ bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& opti
 }
 
 const char* AnalyzeUsage() {
-    return "Usage: vorlank-analyze [--raw] [--pos1 FILE.csv] [--frames FILE.csv] [--json FILE]\n"
+    return "Usage: vorlank-analyze [--raw [--format F] [--rate HZ] [--channels N]] [--channel K]\n"
+           "                       [--pos1 FILE.csv] [--frames FILE.csv] [--json FILE]\n"
            "                       [--svg FILE.svg] FILE\n"
            "\n"
-           "Studies a recorded PCM signal offline: a run log written by 'vorlank L' or a WAV\n"
-           "recording (16-bit PCM, mono, 44100 Hz), told apart by content. FILE '-' is standard\n"
-           "input, so a recorder can feed it through a pipe; a WAV stream whose header cannot\n"
-           "know its length is read to its end. The runs go through the same slicer and frame\n"
-           "decoder as 'vorlank T', so the counts are the ones it would show.\n"
+           "Studies a recorded PCM signal offline: a run log written by 'vorlank L', or a\n"
+           "recording in any format libsndfile reads (WAV of any depth, rate and channel count,\n"
+           "RF64, W64, AIFF, CAF, FLAC, Ogg, MP3), told apart by content. A recording's first\n"
+           "channel is analysed at 44100 Hz: another rate is resampled, a 24-bit or float one\n"
+           "is read on the 16-bit scale. FILE '-' is standard input, so a recorder can feed it\n"
+           "through a pipe; a stream is read to its end, whatever length its header promised.\n"
+           "The runs go through the same slicer and frame decoder as 'vorlank T', so the counts\n"
+           "are the ones it would show.\n"
            "\n"
            "The report (standard output): frames by kind, errors by kind, the final Pos1, runs\n"
            "and duration, the signal level of samples, the bit cell length fitted to the runs\n"
            "with the worst margin to a rounding boundary, and a histogram of run lengths.\n"
            "\n"
-           "  --raw             FILE holds raw 16-bit little-endian mono samples at 44100 Hz:\n"
-           "                      arecord -t raw -f S16_LE -c 1 -r 44100 \\\n"
-           "                        | vorlank-analyze --raw -\n"
-           "                      parec --format=s16le --channels=1 --rate=44100 \\\n"
-           "                        | vorlank-analyze --raw -\n"
-           "                      vorlank-synth --raw --noise 2500 | vorlank-analyze --raw -\n"
+           "Recorders, and commands that work with them:\n"
+           "  arecord -f S16_LE -c 1 -r 44100 -t wav | vorlank-analyze -\n"
+           "  parec --format=s16le --channels=1 --rate=44100 | vorlank-analyze --raw -\n"
+           "  sox -d -t wav - | vorlank-analyze -         (the device's own rate and channels)\n"
+           "  vorlank-analyze take.wav --channel 2        (Audacity's export, signal on the "
+           "right)\n"
+           "Phones and Windows' Voice Recorder save .m4a, which no library here reads:\n"
+           "  ffmpeg -i memo.m4a memo.wav && vorlank-analyze memo.wav\n"
+           "\n"
+           "  --raw             FILE holds samples with no header: by default signed 16-bit\n"
+           "                    little-endian, mono, 44100 Hz ('vorlank-synth --raw' writes "
+           "them);\n"
+           "                    others are described with the names parec and paplay use:\n"
+           "    --format F        u8, s16le, s24le, s32le or float32le\n"
+           "    --rate HZ         samples per second per channel, 1000 to 1000000\n"
+           "    --channels N      interleaved channels\n"
+           "                      arecord -t raw -f S24_LE -c 2 -r 48000 | vorlank-analyze\n"
+           "                        --raw --format s24le --rate 48000 --channels 2 -\n"
+           "  --channel K       analyse channel K (1 is the first) of a recording or raw samples\n"
            "  --pos1 FILE.csv   write every Pos1 value with its time in seconds:\n"
            "                      vorlank-analyze rec.wav --pos1 - | tail -n 5\n"
            "  --frames FILE.csv write a row per frame a sync started: start_s, kind, header,\n"
@@ -220,12 +308,17 @@ const char* AnalyzeUsage() {
            "file is replaced only when the run succeeds; a device, a FIFO or a path that leads to\n"
            "standard output (/dev/stdout) is written as it stands.\n"
            "\n"
+           "Standard error says when a recording was cut short (it is analysed as far as it\n"
+           "goes), when a run log's runs are not the signal's, and when the bit cells fit another\n"
+           "rate than the input was read at ('is the input 48000 Hz? try --rate 48000').\n"
+           "\n"
            "Reading a pipe, the first Ctrl+C (which also reaches the recorder) lets the recorder\n"
            "end, and the report follows; a second one abandons the run. A run ended by a signal\n"
            "leaves no temporary file behind.\n"
-           "Exit codes: 0 done; 1 the input cannot be read, is corrupt or in another format, or\n"
-           "a pipe ended before its first byte; 2 wrong command line; 3 an output could not be\n"
-           "written, the text report included.\n";
+           "Exit codes: 0 done; 1 the input cannot be read, is corrupt or in a format that cannot\n"
+           "be read (the message says what to do), or a pipe ended before its first byte;\n"
+           "2 wrong command line, or no such channel; 3 an output could not be written, the\n"
+           "text report included.\n";
 }
 
 int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
@@ -261,14 +354,14 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     // pipe, the first one waits for the input's end, up to which the input is opened and read.
     SetInputFromPipe(guard, IsPipe(options.input.c_str()));
     InputReader reader;
-    if (!OpenInput(reader, options.input.c_str(), options.raw)) {
+    if (!OpenInput(reader, options.input.c_str(), options.request)) {
         SetInputFromPipe(guard, false);
-        if (reader.empty) {
+        if (reader.failure == InputFailure::Empty) {
             std::fprintf(err, "%s: %s is empty\n", kProgram, name.c_str());
         } else {
             Complain(err, name, reader.error);
         }
-        return kExitBadInput;
+        return reader.failure == InputFailure::NoSuchChannel ? kExitUsage : kExitBadInput;
     }
     Outputs outputs;
     // An output sent to standard output stands there alone, so that it parses as what it is.
@@ -304,6 +397,10 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     }
 
     const ReportFigures figures = GatherFigures(name, analysis);
+    for (const std::string& line :
+         {reader.note, RunLogDoubt(figures), RateDoubt(figures, options.request)}) {
+        if (!line.empty()) Complain(err, name, line);
+    }
     if (outputs.report.file != nullptr) PrintReport(outputs.report, figures);
     if (outputs.json.file != nullptr) WriteJson(outputs.json, figures);
     if (outputs.svg.file != nullptr) WriteSvg(outputs.svg, name.c_str(), analysis);

@@ -4,6 +4,7 @@
 // Threads: no shared state; each call stands alone.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 // Creates `path` and opens it for writing in binary mode, failing when anything already stands
@@ -18,6 +19,10 @@ bool IsSameOpenFile(const char* path, std::FILE* stream);
 // True when `path` ("-": standard input) is a pipe or FIFO: another process writes it, and its end
 // comes when that process ends.
 bool IsPipe(const char* path);
+
+// Moves `file` to `offset` bytes from its start, beyond the 2 GB that a 32-bit `long` (Windows)
+// reaches. Returns false when the file cannot seek there.
+bool SeekFile(std::FILE* file, uint64_t offset);
 
 // Puts standard input into binary mode, so samples and run logs arrive byte for byte; on Windows a
 // text-mode stream would drop CR bytes and stop at the first 0x1A. Call before the first read.

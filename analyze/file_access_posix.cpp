@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 
 #include "analyze/file_access.h"
@@ -25,6 +26,11 @@ bool IsPipe(const char* path) {
     struct stat info {};
     const int got = std::strcmp(path, "-") == 0 ? fstat(STDIN_FILENO, &info) : stat(path, &info);
     return got == 0 && S_ISFIFO(info.st_mode);
+}
+
+bool SeekFile(std::FILE* file, uint64_t offset) {
+    return offset <= static_cast<uint64_t>(INT64_MAX) &&
+           fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
 bool SetStdinBinary() {

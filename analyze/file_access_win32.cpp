@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "analyze/file_access.h"
@@ -66,6 +67,11 @@ bool IsSameOpenFile(const char*, std::FILE*) {
 bool IsPipe(const char* path) {
     return std::strcmp(path, "-") == 0 &&
            GetFileType(GetStdHandle(STD_INPUT_HANDLE)) == FILE_TYPE_PIPE;
+}
+
+bool SeekFile(std::FILE* file, uint64_t offset) {
+    return offset <= static_cast<uint64_t>(INT64_MAX) &&
+           _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
 }
 
 bool SetStdinBinary() {

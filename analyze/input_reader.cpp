@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #include "analyze/file_access.h"
@@ -12,37 +14,14 @@
 namespace {
 
 constexpr size_t kEntryBytes = 4;
-constexpr size_t kRiffHeaderBytes = 12;  // "RIFF", size of the rest, "WAVE"
-static_assert(kRiffHeaderBytes == kInputHeadBytes, "classifying reads the RIFF header");
-constexpr size_t kChunkHeaderBytes = 8;  // id, size
-constexpr uint32_t kFmtMinBytes = 16;
-// WAVE_FORMAT_EXTENSIBLE keeps the real format code in the first two bytes of its sub-format GUID,
-// 24 bytes into a fmt chunk of at least 40 bytes.
-constexpr uint32_t kFmtExtensibleBytes = 40;
-constexpr size_t kSubFormatOffset = 24;
-constexpr uint16_t kFormatExtensible = 0xFFFE;
 
-// Data chunk lengths that a recorder writing to a pipe leaves, not knowing the length.
-constexpr uint32_t kLengthUnknown = 0;
-constexpr uint32_t kLengthUnknownAllOnes = 0xFFFFFFFF;
-
-uint16_t U16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
 uint32_t U32(const uint8_t* p) {
     return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
-// A chunk id for a message: printable ASCII kept, anything else shown as '?'.
-std::string ChunkName(const uint8_t* id) {
-    std::string name = "'";
-    for (int i = 0; i < 4; ++i)
-        name += (id[i] >= 0x20 && id[i] < 0x7F) ? static_cast<char>(id[i]) : '?';
-    return name + "'";
-}
-
-bool Fail(InputReader& reader, std::string message) {
+bool Fail(InputReader& reader, std::string message, InputFailure failure = InputFailure::BadInput) {
     reader.error = std::move(message);
+    reader.failure = failure;
     return false;
 }
 
@@ -50,240 +29,235 @@ std::string Reason(int errorNumber) {
     return std::strerror(errorNumber != 0 ? errorNumber : EIO);
 }
 
-// Reads up to `count` bytes, those read while classifying first. Fewer only at the end of the
-// input or on a read error.
-size_t Take(InputReader& reader, void* into, size_t count) {
-    auto* out = static_cast<uint8_t*>(into);
-    const size_t fromHead = std::min(count, reader.headTo - reader.headFrom);
-    std::memcpy(out, reader.head.data() + reader.headFrom, fromHead);
-    reader.headFrom += fromHead;
-    size_t got = fromHead;
-    if (got < count) {
-        errno = 0;
-        const size_t read = std::fread(out + got, 1, count - got, reader.file);
-        reader.bytesTaken += read;
-        got += read;
-    }
-    return got;
-}
-
-// Reads exactly `count` bytes; a short read is reported as the input ending early.
-bool ReadExactly(InputReader& reader, void* into, size_t count, const char* what) {
-    if (Take(reader, into, count) == count) return true;
-    if (std::ferror(reader.file)) {
-        return Fail(reader, std::string("read error in ") + what + ": " + Reason(errno));
-    }
-    return Fail(reader, std::string("truncated: the input ends inside ") + what);
-}
-
-// Skips by reading rather than seeking: a pipe cannot seek, nor can a 32-bit `long` offset
-// (Windows) reach past 2 GB.
-bool SkipBytes(InputReader& reader, uint64_t count, const char* what) {
-    std::array<uint8_t, 4096> scratch{};
-    while (count > 0) {
-        const size_t step = static_cast<size_t>(std::min<uint64_t>(count, scratch.size()));
-        if (!ReadExactly(reader, scratch.data(), step, what)) return false;
-        count -= step;
-    }
-    return true;
-}
-
-// Other files that end up where a recording is expected; a run log can never begin with these
-// bytes in practice (each would be a first run of more than seven hours).
-struct ForeignMagic {
-    const char* magic;
-    const char* name;
-};
-constexpr ForeignMagic kForeign[] = {
-    {"RIFX", "a big-endian RIFF (RIFX) file"},
-    {"RF64", "an RF64 (64-bit WAV) file"},
-    {"fLaC", "FLAC audio"},
-    {"OggS", "an Ogg file"},
-    {"ID3", "MP3 audio"},
-    {"FORM", "an AIFF/IFF file"},
-};
-
-bool ReadFmtChunk(InputReader& reader, uint32_t size, WavFormat& format) {
-    if (size < kFmtMinBytes) {
-        return Fail(reader, "fmt chunk of " + std::to_string(size) + " byte" +
-                                (size == 1 ? "" : "s") + " is too short");
-    }
-    std::array<uint8_t, kFmtExtensibleBytes> fmt{};
-    const uint32_t kept = std::min<uint32_t>(size, kFmtExtensibleBytes);
-    if (!ReadExactly(reader, fmt.data(), kept, "the fmt chunk")) return false;
-    if (!SkipBytes(reader, uint64_t{size - kept} + (size & 1u), "the fmt chunk")) return false;
-    format.formatTag = U16(&fmt[0]);
-    format.channels = U16(&fmt[2]);
-    format.sampleRate = U32(&fmt[4]);
-    format.blockAlign = U16(&fmt[12]);
-    format.bitsPerSample = U16(&fmt[14]);
-    if (format.formatTag == kFormatExtensible && size >= kFmtExtensibleBytes) {
-        format.formatTag = U16(&fmt[kSubFormatOffset]);
-    }
-    return true;
-}
-
-bool CheckFormat(InputReader& reader, const WavFormat& f) {
-    if (f.formatTag != kAnalysedFormat.formatTag || f.channels != kAnalysedFormat.channels ||
-        f.sampleRate != kAnalysedFormat.sampleRate ||
-        f.bitsPerSample != kAnalysedFormat.bitsPerSample) {
-        return Fail(reader, "WAV recording of " + DescribeWavFormat(f) + "; only " +
-                                DescribeWavFormat(kAnalysedFormat) + " can be analysed");
-    }
-    if (f.blockAlign != kAnalysedFormat.blockAlign) {
-        return Fail(reader, "inconsistent fmt chunk: block align " + std::to_string(f.blockAlign) +
-                                " for 16-bit mono samples (should be 2)");
-    }
-    return true;
-}
-
 std::string Bytes(uint64_t count) {
     return std::to_string(count) + (count == 1 ? " byte" : " bytes");
 }
 
-// Walks the chunks after the RIFF header up to the data chunk, skipping any it does not need.
-// `at` counts the bytes of the input read so far; only a file of known size can be checked
-// against what follows.
-bool OpenWav(InputReader& reader) {
-    uint64_t at = kRiffHeaderBytes;
-    bool haveFormat = false;
-    WavFormat format;
-    for (;;) {
-        std::array<uint8_t, kChunkHeaderBytes> header{};
-        const size_t got = Take(reader, header.data(), header.size());
-        if (got < header.size()) {
-            if (std::ferror(reader.file)) {
-                return Fail(reader, "read error in a chunk header: " + Reason(errno));
-            }
-            return Fail(reader, got == 0 ? "no data chunk: the WAV recording holds no samples"
-                                         : "truncated: the input ends inside a chunk header");
+// What a file that opens with known bytes is. `readable`: a container libsndfile reads (it may
+// still refuse a codec inside); otherwise one that no library here reads.
+struct Signature {
+    size_t at;
+    std::string_view bytes;
+    const char* name;
+    bool readable;
+};
+
+constexpr Signature kSignatures[] = {
+    {0, "RIFF", "a WAV recording", true},
+    {0, "RIFX", "a WAV recording", true},
+    {0, "RF64", "an RF64 recording", true},
+    {0, "BW64", "a BW64 recording", true},
+    {0, "riff", "a W64 recording", true},
+    {0, "FORM", "an AIFF recording", true},
+    {0, "caff", "a CAF recording", true},
+    {0, "fLaC", "a FLAC recording", true},
+    {0, "OggS", "an Ogg file", true},
+    {0, "ID3", "an MP3 file", true},
+    {0, ".snd", "an AU recording", true},
+    {4, "ftyp", "an MP4/M4A file (AAC audio, as phones and Windows' Voice Recorder save it)",
+     false},
+    {0, "#!AMR", "an AMR recording (as phones' voice recorders save it)", false},
+    {0, std::string_view("\x30\x26\xB2\x75\x8E\x66\xCF\x11", 8), "a Windows Media (WMA) file",
+     false},
+    {0, "\x1A\x45\xDF\xA3", "a Matroska or WebM file", false},
+    {0, "MAC ", "a Monkey's Audio (APE) file", false},
+    {0, "wvpk", "a WavPack file", false},
+};
+
+const Signature* FindSignature(const uint8_t* head, size_t got) {
+    for (const Signature& s : kSignatures) {
+        if (got >= s.at + s.bytes.size() &&
+            std::memcmp(head + s.at, s.bytes.data(), s.bytes.size()) == 0) {
+            return &s;
         }
-        at += kChunkHeaderBytes;
-        const uint32_t size = U32(&header[4]);
-        const uint64_t follows = reader.sizeKnown ? reader.fileBytes - at : UINT64_MAX;
-        if (std::memcmp(header.data(), "data", 4) == 0) {
-            if (!haveFormat) return Fail(reader, "the data chunk comes before any fmt chunk");
-            if (!CheckFormat(reader, format)) return false;
-            reader.format = format;
-            reader.toTheEnd = size == kLengthUnknown || size == kLengthUnknownAllOnes;
-            if (!reader.toTheEnd && size > follows) {
-                return Fail(reader, "truncated: the data chunk declares " + Bytes(size) +
-                                        " but only " + std::to_string(follows) + " follow");
-            }
-            reader.bytesLeft = size & ~uint32_t{1};  // a lone last byte is no sample
-            return true;
-        }
-        const uint64_t padded = uint64_t{size} + (size & 1u);  // chunks are padded to an even size
-        if (padded > follows) {
-            return Fail(reader, "truncated: chunk " + ChunkName(header.data()) + " declares " +
-                                    Bytes(size) + " but only " + std::to_string(follows) +
-                                    " follow");
-        }
-        if (std::memcmp(header.data(), "fmt ", 4) == 0) {
-            if (!ReadFmtChunk(reader, size, format)) return false;
-            haveFormat = true;
-        } else if (!SkipBytes(reader, padded, "a chunk")) {
-            return false;
-        }
-        at += padded;
     }
+    return nullptr;
 }
+
+// A four-character code: the first four bytes printable ASCII, as the signatures of most audio
+// containers are. As a run log's first entry it would be a run of more than three hours.
+bool PrintableCode(const uint8_t* head, size_t got) {
+    return got >= 4 && std::all_of(head, head + 4, [](uint8_t c) { return c >= 0x20 && c < 0x7F; });
+}
+
+// A RIFF or IFF container of another form than audio (an AVI, a WebP): its form names it.
+std::string OtherForm(const uint8_t* head, size_t got) {
+    const bool riff =
+        got >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WAVE", 4) != 0;
+    const bool iff = got >= 12 && std::memcmp(head, "FORM", 4) == 0 &&
+                     std::memcmp(head + 8, "AIFF", 4) != 0 &&
+                     std::memcmp(head + 8, "AIFC", 4) != 0 &&
+                     std::memcmp(head + 8, "8SVX", 4) != 0 && std::memcmp(head + 8, "16SV", 4) != 0;
+    if (!riff && !iff) return "";
+    std::string form = "'";
+    for (int i = 8; i < 12; ++i)
+        form += (head[i] >= 0x20 && head[i] < 0x7F) ? static_cast<char>(head[i]) : '?';
+    return std::string(riff ? "a RIFF file of form " : "an IFF file of form ") + form +
+           "', not a recording";
+}
+
+// What no run log holds, in the first entries; empty when they could begin one.
+std::string NoLogStart(const uint8_t* head, size_t got) {
+    bool zero = false;
+    for (size_t i = 0; i + kEntryBytes <= got; i += kEntryBytes) {
+        const auto value = static_cast<int32_t>(U32(head + i));
+        const size_t index = i / kEntryBytes;
+        if (value < 0) {
+            return "entry " + std::to_string(index) + " is negative (" + std::to_string(value) +
+                   ")";
+        }
+        if (value > 0 && zero)
+            return "entry " + std::to_string(index - 1) + " is 0 but runs follow it";
+        zero = zero || value == 0;
+    }
+    return "";
+}
+
+// A file name as a command line takes it: quoted when it holds anything but the plainest
+// characters.
+std::string Quoted(const std::string& name) {
+    const bool plain = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) != 0 ||
+               std::strchr("._-/+:\\", c) != nullptr;
+    });
+    return plain ? name : "\"" + name + "\"";
+}
+
+// The ffmpeg line that turns `name` into a WAV recording this tool reads.
+std::string ConvertLine(const std::string& name) {
+    if (name == "-") return "ffmpeg -i - -f wav - | vorlank-analyze -";
+    const std::filesystem::path path(name);
+    std::filesystem::path out = path;
+    out.replace_extension(path.extension() == ".wav" ? ".converted.wav" : ".wav");
+    return "ffmpeg -i " + Quoted(name) + " " + Quoted(out.string()) + " && vorlank-analyze " +
+           Quoted(out.string());
+}
+
+constexpr const char* kRawHint =
+    "raw samples, as arecord -t raw and parec write them, need --raw, with --format, --rate "
+    "and --channels as they were recorded";
 
 std::string NotMultipleOfFour(uint64_t size) {
     return "size of " + Bytes(size) +
            " is not a multiple of 4: not a run log of 32-bit entries, or one cut short";
 }
 
-// Reads the first bytes into `head`, from where Take hands them out again. A regular file of no
-// bytes is a log of no runs, as `vorlank L f 0` writes it; a stream that ends before its first byte
-// is a writer that never wrote (a recorder that failed to start), which is no recording at all.
-bool ReadHead(InputReader& reader) {
-    errno = 0;
-    const size_t got = std::fread(reader.head.data(), 1, reader.head.size(), reader.file);
-    reader.bytesTaken += got;
-    reader.headTo = got;
-    if (got < reader.head.size() && std::ferror(reader.file)) {
-        return Fail(reader, "read error: " + Reason(errno));
+bool OpenLog(InputReader& reader, const InputRequest& request) {
+    if (request.channel != 0) {
+        return Fail(reader, "a run log has no channels to pick from (--channel)",
+                    InputFailure::NoSuchChannel);
     }
-    if (got == 0 && !reader.sizeKnown) {
-        reader.empty = true;
-        return Fail(reader, "empty: the stream ended before its first byte");
+    reader.kind = InputKind::RunLog;
+    StopKeeping(reader.source);
+    SeekBytes(reader.source, 0);
+    if (reader.source.seekable && reader.source.size % kEntryBytes != 0) {
+        return Fail(reader, NotMultipleOfFour(reader.source.size));
     }
     return true;
 }
 
-bool Classify(InputReader& reader) {
-    const size_t got = reader.headTo;
-    const auto startsWith = [&](const char* magic) {
-        const size_t n = std::strlen(magic);
-        return got >= n && std::memcmp(reader.head.data(), magic, n) == 0;
-    };
-    if (startsWith("RIFF")) {
-        if (got < kRiffHeaderBytes) return Fail(reader, "truncated: the RIFF header is cut short");
-        if (std::memcmp(&reader.head[8], "WAVE", 4) != 0) {
-            return Fail(reader, "a RIFF file of form " + ChunkName(&reader.head[8]) +
-                                    ", not a WAV recording");
-        }
-        reader.kind = InputKind::Wav;
-        reader.headFrom = kRiffHeaderBytes;
-        return OpenWav(reader);
+bool OpenSamples(InputReader& reader, const InputRequest& request, const std::string& name,
+                 const uint8_t* head, size_t got, bool logStart) {
+    const Signature* signature = FindSignature(head, got);
+    std::string why;
+    const RecordingOpen opened =
+        OpenRecording(reader.recording, reader.source, request.raw ? &request.layout : nullptr,
+                      request.channel != 0 ? request.channel : 1, why);
+    switch (opened) {
+        case RecordingOpen::Opened:
+            reader.kind = request.raw ? InputKind::Raw : InputKind::Recording;
+            return true;
+        case RecordingOpen::NoSuchChannel:
+            return Fail(reader, why, InputFailure::NoSuchChannel);
+        case RecordingOpen::CannotRead:
+        case RecordingOpen::NotRecognised:
+            break;
     }
-    for (const ForeignMagic& foreign : kForeign) {
-        if (startsWith(foreign.magic)) {
-            return Fail(reader,
-                        std::string(foreign.name) +
-                            ", neither a run log nor a 16-bit PCM mono 44100 Hz WAV recording");
-        }
+    if (request.raw) return Fail(reader, "raw samples that cannot be read: " + why);
+    // A recording's signature makes it one, even when libsndfile cannot make out the rest.
+    if (opened == RecordingOpen::CannotRead || signature != nullptr) {
+        return Fail(reader, std::string(signature != nullptr ? signature->name : "a recording") +
+                                " that cannot be read (" + why +
+                                "); convert it first: " + ConvertLine(name));
     }
-    reader.kind = InputKind::RunLog;
-    reader.toTheEnd = true;
-    if (reader.sizeKnown && reader.fileBytes % kEntryBytes != 0) {
-        return Fail(reader, NotMultipleOfFour(reader.fileBytes));
+    if (logStart) return OpenLog(reader, request);
+    return Fail(reader, NoLogStart(head, got) +
+                            ": neither a run log nor a recording in a format known here; " +
+                            kRawHint + "; other recordings can be converted: " + ConvertLine(name));
+}
+
+// Reads the first bytes. A regular file of no bytes is a log of no runs, as `vorlank L f 0` writes
+// it; a stream that ends before its first byte is a writer that never wrote (a recorder that
+// failed to start), which is no recording at all.
+bool Classify(InputReader& reader, const InputRequest& request, const std::string& name) {
+    std::array<uint8_t, kInputHeadBytes> head{};
+    const size_t got = ReadBytes(reader.source, head.data(), head.size());
+    if (reader.source.readFailed) {
+        return Fail(reader, "read error: " + Reason(reader.source.readErrno));
     }
-    return true;
+    if (got == 0 && !reader.source.seekable) {
+        return Fail(reader, "empty: the stream ended before its first byte", InputFailure::Empty);
+    }
+    if (request.raw) return OpenSamples(reader, request, name, head.data(), got, false);
+    if (got == 0) return OpenLog(reader, request);
+    const Signature* signature = FindSignature(head.data(), got);
+    const std::string otherForm = OtherForm(head.data(), got);
+    if (!otherForm.empty()) return Fail(reader, otherForm);
+    if (signature != nullptr && !signature->readable) {
+        return Fail(reader,
+                    std::string(signature->name) +
+                        ", which no library here reads; convert it first: " + ConvertLine(name));
+    }
+    const bool logStart = NoLogStart(head.data(), got).empty();
+    if (signature != nullptr || PrintableCode(head.data(), got) || !logStart) {
+        return OpenSamples(reader, request, name, head.data(), got, logStart);
+    }
+    return OpenLog(reader, request);
 }
 
 }  // namespace
 
-bool OpenInputStream(InputReader& reader, std::FILE* file, int64_t knownSize, bool raw) {
-    reader = InputReader{};
-    reader.file = file;
-    reader.sizeKnown = knownSize >= 0;
-    reader.fileBytes = reader.sizeKnown ? static_cast<uint64_t>(knownSize) : 0;
-    if (!ReadHead(reader)) return false;
-    if (!raw) return Classify(reader);
-    reader.kind = InputKind::Raw;
-    reader.format = kAnalysedFormat;
-    reader.toTheEnd = true;
-    return true;
+bool OpenInputStream(InputReader& reader, std::FILE* file, int64_t knownSize,
+                     const InputRequest& request, const char* name) {
+    CloseInput(reader);
+    reader.ownsFile = false;
+    reader.kind = InputKind::RunLog;
+    reader.entriesRead = 0;
+    reader.pendingZeros = 0;
+    reader.error.clear();
+    reader.failure = InputFailure::None;
+    reader.note.clear();
+    StartBytes(reader.source, file, knownSize);
+    return Classify(reader, request, name);
 }
 
-bool OpenInput(InputReader& reader, const char* path, bool raw) {
+bool OpenInput(InputReader& reader, const char* path, const InputRequest& request) {
     if (std::strcmp(path, "-") == 0) {
         if (!SetStdinBinary()) {
-            reader = InputReader{};
+            CloseInput(reader);
             return Fail(reader, "cannot switch it to binary mode");
         }
-        return OpenInputStream(reader, stdin, -1, raw);
+        return OpenInputStream(reader, stdin, -1, request, path);
     }
     std::error_code ec;
     const std::filesystem::path fsPath(path);
     if (std::filesystem::is_directory(fsPath, ec)) {
-        reader = InputReader{};
+        CloseInput(reader);
         return Fail(reader, "cannot read it: " + Reason(EISDIR));
     }
     errno = 0;
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
-        reader = InputReader{};
-        return Fail(reader, "cannot open it: " + Reason(errno));
+        const int why = errno;
+        CloseInput(reader);
+        return Fail(reader, "cannot open it: " + Reason(why));
     }
     int64_t size = -1;
     if (std::filesystem::is_regular_file(fsPath, ec)) {
         const uintmax_t bytes = std::filesystem::file_size(fsPath, ec);
         if (!ec) size = static_cast<int64_t>(bytes);
     }
-    const bool opened = OpenInputStream(reader, file, size, raw);
+    const bool opened = OpenInputStream(reader, file, size, request, path);
     reader.ownsFile = true;
     if (!opened) CloseInput(reader);
     return opened;
@@ -295,9 +269,9 @@ int64_t ReadLogRuns(InputReader& reader, int32_t* runs, size_t capacity) {
     size_t out = 0;
     while (out < capacity) {
         const size_t want = std::min(capacity - out, kBlockEntries) * kEntryBytes;
-        const size_t got = Take(reader, block.data(), want);
-        if (got < want && std::ferror(reader.file)) {
-            reader.error = "read error in the run log: " + Reason(errno);
+        const size_t got = ReadBytes(reader.source, block.data(), want);
+        if (reader.source.readFailed) {
+            reader.error = "read error in the run log: " + Reason(reader.source.readErrno);
             return -1;
         }
         for (size_t i = 0; i + kEntryBytes <= got; i += kEntryBytes) {
@@ -305,7 +279,7 @@ int64_t ReadLogRuns(InputReader& reader, int32_t* runs, size_t capacity) {
             const int64_t index = reader.entriesRead++;
             if (value < 0) {
                 reader.error = "entry " + std::to_string(index) + " is negative (" +
-                               std::to_string(value) + "): not a run log";
+                               std::to_string(value) + "): not a run log; " + kRawHint;
                 return -1;
             }
             if (value == 0) {
@@ -316,7 +290,8 @@ int64_t ReadLogRuns(InputReader& reader, int32_t* runs, size_t capacity) {
                 reader.error =
                     "entry " + std::to_string(index - reader.pendingZeros) +
                     " is 0 but runs follow it: a run is at least one sample long, so this "
-                    "is no intact run log";
+                    "is no intact run log; " +
+                    kRawHint;
                 return -1;
             }
             runs[out++] = value;
@@ -324,7 +299,7 @@ int64_t ReadLogRuns(InputReader& reader, int32_t* runs, size_t capacity) {
         if (got < want) {
             // The end of the input: a stream shows only here whether it held whole entries.
             if (got % kEntryBytes != 0) {
-                reader.error = NotMultipleOfFour(reader.bytesTaken);
+                reader.error = NotMultipleOfFour(reader.source.at);
                 return -1;
             }
             break;
@@ -334,67 +309,35 @@ int64_t ReadLogRuns(InputReader& reader, int32_t* runs, size_t capacity) {
 }
 
 int64_t ReadSampleBytes(InputReader& reader, uint8_t* bytes, size_t capacity) {
-    size_t want = capacity & ~size_t{1};
-    if (!reader.toTheEnd) want = static_cast<size_t>(std::min<uint64_t>(want, reader.bytesLeft));
-    if (want == 0) return 0;
-    const size_t got = Take(reader, bytes, want);
-    if (got < want && std::ferror(reader.file)) {
-        reader.error = "read error in the samples: " + Reason(errno);
-        return -1;
-    }
-    if (!reader.toTheEnd) {
-        if (got < want && reader.sizeKnown) {
-            reader.error = "truncated: the input ends inside the data chunk";
+    if (capacity < 2) return 0;  // room for no sample, which says nothing of the end
+    const int64_t got = ReadRecording(reader.recording, bytes, capacity, reader.error);
+    if (got != 0) return got;
+    const RecordingReader& r = reader.recording;
+    const double rate = r.description.rate;
+    const auto seconds = [&](int64_t frames) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.3f s (%lld sample frame%s)",
+                      static_cast<double>(frames) / rate, static_cast<long long>(frames),
+                      frames == 1 ? "" : "s");
+        return std::string(text);
+    };
+    if (!r.stoppedBy.empty()) {
+        if (r.framesRead == 0) {
+            reader.error = "the samples cannot be decoded: " + r.stoppedBy;
             return -1;
         }
-        // A stream ends where its writer stopped, whatever length its header promised.
-        reader.bytesLeft = got < want ? 0 : reader.bytesLeft - got;
+        reader.note = "cut short: read " + seconds(r.framesRead) + ", then the decoder gave up (" +
+                      r.stoppedBy + "); analysed as far as it goes";
+    } else if (reader.source.seekable && r.declaredFrames > r.framesRead) {
+        reader.note = "cut short: read " + seconds(r.framesRead) + " of the " +
+                      seconds(r.declaredFrames) +
+                      " its header declares; analysed as far as it goes";
     }
-    return static_cast<int64_t>(got & ~size_t{1});
+    return 0;
 }
 
 void CloseInput(InputReader& reader) {
-    if (reader.file != nullptr && reader.ownsFile) std::fclose(reader.file);
-    reader.file = nullptr;
-}
-
-std::string DescribeWavFormat(const WavFormat& format) {
-    std::string encoding;
-    switch (format.formatTag) {
-        case 1:
-            encoding = "PCM";
-            break;
-        case 2:
-            encoding = "MS ADPCM";
-            break;
-        case 3:
-            encoding = "IEEE float";
-            break;
-        case 6:
-            encoding = "A-law";
-            break;
-        case 7:
-            encoding = "mu-law";
-            break;
-        case 0x11:
-            encoding = "IMA ADPCM";
-            break;
-        case 0x55:
-            encoding = "MPEG layer 3";
-            break;
-        case kFormatExtensible:
-            encoding = "extensible format without a sub-format";
-            break;
-        default: {
-            char code[16];
-            std::snprintf(code, sizeof code, "format 0x%04X",
-                          static_cast<unsigned>(format.formatTag));
-            encoding = code;
-        }
-    }
-    std::string channels = format.channels == 1   ? "mono"
-                           : format.channels == 2 ? "stereo"
-                                                  : std::to_string(format.channels) + " channels";
-    return std::to_string(format.bitsPerSample) + "-bit " + encoding + ", " + channels + ", " +
-           std::to_string(format.sampleRate) + " Hz";
+    CloseRecording(reader.recording);
+    if (reader.source.file != nullptr && reader.ownsFile) std::fclose(reader.source.file);
+    reader.source.file = nullptr;
 }

@@ -46,9 +46,8 @@ void PrintInput(OutputFile& out, const ReportFigures& f) {
                  f.zeroTail, Noun(f.zeroTail, "entry", "entries"));
         }
     } else {
-        Line(out, "Input         %s, %s, %" PRId64 " samples\n",
-             f.kind == InputKind::Wav ? "WAV recording" : "raw samples", f.format.c_str(),
-             f.samples);
+        Line(out, "Input         %s, %s, %" PRId64 " samples\n", f.audio.container.c_str(),
+             f.format.c_str(), f.samples);
     }
     Line(out, "Duration      %.3f s\n", f.durationSeconds);
     Line(out, "Runs          %" PRId64 "\n", f.runs);

@@ -50,7 +50,8 @@ ReportFigures GatherFigures(const std::string& file, const Analysis& a) {
         f.logEntries = a.runs.runCount + a.zeroTail;
         f.zeroTail = a.zeroTail;
     } else {
-        f.format = DescribeWavFormat(a.format);
+        f.audio = a.audio;
+        f.format = DescribeAudio(a.audio);
         f.samples = a.level.samples;
     }
     f.durationSeconds = Seconds(DurationSamples(a));

@@ -32,8 +32,9 @@ struct ReportFigures {
     std::string file;  // the input as named to the user
     InputKind kind = InputKind::RunLog;
     // Recordings and raw samples
-    std::string format;  // "16-bit PCM, mono, 44100 Hz"
-    int64_t samples = 0;
+    AudioDescription audio;
+    std::string format;   // "16-bit PCM, mono, 44100 Hz", with the channel and resampling if any
+    int64_t samples = 0;  // at 44 100 Hz
     // Run logs
     int64_t logEntries = 0;  // zero tail included
     int64_t zeroTail = 0;    // zero entries at the end, left out

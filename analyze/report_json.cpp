@@ -6,28 +6,13 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-const char* KindName(InputKind kind) {
-    switch (kind) {
-        case InputKind::RunLog:
-            return "run_log";
-        case InputKind::Wav:
-            return "wav";
-        case InputKind::Raw:
-            return "raw";
-    }
-    return "";
-}
-
 Json Input(const ReportFigures& f) {
-    Json input{{"kind", KindName(f.kind)}};
-    if (f.kind == InputKind::RunLog) {
-        input["entries"] = f.logEntries;
-        input["zero_tail"] = f.zeroTail;
-    } else {
-        input["format"] = f.format;
-        input["samples"] = f.samples;
-    }
-    return input;
+    if (f.kind == InputKind::RunLog)
+        return Json{{"kind", "run_log"}, {"entries", f.logEntries}, {"zero_tail", f.zeroTail}};
+    return Json{{"kind", f.audio.kind},         {"format", f.format},
+                {"samples", f.samples},         {"encoding", f.audio.encoding},
+                {"channels", f.audio.channels}, {"sample_rate", f.audio.rate},
+                {"channel", f.audio.channel},   {"resampled", f.audio.resampled}};
 }
 
 Json Signal(const ReportFigures& f) {

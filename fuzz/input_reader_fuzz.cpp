@@ -1,10 +1,12 @@
-// Feeds vorlank-analyze's input readers arbitrary bytes, three ways: as a file whose size is known,
-// as a stream whose size is not (a pipe), and as raw samples. Whatever the bytes, every read stays
-// within what was asked for, samples come in whole pairs of bytes, runs are at least one sample
-// long, a refusal says why, and a stream gives exactly what the file gives whenever the file
-// reads through: the two differ only where a file can be checked against its size, and where
-// there is nothing at all (an empty file is a log of no runs, an empty stream a writer that never
-// wrote).
+// Feeds vorlank-analyze's input readers arbitrary bytes, four ways: as a file whose size is known,
+// as a stream whose size is not (a pipe), as raw 16-bit samples, and as raw float stereo samples
+// at 48 kHz (the float scale, the channel pick and the resampler). A file or stream goes to the
+// run-log reader or to libsndfile by its content, as the tool would send it. Whatever the bytes,
+// every read stays within what was asked for, samples come in whole pairs of bytes, runs are at
+// least one sample long, a refusal says why, and a stream gives exactly what the file gives
+// whenever the file reads through: the two differ only where a file can be checked against its
+// size, and where there is nothing at all (an empty file is a log of no runs, an empty stream a
+// writer that never wrote).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -28,7 +30,7 @@ struct Outcome {
 };
 
 // Reads everything, in pieces of varying size so that every boundary of the readers is crossed.
-Outcome ReadAll(const uint8_t* bytes, size_t size, bool knownSize, bool raw) {
+Outcome ReadAll(const uint8_t* bytes, size_t size, bool knownSize, const InputRequest& request) {
     Outcome outcome;
     // fmemopen refuses an empty buffer; one unused byte stands behind it.
     std::vector<uint8_t> buffer(bytes, bytes + size);
@@ -37,8 +39,9 @@ Outcome ReadAll(const uint8_t* bytes, size_t size, bool knownSize, bool raw) {
     Check(file != nullptr);
     if (size == 0) std::fgetc(file);  // leaves the stream at its end
     InputReader reader;
-    if (!OpenInputStream(reader, file, knownSize ? static_cast<int64_t>(size) : -1, raw)) {
+    if (!OpenInputStream(reader, file, knownSize ? static_cast<int64_t>(size) : -1, request, "-")) {
         Check(!reader.error.empty());
+        CloseInput(reader);
         std::fclose(file);
         return outcome;
     }
@@ -59,12 +62,13 @@ Outcome ReadAll(const uint8_t* bytes, size_t size, bool knownSize, bool raw) {
         } else {
             std::vector<uint8_t> samples(piece & ~size_t{1});
             got = ReadSampleBytes(reader, samples.data(), samples.size());
-            Check(got <= static_cast<int64_t>(samples.size()) && got % 2 == 0);
+            Check(got <= static_cast<int64_t>(samples.size()) && (got < 0 || got % 2 == 0));
             if (got > 0)
                 outcome.data.insert(outcome.data.end(), samples.begin(), samples.begin() + got);
         }
         if (got < 0) {
             Check(!reader.error.empty());
+            CloseInput(reader);
             std::fclose(file);
             return outcome;
         }
@@ -73,16 +77,24 @@ Outcome ReadAll(const uint8_t* bytes, size_t size, bool knownSize, bool raw) {
     }
     outcome.ok = true;
     outcome.zeroTail = reader.pendingZeros;
-    Check(outcome.data.size() <= size);
+    CloseInput(reader);
     std::fclose(file);
     return outcome;
 }
 
 }  // namespace
 
+// libsndfile 1.2.0 leaves the Vorbis decoder's header record allocated when it gives up on a
+// malformed Ogg Vorbis stream: a leak in the libraries, once per input that fails to open, which
+// this target cannot mend. Only allocations made inside libvorbis are let pass; a handle of
+// libsndfile's that the reader failed to close is still reported, by its own allocation.
+extern "C" const char* __lsan_default_suppressions() {  // NOLINT(bugprone-reserved-identifier)
+    return "leak:libvorbis.so\n";
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const Outcome file = ReadAll(data, size, true, false);
-    const Outcome stream = ReadAll(data, size, false, false);
+    const Outcome file = ReadAll(data, size, true, {});
+    const Outcome stream = ReadAll(data, size, false, {});
     if (size == 0) Check(file.ok && !stream.ok);
     if (file.ok && size > 0) {
         Check(stream.ok && stream.kind == file.kind && stream.data == file.data &&
@@ -91,9 +103,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (file.ok && file.kind == InputKind::RunLog) {
         Check(file.data.size() + 4 * static_cast<size_t>(file.zeroTail) == size);
     }
-    // Raw samples are the bytes themselves, but for an odd last one.
-    const Outcome raw = ReadAll(data, size, false, true);
-    Check(raw.ok == (size > 0) && raw.data.size() == (size & ~size_t{1}));
-    Check(raw.data.empty() || std::memcmp(raw.data.data(), data, raw.data.size()) == 0);
+    // Raw 16-bit samples are the bytes themselves, but for an odd last one.
+    InputRequest raw;
+    raw.raw = true;
+    const Outcome samples = ReadAll(data, size, false, raw);
+    Check(samples.ok == (size > 0) && samples.data.size() == (size & ~size_t{1}));
+    Check(samples.data.empty() || std::memcmp(samples.data.data(), data, samples.data.size()) == 0);
+    // Raw float stereo at 48 kHz, its right channel: one 16-bit sample at 44 100 Hz for every
+    // sample frame of 8 bytes, 44100/48000 of them, give or take the resampler's last one.
+    raw.layout = RawLayout{RawEncoding::Float32LE, 48000, 2};
+    raw.channel = 2;
+    const Outcome resampled = ReadAll(data, size, true, raw);
+    const double frames = static_cast<double>(size / 8);
+    const auto made = static_cast<double>(resampled.data.size() / 2);
+    Check(resampled.ok && made <= frames * 44100.0 / 48000.0 + 2.0);
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -60,12 +61,8 @@ std::vector<uint8_t> LogBytes(const std::vector<int32_t>& entries) {
     return bytes;
 }
 
-// A WAV file with any fmt fields; `declaredData` may claim more bytes than `data` holds.
+// A 16-bit mono 44 100 Hz WAV file; `declaredData` may claim another length than `data` has.
 struct WavLayout {
-    uint16_t tag = 1;
-    uint16_t channels = 1;
-    uint32_t rate = kSampleRateHz;
-    uint16_t bits = 16;
     std::vector<uint8_t> data = std::vector<uint8_t>(64, 0);
     int64_t declaredData = -1;  // -1: the real size
 };
@@ -79,13 +76,12 @@ std::vector<uint8_t> WavBytes(const WavLayout& wav) {
     PutId(b, "WAVE");
     PutId(b, "fmt ");
     PutU32(b, 16);
-    PutU16(b, wav.tag);
-    PutU16(b, wav.channels);
-    PutU32(b, wav.rate);
-    const uint32_t align = wav.channels * wav.bits / 8u;
-    PutU32(b, wav.rate * align);
-    PutU16(b, align);
-    PutU16(b, wav.bits);
+    PutU16(b, 1);  // PCM
+    PutU16(b, 1);  // mono
+    PutU32(b, kSampleRateHz);
+    PutU32(b, 2 * kSampleRateHz);
+    PutU16(b, 2);
+    PutU16(b, 16);
     PutId(b, "data");
     PutU32(b, declared);
     b.insert(b.end(), wav.data.begin(), wav.data.end());
@@ -120,9 +116,9 @@ LiveCounts LiveTestMode(const std::vector<int16_t>& samples) {
 
 // Opens and analyses `path`; the error text of either step lands in `error`.
 bool AnalyzeFile(const std::string& path, Analysis& analysis, std::string& error,
-                 const AnalysisOutputs& outputs = {}) {
+                 const AnalysisOutputs& outputs = {}, const InputRequest& request = {}) {
     InputReader reader;
-    if (!OpenInput(reader, path.c_str(), false)) {
+    if (!OpenInput(reader, path.c_str(), request)) {
         error = reader.error;
         return false;
     }
@@ -185,7 +181,7 @@ TEST_P(SameCountsTest, RecordingLogAndLiveDecodingAgree) {
     Analysis log;
     ASSERT_TRUE(AnalyzeFile(Path("signal.wav"), wav, error)) << error;
     ASSERT_TRUE(AnalyzeFile(Path("signal.log"), log, error)) << error;
-    ASSERT_EQ(wav.kind, InputKind::Wav);
+    ASSERT_EQ(wav.kind, InputKind::Recording);
     ASSERT_EQ(log.kind, InputKind::RunLog);
 
     for (const Analysis* a : {&wav, &log}) {
@@ -252,6 +248,112 @@ INSTANTIATE_TEST_SUITE_P(Signals, SameCountsTest,
                                            SignalCase{"noisy", 3000.0, 0.0, false, 0.0},
                                            SignalCase{"noisy_inverted", 3000.0, 2000.0, true, 1.0}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Raw samples in any layout, and the 16-bit scale ----
+
+// Every float that a 16-bit sample becomes (x / 32768, as writers and libsndfile make it) comes
+// back as that sample; beyond full scale it clips, and a NaN is silence.
+TEST(FloatToSample, KeepsEvery16BitValueAndClipsTheRest) {
+    for (int32_t x = -32768; x <= 32767; ++x)
+        ASSERT_EQ(FloatToSample(static_cast<float>(x) / 32768.0f), x);
+    const struct {
+        float value;
+        int16_t sample;
+    } table[] = {{1.0f, 32767},        {-1.0f, -32768},      {7.5f, 32767},
+                 {-7.5f, -32768},      {1.5f / 32768.0f, 2}, {-1.5f / 32768.0f, -2},
+                 {0.4f / 32768.0f, 0}, {std::nanf(""), 0}};
+    for (const auto& row : table) EXPECT_EQ(FloatToSample(row.value), row.sample) << row.value;
+}
+
+void PutSample24(std::vector<uint8_t>& b, int16_t s) {
+    b.push_back(0);
+    PutU16(b, static_cast<uint16_t>(s));
+}
+void PutSample32(std::vector<uint8_t>& b, int16_t s) {
+    PutU32(b, static_cast<uint32_t>(static_cast<int32_t>(s) * 65536));
+}
+void PutFloat(std::vector<uint8_t>& b, int16_t s) {
+    const float f = static_cast<float>(s) / 32768.0f;
+    uint32_t bits = 0;
+    std::memcpy(&bits, &f, sizeof bits);
+    PutU32(b, bits);
+}
+void PutU8(std::vector<uint8_t>& b, int16_t s) {
+    b.push_back(static_cast<uint8_t>((s >> 8) + 128));
+}
+
+// The same signal as raw samples in each encoding, channel count and rate that --raw takes gives
+// the 16-bit original's frames, errors and Pos1; the encodings that hold every 16-bit value give
+// its very runs. Another channel holds a different signal, so reading the wrong one shows.
+TEST_F(AnalyzeTest, RawSamplesInEveryLayoutGiveTheOriginalsCounts) {
+    synth::SynthConfig config;
+    config.frameCount = 40;
+    config.sweep = true;
+    config.sweepStep = 29;
+    config.seed = 3;
+    const std::vector<int16_t> signal = synth::Synthesize(config).samples;
+    config.frameCount = 30;
+    config.invert = true;
+    const std::vector<int16_t> other = synth::Synthesize(config).samples;
+    config.frameCount = 40;
+    config.invert = false;
+    config.cellLength = kSamplesPerCell * 48000 / kSampleRateHz;
+    const std::vector<int16_t> at48k = synth::Synthesize(config).samples;
+    std::string error;
+    WriteBytes(Path("original.raw"), synth::SamplesToBytes(signal));
+    Analysis original;
+    ASSERT_TRUE(AnalyzeFile(Path("original.raw"), original, error, {}, {.raw = true, .layout = {}}))
+        << error;
+    ASSERT_EQ(original.tally.framesA + original.tally.framesB, 40);
+
+    using Put = void (*)(std::vector<uint8_t>&, int16_t);
+    const struct {
+        const char* name = nullptr;
+        RawLayout layout;
+        int32_t channel = 1;  // the signal's; the other channel holds `other`
+        Put put = nullptr;
+        bool sameRuns = false;
+    } table[] = {
+        {"s24le", {RawEncoding::S24LE, kSampleRateHz, 1}, 1, PutSample24, true},
+        {"s32le, stereo, right", {RawEncoding::S32LE, kSampleRateHz, 2}, 2, PutSample32, true},
+        {"float32le, stereo, left", {RawEncoding::Float32LE, kSampleRateHz, 2}, 1, PutFloat, true},
+        {"u8", {RawEncoding::U8, kSampleRateHz, 1}, 1, PutU8, false},
+        {"s16le at 48000 Hz",
+         {RawEncoding::S16LE, 48000, 1},
+         1,
+         [](std::vector<uint8_t>& b, int16_t s) { PutU16(b, static_cast<uint16_t>(s)); },
+         false},
+    };
+    for (const auto& row : table) {
+        const std::vector<int16_t>& samples = row.layout.rate == 48000 ? at48k : signal;
+        std::vector<uint8_t> bytes;
+        for (size_t i = 0; i < samples.size(); ++i) {
+            for (int32_t c = 1; c <= row.layout.channels; ++c)
+                row.put(bytes, c == row.channel ? samples[i] : other[i % other.size()]);
+        }
+        WriteBytes(Path("layout.raw"), bytes);
+        Analysis a;
+        ASSERT_TRUE(AnalyzeFile(Path("layout.raw"), a, error, {},
+                                {.raw = true, .layout = row.layout, .channel = row.channel}))
+            << row.name << ": " << error;
+        EXPECT_EQ(a.tally.framesA, original.tally.framesA) << row.name;
+        EXPECT_EQ(a.tally.framesB, original.tally.framesB) << row.name;
+        EXPECT_EQ(a.tally.badHeaders + a.tally.invalidWords, 0) << row.name;
+        EXPECT_EQ(Load(a.tally.status.pos1), Load(original.tally.status.pos1)) << row.name;
+        EXPECT_EQ(a.audio.resampled, row.layout.rate != kSampleRateHz) << row.name;
+        if (row.sameRuns) {
+            EXPECT_EQ(a.runs.byLength, original.runs.byLength) << row.name;
+        }
+    }
+
+    // The 48 kHz samples taken for 44 100 Hz, as --raw reads them by default: the bit cells say
+    // which rate they were recorded at.
+    const RunResult misread = RunTool({"--raw", Path("layout.raw")});
+    EXPECT_EQ(misread.code, kExitOk);
+    EXPECT_NE(misread.err.find(": the bit cells measure 7.2"), std::string::npos) << misread.err;
+    EXPECT_NE(misread.err.find("is the input 48000 Hz? try --rate 48000\n"), std::string::npos)
+        << misread.err;
+}
 
 // ---- Cell length ----
 
@@ -434,21 +536,28 @@ std::vector<BadInput> BadInputs() {
     std::vector<uint8_t> flac;
     PutId(flac, "fLaC");
     PutU32(flac, 0);
+    std::vector<uint8_t> m4a;
+    PutU32(m4a, 0x18000000);  // the box size, big-endian
+    PutId(m4a, "ftyp");
+    PutId(m4a, "M4A ");
+    synth::SynthConfig config;
+    config.frameCount = 1;
+    std::vector<uint8_t> samples = synth::SamplesToBytes(synth::Synthesize(config).samples);
+    samples.resize(4000);
     return {
-        {"truncated_data", WavBytes({.data = std::vector<uint8_t>(100, 1), .declaredData = 4000}),
-         "truncated: the data chunk declares 4000 bytes but only 100 follow"},
-        {"truncated_header", cutHeader, "truncated"},
+        {"truncated_header", cutHeader, "a WAV recording that cannot be read"},
         {"odd_sized_log", std::vector<uint8_t>(4 * 25 + 3, 9), "not a multiple of 4"},
-        {"negative_entry", LogBytes({20, 13, -7, 14}), "entry 2 is negative (-7)"},
+        {"negative_entry", LogBytes({20, 13, -7, 14}),
+         "entry 2 is negative (-7): neither a run log nor a recording"},
         {"zero_inside", LogBytes({20, 13, 0, 0, 14, 0}), "entry 2 is 0 but runs follow it"},
-        {"stereo", WavBytes({.channels = 2}), "16-bit PCM, stereo, 44100 Hz"},
-        {"rate_48k", WavBytes({.rate = 48000}), "16-bit PCM, mono, 48000 Hz"},
-        {"eight_bit", WavBytes({.bits = 8}), "8-bit PCM, mono, 44100 Hz"},
-        {"float", WavBytes({.tag = 3, .bits = 32}), "32-bit IEEE float"},
-        {"data_before_fmt", dataFirst, "before any fmt chunk"},
-        {"no_data", noData, "no data chunk"},
-        {"riff_not_wave", avi, "form 'AVI ', not a WAV recording"},
-        {"flac", flac, "FLAC audio"},
+        {"raw_samples", samples, "raw samples, as arecord -t raw and parec write them, need --raw"},
+        {"data_before_fmt", dataFirst, "a WAV recording that cannot be read"},
+        {"no_data", noData, "a WAV recording that cannot be read"},
+        {"riff_not_wave", avi, "a RIFF file of form 'AVI ', not a recording"},
+        {"flac", flac, "a FLAC recording that cannot be read"},
+        {"m4a", m4a,
+         "an MP4/M4A file (AAC audio, as phones and Windows' Voice Recorder save it), "
+         "which no library here reads; convert it first: ffmpeg -i "},
     };
 }
 
@@ -484,37 +593,37 @@ TEST(InputStream, ReadsToTheEndWhereAStreamCannotTell) {
         const char* name;
         std::vector<uint8_t> bytes;
         bool raw;
-        int64_t fileUnits;  // samples or runs read from the file; -1: refused
-        int64_t streamUnits;
+        int64_t units;      // samples or runs read, from the file and the stream; -1: refused
+        bool fileCutShort;  // the file's header promises more than it holds
         const char* error;  // a piece of the message when refused
     } table[] = {
         {"length 0xFFFFFFFF",
          WavBytes({.data = std::vector<uint8_t>(100, 3), .declaredData = 0xFFFFFFFF}), false, 50,
-         50, ""},
+         true, ""},
         {"length 0", WavBytes({.data = std::vector<uint8_t>(100, 3), .declaredData = 0}), false, 50,
-         50, ""},
+         false, ""},
         {"length beyond the end",
-         WavBytes({.data = std::vector<uint8_t>(100, 3), .declaredData = 4000}), false, -1, 50,
-         "declares 4000 bytes"},
-        {"a chunk after the data", trailingChunk, false, 20, 20, ""},
-        {"raw, odd last byte", std::vector<uint8_t>(101, 5), true, 50, 50, ""},
-        {"log with stray bytes", strayBytes, false, -1, -1,
+         WavBytes({.data = std::vector<uint8_t>(100, 3), .declaredData = 4000}), false, 50, true,
+         ""},
+        {"a chunk after the data", trailingChunk, false, 20, false, ""},
+        {"raw, odd last byte", std::vector<uint8_t>(101, 5), true, 50, false, ""},
+        {"log with stray bytes", strayBytes, false, -1, false,
          "size of 14 bytes is not a multiple of 4"},
-        {"log", LogBytes({20, 13, 7, 0}), false, 3, 3, ""},
-        // An empty file is a log of no runs; an empty stream is a writer that never wrote.
-        {"nothing at all", {}, false, 0, -1, "empty"},
-        {"raw, nothing at all", {}, true, 0, -1, "empty"},
+        {"log", LogBytes({20, 13, 7, 0}), false, 3, false, ""},
     };
     for (const auto& row : table) {
         for (const bool stream : {false, true}) {
+            const std::string what = std::string(row.name) + (stream ? " (stream)" : " (file)");
             std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(ScratchFile(), &std::fclose);
-            if (!row.bytes.empty()) std::fwrite(row.bytes.data(), 1, row.bytes.size(), file.get());
+            std::fwrite(row.bytes.data(), 1, row.bytes.size(), file.get());
             std::rewind(file.get());
             InputReader reader;
+            InputRequest request;
+            request.raw = row.raw;
             const int64_t size = stream ? -1 : static_cast<int64_t>(row.bytes.size());
             int64_t units = 0;
-            int64_t got = 0;
-            if (OpenInputStream(reader, file.get(), size, row.raw)) {
+            int64_t got = -1;
+            if (OpenInputStream(reader, file.get(), size, request, "-")) {
                 std::vector<uint8_t> buffer(64);
                 do {
                     got = reader.kind == InputKind::RunLog
@@ -522,15 +631,27 @@ TEST(InputStream, ReadsToTheEndWhereAStreamCannotTell) {
                               : ReadSampleBytes(reader, buffer.data(), buffer.size()) / 2;
                     units += std::max<int64_t>(got, 0);
                 } while (got > 0);
-            } else {
-                got = -1;
             }
-            const int64_t want = stream ? row.streamUnits : row.fileUnits;
-            EXPECT_EQ(got < 0 ? -1 : units, want) << row.name << (stream ? " (stream)" : " (file)");
-            if (want < 0) {
-                EXPECT_NE(reader.error.find(row.error), std::string::npos) << reader.error;
+            CloseInput(reader);
+            EXPECT_EQ(got < 0 ? -1 : units, row.units) << what;
+            if (row.units < 0) {
+                EXPECT_NE(reader.error.find(row.error), std::string::npos) << what;
             }
+            // A stream ends where its writer stopped, whatever its header promised.
+            EXPECT_EQ(reader.note.rfind("cut short: ", 0) == 0, row.fileCutShort && !stream)
+                << what << ": " << reader.note;
         }
+    }
+    // An empty file is a log of no runs; an empty stream is a writer that never wrote.
+    for (const bool raw : {false, true}) {
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(ScratchFile(), &std::fclose);
+        InputReader reader;
+        InputRequest request;
+        request.raw = raw;
+        EXPECT_TRUE(OpenInputStream(reader, file.get(), 0, request, "-")) << raw;
+        CloseInput(reader);
+        EXPECT_FALSE(OpenInputStream(reader, file.get(), -1, request, "-")) << raw;
+        EXPECT_EQ(reader.failure, InputFailure::Empty) << raw;
     }
 }
 
@@ -566,7 +687,15 @@ TEST_F(AnalyzeTest, ArbitraryBytesNeverCrashTheReader) {
 
 // The parsed options as one line, for the table below.
 std::string Describe(const AnalyzeOptions& o) {
-    std::string text = o.input + (o.raw ? " raw" : "");
+    const InputRequest& r = o.request;
+    std::string text = o.input;
+    if (r.raw) {
+        const char* names[] = {"u8", "s16le", "s24le", "s32le", "float32le"};
+        text += std::string(" raw ") + names[static_cast<int>(r.layout.encoding)] + " " +
+                std::to_string(r.layout.rate) + " Hz " + std::to_string(r.layout.channels) +
+                " channel" + (r.layout.channels == 1 ? "" : "s");
+    }
+    if (r.channel != 0) text += ", channel " + std::to_string(r.channel);
     if (!o.pos1Path.empty()) text += " pos1=" + o.pos1Path;
     if (!o.framesPath.empty()) text += " frames=" + o.framesPath;
     if (!o.jsonPath.empty()) text += " json=" + o.jsonPath;
@@ -583,7 +712,7 @@ TEST(AnalyzeArgs, Table) {
         {{"in.log"}, true, "in.log"},
         {{"--pos1", "p.csv", "in.wav", "--svg=s.svg"}, true, "in.wav pos1=p.csv svg=s.svg"},
         {{"--pos1=p.csv", "--", "-odd-name"}, true, "-odd-name pos1=p.csv"},
-        {{"--raw", "-"}, true, "- raw"},
+        {{"--raw", "-"}, true, "- raw s16le 44100 Hz 1 channel"},
         {{"in", "--frames=f.csv", "--json", "-"}, true, "in frames=f.csv json=-"},
         {{"in", "--frames", "x", "--svg", "x"}, false, "--frames and --svg name the same file"},
         {{}, false, "no input file"},
@@ -594,6 +723,30 @@ TEST(AnalyzeArgs, Table) {
         {{"in", "--pos1", "x", "--svg", "x"}, false, "--pos1 and --svg name the same file"},
         {{"-x", "in"}, false, "unknown option '-x'"},
         {{"in", "--pos1x"}, false, "unknown option '--pos1x'"},
+        {{"--raw", "--format=float32le", "--rate", "48000", "--channels", "2", "--channel=2", "-"},
+         true,
+         "- raw float32le 48000 Hz 2 channels, channel 2"},
+        {{"in.wav", "--channel", "3"}, true, "in.wav, channel 3"},
+        {{"--raw", "--format", "s16be", "-"},
+         false,
+         "--format must be one of u8, s16le, s24le, s32le, float32le, not 's16be'"},
+        {{"--raw", "--rate", "48k", "-"},
+         false,
+         "--rate must be a whole number of samples per second from 1000 to 1000000, not '48k'"},
+        {{"--raw", "--rate", "999", "-"},
+         false,
+         "--rate must be a whole number of samples per second from 1000 to 1000000, not '999'"},
+        {{"--raw", "--channels", "0", "-"},
+         false,
+         "--channels must be a whole number from 1 to 1024, not '0'"},
+        {{"--raw", "--channel", "3", "--channels", "2", "-"},
+         false,
+         "--channel 3 is beyond --channels 2"},
+        {{"--rate", "48000", "in.wav"},
+         false,
+         "--rate describes raw samples: give --raw as well (a recording's header says it)"},
+        {{"--raw", "--rate", "8000", "--rate", "8000", "-"}, false, "--rate given twice"},
+        {{"in", "--channel"}, false, "--channel needs a value"},
     };
     for (const auto& row : table) {
         AnalyzeOptions options;

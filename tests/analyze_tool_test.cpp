@@ -1,6 +1,7 @@
 // Black-box tests of the built vorlank-analyze: what stands at its output paths after a run that
 // fails, after one that succeeds and after one that a signal ends, the reasons its messages give,
-// and input through pipes. Each test works in a scratch folder of its own, with files, links and
+// input through pipes, and recordings in the formats that recorders write, made by the writers
+// users have (sox, ffmpeg). Each test works in a scratch folder of its own, with files, links and
 // FIFOs it makes itself.
 #include <gtest/gtest.h>
 
@@ -10,7 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -39,11 +42,13 @@ protected:
     };
 
     // Runs `command` with /bin/sh in the scratch folder; $A and $S name the analyzer and the
-    // synthesizer. Standard output and standard error are collected from files.
+    // synthesizer, $F ffmpeg quiet and without a console. Standard output and standard error are
+    // collected from files.
     Result Sh(const std::string& command) const {
         const std::string script = "cd '" + dir_.path.string() +
                                    "' && A='" VORLANK_ANALYZE "' S='" + std::string(VORLANK_SYNTH) +
-                                   "' && { " + command + "; } >.stdout 2>.stderr";
+                                   "' F='ffmpeg -nostdin -loglevel error -y' && { " + command +
+                                   "; } >.stdout 2>.stderr";
         const int status = std::system(script.c_str());
         Result r;
         r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -222,6 +227,135 @@ TEST_F(AnalyzeToolTest, NothingToReadOrNowhereToReportIsNoSuccess) {
         EXPECT_EQ(r.err, row.err) << row.command;
     }
     EXPECT_EQ(Names(), (std::set<std::string>{"good.log", "empty.log", "fifo"}));
+}
+
+// What a report says of the decoding: the frames, the errors and the final Pos1; -1 where the
+// report lacks the line.
+struct Counts {
+    long frames = -1;
+    long errors = -1;
+    long pos1 = -1;
+};
+
+Counts CountsOf(const std::string& report) {
+    Counts c;
+    const auto number = [&](const char* label, long& into) {
+        const size_t at = report.find(label);
+        if (at != std::string::npos) std::sscanf(report.c_str() + at + 14, "%ld", &into);
+    };
+    number("\nFrames        ", c.frames);
+    number("\nErrors        ", c.errors);
+    number("\nPos1          ", c.pos1);
+    return c;
+}
+
+// A clean signal as the writers users have store it, each variant read back as the recorder's
+// file or stream: the 16-bit original's frames, errors and Pos1, exactly where the format keeps
+// the signal's edges, and all but a few frames from the lossy codecs.
+TEST_F(AnalyzeToolTest, RecordersFormatsGiveTheOriginalsCounts) {
+    ASSERT_EQ(Sh("$S -o signal.wav --frames 80 --sweep --sweep-step 13 --seed 5").code, 0);
+    const Counts original = CountsOf(Sh("$A signal.wav").out);
+    ASSERT_EQ(original.frames, 80);
+    ASSERT_EQ(original.errors, 0);
+    const struct {
+        const char* name;
+        const char* command;
+        long lost;  // frames a lossy codec may cost
+    } table[] = {
+        {"48 kHz", "sox signal.wav -r 48000 v.wav && $A v.wav", 0},
+        {"96 kHz", "sox signal.wav -r 96000 v.wav && $A v.wav", 0},
+        {"32 kHz", "sox signal.wav -r 32000 v.wav && $A v.wav", 0},
+        {"stereo", "sox signal.wav v.wav remix 1 1 && $A v.wav", 0},
+        {"stereo, the signal in channel 2 alone",
+         "sox signal.wav v.wav remix 0 1 && $A v.wav --channel 2", 0},
+        {"24-bit", "sox signal.wav -b 24 v.wav && $A v.wav", 0},
+        {"float", "sox signal.wav -e floating-point -b 32 v.wav && $A v.wav", 0},
+        {"8-bit", "sox signal.wav -b 8 v.wav && $A v.wav", 0},
+        {"FLAC", "sox signal.wav v.flac && $A v.flac", 0},
+        {"W64", "sox signal.wav v.w64 && $A v.w64", 0},
+        {"RF64", "$F -i signal.wav -rf64 always v.wav && $A v.wav", 0},
+        {"CAF", "sox signal.wav v.caf && $A v.caf", 0},
+        {"AIFF", "sox signal.wav v.aiff && $A v.aiff", 0},
+        {"48 kHz stereo float, through a pipe",
+         "$F -i signal.wav -ar 48000 -ac 2 -c:a pcm_f32le -f wav - | $A -", 0},
+        {"FLAC, through a pipe", "sox signal.wav -t flac - | $A -", 0},
+        {"MP3", "$F -i signal.wav -b:a 128k v.mp3 && $A v.mp3", 3},
+        {"Ogg Vorbis", "sox signal.wav v.ogg && $A v.ogg", 3},
+    };
+    for (const auto& row : table) {
+        const Result r = Sh(row.command);
+        EXPECT_EQ(r.code, 0) << row.name << ": " << r.err;
+        const Counts got = CountsOf(r.out);
+        if (row.lost == 0) {
+            EXPECT_EQ(got.frames, original.frames) << row.name;
+            EXPECT_EQ(got.errors, 0) << row.name;
+            EXPECT_EQ(got.pos1, original.pos1) << row.name;
+        } else {
+            EXPECT_GE(got.frames, original.frames - row.lost) << row.name;
+            EXPECT_LE(got.errors, row.lost) << row.name;
+        }
+        Sh("rm -f v.*");
+    }
+}
+
+// A recording cut short, by its header's length or inside a compressed frame, is analysed as far
+// as it goes, with one line on standard error that says so.
+TEST_F(AnalyzeToolTest, RecordingCutShortIsAnalysedAsFarAsItGoes) {
+    ASSERT_EQ(Sh("$S -o signal.wav --frames 80").code, 0);
+    const struct {
+        const char* name;
+        const char* command;
+        const char* says;  // the line on standard error, after "cut short: read "
+    } table[] = {
+        {"24-bit WAV", "sox signal.wav -b 24 v.wav && head -c 150000 v.wav >cut && $A cut",
+         " sample frames) of the 2.212 s (97544 sample frames) its header declares; analysed as "
+         "far as it goes\n"},
+        {"MP3", "$F -i signal.wav v.mp3 && head -c 10000 v.mp3 >cut && $A cut",
+         " sample frames), then the decoder gave up ("},
+    };
+    for (const auto& row : table) {
+        const Result r = Sh(row.command);
+        EXPECT_EQ(r.code, 0) << row.name << ": " << r.err;
+        EXPECT_EQ(r.err.rfind("vorlank-analyze: cut: cut short: read ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find(row.says), std::string::npos) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        const long frames = CountsOf(r.out).frames;
+        EXPECT_GT(frames, 20) << row.name;
+        EXPECT_LT(frames, 80) << row.name;
+    }
+}
+
+// Inputs given the wrong way get a message that says what they are and what to do.
+TEST_F(AnalyzeToolTest, MistakesGetANextStep) {
+    ASSERT_EQ(Sh("$S -o signal.wav --frames 20").code, 0);
+    const struct {
+        const char* command;
+        int code;
+        const char* err;  // a piece of standard error
+    } table[] = {
+        // A phone's or Windows' voice recorder: a format no library here reads.
+        {"$F -i signal.wav memo.m4a && $A memo.m4a", 1,
+         "vorlank-analyze: memo.m4a: an MP4/M4A file (AAC audio, as phones and Windows' Voice "
+         "Recorder save it), which no library here reads; convert it first: ffmpeg -i memo.m4a "
+         "memo.wav && vorlank-analyze memo.wav\n"},
+        // Raw samples without --raw.
+        {"$S --raw --frames 10 | $A -", 1,
+         ": neither a run log nor a recording in a format known here; raw samples, as arecord "
+         "-t raw and parec write them, need --raw"},
+        // A text file is no run log, though it reads as one.
+        {"yes 'The quick brown fox jumps over the lazy dog.' | head -c 1000 >notes.txt && "
+         "$A notes.txt >/dev/null",
+         0,
+         "vorlank-analyze: notes.txt: warning: read as a run log, but its runs do not look like "
+         "the signal's: 250 runs, 0 of 1 to 8 bit cells"},
+        {"sox signal.wav v.wav remix 1 1 && $A v.wav --channel 3", 2,
+         "vorlank-analyze: v.wav: it has 2 channels, so there is no channel 3\n"},
+    };
+    for (const auto& row : table) {
+        const Result r = Sh(row.command);
+        EXPECT_EQ(r.code, row.code) << row.command << ": " << r.err;
+        EXPECT_NE(r.err.find(row.err), std::string::npos) << row.command << ": " << r.err;
+    }
 }
 
 // A signal as the terminal sends Ctrl+C: to every process of the pipeline at once. The analyzer

@@ -1,0 +1,88 @@
+#include "analyze/advice.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "common/signal_format.h"
+
+namespace {
+
+// A run log's runs that last longer than this on average are no signal's.
+constexpr double kLongestMeanRunSeconds = 1.0;
+
+// Rates that recorders offer; a fitted rate this close to one of them is taken for it.
+constexpr int32_t kCommonRates[] = {8000,  11025, 16000, 22050, 24000,  32000,
+                                    44100, 48000, 88200, 96000, 176400, 192000};
+constexpr double kCommonRateTolerance = 0.02;
+
+// The rate at which the input's cells would last 6.623 samples, a common one when near (then
+// `common` is set).
+int32_t FittingRate(double readAt, double cellLength, bool& common) {
+    const double fits = readAt * cellLength / kSamplesPerCell;
+    for (int32_t rate : kCommonRates) {
+        common = std::fabs(fits - rate) <= rate * kCommonRateTolerance;
+        if (common) return rate;
+    }
+    return static_cast<int32_t>(std::lround(fits / 100.0) * 100);
+}
+
+const char* EncodingName(RawEncoding encoding) {
+    switch (encoding) {
+        case RawEncoding::U8:
+            return "u8";
+        case RawEncoding::S16LE:
+            return "s16le";
+        case RawEncoding::S24LE:
+            return "s24le";
+        case RawEncoding::S32LE:
+            return "s32le";
+        case RawEncoding::Float32LE:
+            return "float32le";
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string RunLogDoubt(const ReportFigures& f) {
+    if (f.kind != InputKind::RunLog || f.runs == 0) return "";
+    const double meanSeconds = f.durationSeconds / static_cast<double>(f.runs);
+    if (f.fit.runsUsed > 0 && meanSeconds <= kLongestMeanRunSeconds) return "";
+    char text[320];
+    std::snprintf(text, sizeof text,
+                  "warning: read as a run log, but its runs do not look like the signal's: %lld "
+                  "runs, %lld of 1 to 8 bit cells, %.1f s each on average; a run log of the "
+                  "signal holds thousands of runs a second",
+                  static_cast<long long>(f.runs), static_cast<long long>(f.fit.runsUsed),
+                  meanSeconds);
+    return text;
+}
+
+std::string RateDoubt(const ReportFigures& f, const InputRequest& request) {
+    if (f.fit.runsUsed == 0 || std::fabs(f.cellLengthDeviationPercent) <= kRateDoubtPercent)
+        return "";
+    const int32_t readAt = f.kind == InputKind::RunLog ? kSampleRateHz : f.audio.rate;
+    bool common = false;
+    const int32_t fits = FittingRate(readAt, f.fit.cellLength, common);
+    char text[400];
+    const int used = std::snprintf(text, sizeof text,
+                                   "the bit cells measure %.3f samples, %+.1f%% off the %.3f the "
+                                   "decoder expects: ",
+                                   f.fit.cellLength, f.cellLengthDeviationPercent, kSamplesPerCell);
+    const auto rest = sizeof text - static_cast<size_t>(used);
+    if (f.kind == InputKind::Raw && common) {
+        std::snprintf(text + used, rest, "is the input %d Hz? try --rate %d", fits, fits);
+    } else if (f.kind == InputKind::Raw) {
+        // Samples of another size than read also change the rate they seem to have.
+        std::snprintf(text + used, rest,
+                      "is the input %d Hz, or are its samples not %s? give --rate and --format as "
+                      "it was recorded",
+                      fits, EncodingName(request.layout.encoding));
+    } else {
+        std::snprintf(text + used, rest,
+                      "is the input %d Hz rather than %d Hz, or the transmitter's clock that far "
+                      "off?",
+                      fits, readAt);
+    }
+    return text;
+}

@@ -1,0 +1,23 @@
+// Warnings of vorlank-analyze that point at a mistake in how the input was given, read off a
+// finished analysis: a run log that holds no such runs as the signal's, and bit cells whose length
+// fits another sample rate than the one the input was read at. Each is one line for standard
+// error, without the program's and the input's name; empty when there is nothing to say.
+//
+// Threads: pure functions.
+#pragma once
+
+#include <string>
+
+#include "analyze/report_figures.h"
+
+// A run log of the signal holds thousands of runs a second, nearly all of 1 to 8 bit cells; one
+// with none of those, or whose runs last more than a second each on average (a text file read as
+// 32-bit entries makes runs of hours), was most likely no run log of `vorlank L`.
+std::string RunLogDoubt(const ReportFigures& figures);
+
+// Bit cells fitted more than kRateDoubtPercent away from the decoder's 6.623 samples: the sample
+// rate that would bring them to 6.623 (a common one when one is near), with --rate to try for raw
+// samples, or --format as well when no common rate fits (raw samples of another size than they
+// were read as seem to have another rate). `request` is how the input was read.
+inline constexpr double kRateDoubtPercent = 5.0;
+std::string RateDoubt(const ReportFigures& figures, const InputRequest& request);

@@ -1,0 +1,63 @@
+// The bytes of vorlank-analyze's input, for the run-log reader and for libsndfile, which reads
+// recordings through it (virtual I/O): one way in for a regular file and for a stream (standard
+// input, a FIFO, a device), so both are read by the same code.
+//
+// A regular file moves to any position asked for. A stream only goes forward, yet libsndfile
+// parses headers as if it could move about: it looks back at bytes it has read, and past a data
+// chunk for chunks after it. So while an input's kind is being found and its header parsed, the
+// bytes read from a stream are kept (the latest kLookBackBytes of them) and a step back within
+// them is served from there; a step forward is taken by reading on, up to kLookBackBytes further,
+// and a step further ahead than that ends the input there and then, without consuming anything,
+// as a stream cannot show what lies beyond the samples before it has read them. Once the header
+// is parsed nothing more is kept, and the bytes go straight through.
+//
+// Positions count from `origin`, the first byte handed out, which is 0 unless an embedded part of
+// the input is read on its own (see recording.h).
+//
+// Threads: a record belongs to one caller; no shared state.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+// How far back a stream's bytes are kept while a header is parsed, and how far ahead a step may
+// go: far more than any header, far less than an hour's samples.
+inline constexpr size_t kLookBackBytes = size_t{1} << 20;
+
+struct ByteSource {
+    std::FILE* file = nullptr;
+    bool seekable = false;  // a regular file, whose size is known
+    uint64_t size = 0;      // seekable: bytes in the file
+    uint64_t origin = 0;    // byte of the input where position 0 lies
+    uint64_t at = 0;        // position of the next read, from origin
+    uint64_t filePos = 0;   // byte of the input the file stands at: for a stream, the bytes taken
+    // Stream: the latest bytes taken while they are kept, a ring of kLookBackBytes indexed by input
+    // byte.
+    std::unique_ptr<uint8_t[]> kept;
+    uint64_t keptFrom = 0;  // input bytes [keptFrom, keptTo) stand in `kept`
+    uint64_t keptTo = 0;
+    bool keeping = false;
+    int readErrno = 0;  // errno of a failed read; 0 while none failed
+    bool readFailed = false;
+};
+
+// Starts reading `file` from its first byte. `knownSize` is its size, or -1 for a stream, whose
+// bytes are then kept from the start.
+void StartBytes(ByteSource& source, std::FILE* file, int64_t knownSize);
+
+// Reads up to `count` bytes at the current position. Fewer at the end of the input, after a read
+// error (readFailed set), at a position that a stream can no longer go back to, or further ahead
+// in a stream than a step may go.
+size_t ReadBytes(ByteSource& source, void* into, size_t count);
+
+// Sets the position of the next read; whether the bytes there can be had shows when they are read.
+void SeekBytes(ByteSource& source, uint64_t position);
+
+// Makes `position` the new position 0 (a part of the input read on its own).
+void RebaseBytes(ByteSource& source, uint64_t position);
+
+// The header is read: from here on a stream's bytes go straight through, and only those kept so
+// far can be read again.
+void StopKeeping(ByteSource& source);

@@ -1,0 +1,391 @@
+#include "analyze/recording.h"
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "common/signal_format.h"
+
+namespace {
+
+// Bytes of one read from libsndfile, all channels: fixed whatever the channel count. A read in
+// which a decoder gives up (a compressed file cut inside a frame) returns nothing at all, so the
+// frames per read stay few enough (93 ms at 44 100 Hz) for little to be lost that way, and many
+// enough for the calls to cost nothing.
+constexpr size_t kChunkBytes = size_t{256} * 1024;
+constexpr size_t kChunkFramesMax = 4096;
+// The resampler's output per call.
+constexpr size_t kResampledChunk = 16384;
+
+// soxr's 'high quality' (20-bit precision, passband to 91 % of the lower Nyquist frequency):
+// the signal's edges keep their place to a small fraction of a sample, so a clean signal rounds
+// to the same cells as at its own rate; the cheaper recipes were measured to keep frame counts
+// too, but with less room to spare, for little gain in time.
+constexpr unsigned long kResampleQuality = SOXR_HQ;
+
+// libsndfile sees the input through virtual I/O over the ByteSource. It is told that the length
+// is unknown, for a regular file as for a stream: it then takes the lengths that headers declare
+// as they are (so a file cut short shows as one, rather than being trimmed silently or refused),
+// and it reads each input as far as it goes, as it would read a pipe.
+sf_count_t VioLength(void* /*user*/) {
+    return SF_COUNT_MAX;
+}
+
+sf_count_t VioSeek(sf_count_t offset, int whence, void* user) {
+    auto& source = *static_cast<ByteSource*>(user);
+    sf_count_t target = -1;
+    if (whence == SEEK_SET) {
+        target = offset;
+    } else if (whence == SEEK_CUR) {
+        target = static_cast<sf_count_t>(source.at) + offset;
+    }
+    if (target < 0) return -1;  // SEEK_END too: the end is not known
+    SeekBytes(source, static_cast<uint64_t>(target));
+    return target;
+}
+
+sf_count_t VioRead(void* into, sf_count_t count, void* user) {
+    if (count <= 0) return 0;
+    return static_cast<sf_count_t>(
+        ReadBytes(*static_cast<ByteSource*>(user), into, static_cast<size_t>(count)));
+}
+
+sf_count_t VioTell(void* user) {
+    return static_cast<sf_count_t>(static_cast<ByteSource*>(user)->at);
+}
+
+struct ContainerName {
+    int container;
+    const char* kind;
+    const char* name;
+};
+
+constexpr ContainerName kContainers[] = {
+    {SF_FORMAT_WAV, "wav", "WAV recording"},    {SF_FORMAT_WAVEX, "wav", "WAV recording"},
+    {SF_FORMAT_RF64, "rf64", "RF64 recording"}, {SF_FORMAT_W64, "w64", "W64 recording"},
+    {SF_FORMAT_AIFF, "aiff", "AIFF recording"}, {SF_FORMAT_CAF, "caf", "CAF recording"},
+    {SF_FORMAT_FLAC, "flac", "FLAC recording"}, {SF_FORMAT_OGG, "ogg", "Ogg recording"},
+    {SF_FORMAT_MPEG, "mp3", "MP3 recording"},   {SF_FORMAT_AU, "au", "AU recording"},
+    {SF_FORMAT_RAW, "raw", "raw samples"},
+};
+
+// `shorts`: an integer encoding of at most 16 bits, whose shorts are its exact values.
+struct EncodingName {
+    int subtype;
+    const char* name;
+    bool shorts;
+};
+
+constexpr EncodingName kEncodings[] = {
+    {SF_FORMAT_PCM_S8, "8-bit PCM", true},
+    {SF_FORMAT_PCM_U8, "8-bit PCM", true},
+    {SF_FORMAT_PCM_16, "16-bit PCM", true},
+    {SF_FORMAT_PCM_24, "24-bit PCM", false},
+    {SF_FORMAT_PCM_32, "32-bit PCM", false},
+    {SF_FORMAT_FLOAT, "32-bit float", false},
+    {SF_FORMAT_DOUBLE, "64-bit float", false},
+    {SF_FORMAT_ULAW, "mu-law", true},
+    {SF_FORMAT_ALAW, "A-law", true},
+    {SF_FORMAT_IMA_ADPCM, "IMA ADPCM", true},
+    {SF_FORMAT_MS_ADPCM, "MS ADPCM", true},
+    {SF_FORMAT_GSM610, "GSM 6.10", true},
+    {SF_FORMAT_ALAC_16, "16-bit ALAC", true},
+    {SF_FORMAT_ALAC_20, "20-bit ALAC", false},
+    {SF_FORMAT_ALAC_24, "24-bit ALAC", false},
+    {SF_FORMAT_ALAC_32, "32-bit ALAC", false},
+    {SF_FORMAT_VORBIS, "Vorbis", false},
+    {SF_FORMAT_OPUS, "Opus", false},
+    {SF_FORMAT_MPEG_LAYER_I, "MPEG layer I", false},
+    {SF_FORMAT_MPEG_LAYER_II, "MPEG layer II", false},
+    {SF_FORMAT_MPEG_LAYER_III, "MPEG layer III", false},
+};
+
+// libsndfile's own name of a container or an encoding, for those the tables above lack.
+SF_FORMAT_INFO FormatInfo(int format) {
+    SF_FORMAT_INFO info{};
+    info.format = format;
+    if (sf_command(nullptr, SFC_GET_FORMAT_INFO, &info, sizeof info) != 0 || info.name == nullptr) {
+        info.name = "unknown";
+        info.extension = "";
+    }
+    return info;
+}
+
+void Describe(RecordingReader& reader, const SF_INFO& info, int32_t channel) {
+    AudioDescription& d = reader.description;
+    const int container = info.format & SF_FORMAT_TYPEMASK;
+    const int subtype = info.format & SF_FORMAT_SUBMASK;
+    const auto* c = std::find_if(std::begin(kContainers), std::end(kContainers),
+                                 [&](const ContainerName& n) { return n.container == container; });
+    if (c != std::end(kContainers)) {
+        d.kind = c->kind;
+        d.container = c->name;
+    } else {
+        const SF_FORMAT_INFO named = FormatInfo(container);
+        d.kind = named.extension != nullptr ? named.extension : "";
+        d.container = std::string(named.name) + " recording";
+    }
+    const auto* e = std::find_if(std::begin(kEncodings), std::end(kEncodings),
+                                 [&](const EncodingName& n) { return n.subtype == subtype; });
+    d.encoding = e != std::end(kEncodings) ? e->name : FormatInfo(subtype).name;
+    reader.asShorts = e != std::end(kEncodings) && e->shorts && info.samplerate == kSampleRateHz;
+    d.channels = info.channels;
+    d.rate = info.samplerate;
+    d.channel = channel;
+    d.resampled = info.samplerate != kSampleRateHz;
+}
+
+int RawSubtype(RawEncoding encoding) {
+    switch (encoding) {
+        case RawEncoding::U8:
+            return SF_FORMAT_PCM_U8;
+        case RawEncoding::S16LE:
+            return SF_FORMAT_PCM_16;
+        case RawEncoding::S24LE:
+            return SF_FORMAT_PCM_24;
+        case RawEncoding::S32LE:
+            return SF_FORMAT_PCM_32;
+        case RawEncoding::Float32LE:
+            return SF_FORMAT_FLOAT;
+    }
+    return SF_FORMAT_PCM_16;
+}
+
+SNDFILE* OpenSound(RecordingReader& reader, ByteSource& source, SF_INFO& info) {
+    reader.io = SF_VIRTUAL_IO{VioLength, VioSeek, VioRead, nullptr, VioTell};
+    SeekBytes(source, 0);
+    return sf_open_virtual(&reader.io, SFM_READ, &info, &source);
+}
+
+// A WAV recording whose data chunk declares no bytes, as a writer leaves it that could not go back
+// to fill in the length, holds its samples after the header all the same: libsndfile would read
+// none, so they are read as raw samples of the recording's own layout, from where its samples
+// begin (where libsndfile leaves the input after the header) to the end.
+bool ReopenUnsizedData(RecordingReader& reader, ByteSource& source, SF_INFO& info) {
+    const int container = info.format & SF_FORMAT_TYPEMASK;
+    const int subtype = info.format & SF_FORMAT_SUBMASK;
+    const bool raw = subtype == SF_FORMAT_PCM_U8 || subtype == SF_FORMAT_PCM_16 ||
+                     subtype == SF_FORMAT_PCM_24 || subtype == SF_FORMAT_PCM_32 ||
+                     subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
+    if (info.frames != 0 || (container != SF_FORMAT_WAV && container != SF_FORMAT_WAVEX) || !raw)
+        return true;
+    const bool swapped = sf_command(reader.sound, SFC_RAW_DATA_NEEDS_ENDSWAP, nullptr, 0) != 0;
+    const int cpuEndian =
+        std::endian::native == std::endian::little ? SF_ENDIAN_LITTLE : SF_ENDIAN_BIG;
+    const int otherEndian = cpuEndian == SF_ENDIAN_LITTLE ? SF_ENDIAN_BIG : SF_ENDIAN_LITTLE;
+    SF_INFO data{};
+    data.samplerate = info.samplerate;
+    data.channels = info.channels;
+    data.format = SF_FORMAT_RAW | subtype | (swapped ? otherEndian : cpuEndian);
+    sf_close(reader.sound);
+    RebaseBytes(source, source.at);
+    reader.sound = OpenSound(reader, source, data);
+    if (reader.sound == nullptr) return false;
+    info.frames = data.frames;
+    return true;
+}
+
+// libsndfile's reason, to stand inside a sentence: without its closing full stop.
+std::string LibraryReason(SNDFILE* sound) {
+    std::string reason = sf_strerror(sound);
+    while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ')) reason.pop_back();
+    return reason;
+}
+
+// The end of libsndfile's frames: a read error of the input fails the read; a decoder that gave
+// up (a file cut inside a compressed frame) only ends the samples there.
+bool EndOfFrames(RecordingReader& reader, std::string& error) {
+    if (reader.source->readFailed) {
+        error =
+            std::string("read error in the samples: ") + std::strerror(reader.source->readErrno);
+        return false;
+    }
+    if (sf_error(reader.sound) != SF_ERR_NO_ERROR) reader.stoppedBy = LibraryReason(reader.sound);
+    return true;
+}
+
+void PutSample(uint8_t* bytes, size_t index, int16_t sample) {
+    const auto value = static_cast<uint16_t>(sample);
+    bytes[2 * index] = static_cast<uint8_t>(value & 0xFF);
+    bytes[2 * index + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+// Reads up to `frames` frames at the input's rate; returns how many, 0 at the end (or on a
+// failure, then with `error` set and false in `ok`).
+size_t ReadFrames(RecordingReader& reader, size_t frames, bool& ok, std::string& error) {
+    const auto wanted = static_cast<sf_count_t>(std::min(frames, reader.chunkFrames));
+    const sf_count_t got = reader.asShorts
+                               ? sf_readf_short(reader.sound, reader.shorts.data(), wanted)
+                               : sf_readf_float(reader.sound, reader.floats.data(), wanted);
+    ok = true;
+    if (got <= 0) {
+        ok = EndOfFrames(reader, error);
+        return 0;
+    }
+    reader.framesRead += got;
+    return static_cast<size_t>(got);
+}
+
+int64_t ReadResampled(RecordingReader& reader, uint8_t* bytes, size_t wanted, std::string& error) {
+    const auto step = static_cast<size_t>(reader.description.channels);
+    const auto pick = static_cast<size_t>(reader.description.channel - 1);
+    size_t made = 0;
+    while (made == 0 && !reader.finished) {
+        if (reader.channelFrom == reader.channelTo && !reader.inputEnded) {
+            bool ok = true;
+            const size_t frames = ReadFrames(reader, reader.chunkFrames, ok, error);
+            if (!ok) return -1;
+            for (size_t i = 0; i < frames; ++i) reader.channel[i] = reader.floats[i * step + pick];
+            reader.channelFrom = 0;
+            reader.channelTo = frames;
+            reader.inputEnded = frames == 0;
+        }
+        size_t used = 0;
+        // No input (a null buffer) tells the resampler to give out what it still holds.
+        const soxr_error_t failed =
+            soxr_process(reader.resampler,
+                         reader.inputEnded ? nullptr : reader.channel.data() + reader.channelFrom,
+                         reader.channelTo - reader.channelFrom, &used, reader.resampled.data(),
+                         std::min(wanted, reader.resampled.size()), &made);
+        if (failed != nullptr) {
+            error = std::string("resampling failed: ") + failed;
+            return -1;
+        }
+        reader.channelFrom += used;
+        for (size_t i = 0; i < made; ++i) PutSample(bytes, i, FloatToSample(reader.resampled[i]));
+        reader.finished = reader.inputEnded && made == 0;
+    }
+    return static_cast<int64_t>(2 * made);
+}
+
+}  // namespace
+
+bool ParseRawEncoding(const std::string& name, RawEncoding& encoding) {
+    const struct {
+        const char* name;
+        RawEncoding encoding;
+    } names[] = {{"u8", RawEncoding::U8},
+                 {"s16le", RawEncoding::S16LE},
+                 {"s24le", RawEncoding::S24LE},
+                 {"s32le", RawEncoding::S32LE},
+                 {"float32le", RawEncoding::Float32LE}};
+    for (const auto& n : names) {
+        if (name == n.name) {
+            encoding = n.encoding;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string DescribeAudio(const AudioDescription& audio) {
+    std::string text = audio.encoding + ", ";
+    text += audio.channels == 1   ? "mono"
+            : audio.channels == 2 ? "stereo"
+                                  : std::to_string(audio.channels) + " channels";
+    text += ", " + std::to_string(audio.rate) + " Hz";
+    if (audio.channels > 1) text += ", channel " + std::to_string(audio.channel);
+    if (audio.resampled) text += ", resampled to " + std::to_string(kSampleRateHz) + " Hz";
+    return text;
+}
+
+int16_t FloatToSample(float value) {
+    const float scaled = value * 32768.0f;
+    if (scaled != scaled) return 0;  // NaN
+    if (scaled <= -32768.0f) return -32768;
+    if (scaled >= 32767.0f) return 32767;
+    // Half away from zero; the halves themselves are exact at this magnitude.
+    return static_cast<int16_t>(scaled < 0.0f ? scaled - 0.5f : scaled + 0.5f);
+}
+
+RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const RawLayout* raw,
+                            int32_t channel, std::string& error) {
+    CloseRecording(reader);
+    reader = RecordingReader{};
+    reader.source = &source;
+    SF_INFO info{};
+    if (raw != nullptr) {
+        info.samplerate = raw->rate;
+        info.channels = raw->channels;
+        info.format = SF_FORMAT_RAW | RawSubtype(raw->encoding) | SF_ENDIAN_LITTLE;
+    }
+    reader.sound = OpenSound(reader, source, info);
+    if (reader.sound == nullptr || !ReopenUnsizedData(reader, source, info)) {
+        const int code = sf_error(reader.sound);
+        error = LibraryReason(reader.sound);
+        CloseRecording(reader);
+        return code == SF_ERR_UNRECOGNISED_FORMAT ? RecordingOpen::NotRecognised
+                                                  : RecordingOpen::CannotRead;
+    }
+    StopKeeping(source);
+    Describe(reader, info, channel);
+    if (info.samplerate < kMinSampleRate || info.samplerate > kMaxSampleRate) {
+        error = "a sample rate of " + std::to_string(info.samplerate) + " Hz, outside the " +
+                std::to_string(kMinSampleRate) + " to " + std::to_string(kMaxSampleRate) +
+                " Hz that can be analysed";
+        return RecordingOpen::CannotRead;
+    }
+    if (channel < 1 || channel > info.channels) {
+        error = "it has " + std::to_string(info.channels) + " channel" +
+                (info.channels == 1 ? "" : "s") + ", so there is no channel " +
+                std::to_string(channel);
+        return RecordingOpen::NoSuchChannel;
+    }
+    // A length that only stands for "unknown" (libsndfile's own, or one reckoned from it) is no
+    // declared length: it is beyond any real recording.
+    constexpr int64_t kNoRealLength = int64_t{1} << 48;
+    reader.declaredFrames = info.frames > 0 && info.frames < kNoRealLength ? info.frames : -1;
+
+    const auto channels = static_cast<size_t>(info.channels);
+    reader.chunkFrames =
+        std::clamp<size_t>(kChunkBytes / (channels * sizeof(float)), 1, kChunkFramesMax);
+    if (reader.asShorts) {
+        reader.shorts.resize(reader.chunkFrames * channels);
+    } else {
+        reader.floats.resize(reader.chunkFrames * channels);
+    }
+    if (reader.description.resampled) {
+        soxr_error_t failed = nullptr;
+        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+        const soxr_quality_spec_t quality = soxr_quality_spec(kResampleQuality, 0);
+        const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+        reader.resampler =
+            soxr_create(info.samplerate, kSampleRateHz, 1, &failed, &io, &quality, &runtime);
+        if (reader.resampler == nullptr || failed != nullptr) {
+            error = std::string("cannot resample it: ") + (failed != nullptr ? failed : "");
+            return RecordingOpen::CannotRead;
+        }
+        reader.channel.resize(reader.chunkFrames);
+        reader.resampled.resize(kResampledChunk);
+    }
+    return RecordingOpen::Opened;
+}
+
+int64_t ReadRecording(RecordingReader& reader, uint8_t* bytes, size_t capacity,
+                      std::string& error) {
+    const size_t wanted = capacity / 2;
+    if (wanted == 0 || reader.finished) return 0;
+    if (reader.resampler != nullptr) return ReadResampled(reader, bytes, wanted, error);
+    bool ok = true;
+    const size_t frames = ReadFrames(reader, wanted, ok, error);
+    if (!ok) return -1;
+    reader.finished = frames == 0;
+    const auto step = static_cast<size_t>(reader.description.channels);
+    const auto pick = static_cast<size_t>(reader.description.channel - 1);
+    if (reader.asShorts) {
+        for (size_t i = 0; i < frames; ++i) PutSample(bytes, i, reader.shorts[i * step + pick]);
+    } else {
+        for (size_t i = 0; i < frames; ++i)
+            PutSample(bytes, i, FloatToSample(reader.floats[i * step + pick]));
+    }
+    return static_cast<int64_t>(2 * frames);
+}
+
+void CloseRecording(RecordingReader& reader) {
+    if (reader.resampler != nullptr) soxr_delete(reader.resampler);
+    reader.resampler = nullptr;
+    if (reader.sound != nullptr) sf_close(reader.sound);
+    reader.sound = nullptr;
+}

@@ -1,0 +1,119 @@
+// Recordings and raw samples for vorlank-analyze, read through libsndfile and brought to what the
+// slicer takes: one channel of signed 16-bit samples at 44 100 Hz.
+//
+// Container and codec: every format libsndfile reads (WAV of any depth, float and
+// WAVE_FORMAT_EXTENSIBLE, RF64, W64, AIFF, CAF, FLAC, Ogg Vorbis and Opus, MP3, ...), over the
+// input's ByteSource, so a stream is read as it comes. Raw samples are read by libsndfile too, in
+// the layout the command line gives.
+//
+// Channel: one, the first unless another is asked for.
+//
+// Scale: every depth lands on the 16-bit scale, so a 24-bit or float copy of a 16-bit signal gives
+// the very same samples. Integer encodings of 16 bits or fewer are read as libsndfile's shorts,
+// which are their values exactly (8-bit shifted up by 8 bits). Everything else is read as floats,
+// which libsndfile gives in [-1, 1) for integer data (x / 2^(bits - 1), exact for 24-bit and for
+// 32-bit data of 16 significant bits) and as stored for float data; a float becomes
+// round(x * 32768), clipped to -32768 .. 32767 (and 0 for a NaN). libsndfile's own float-to-short
+// conversion is not used: it scales by 32767, which moves every sample above half scale.
+//
+// Rate: 44 100 Hz is read as it is; any other rate goes through libsoxr at a quality whose
+// passband keeps the signal's edges where they were, so a clean signal decodes frame for frame as
+// its 44 100 Hz original does. The resampler streams: fixed buffers, allocated when the input is
+// opened, and nothing per sample.
+//
+// Threads: a reader belongs to one caller; libsndfile and libsoxr keep no shared state here.
+#pragma once
+
+#include <sndfile.h>
+#include <soxr.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "analyze/byte_source.h"
+
+// The sample encodings that raw input takes, named as parec and paplay name them.
+enum class RawEncoding {
+    U8,
+    S16LE,
+    S24LE,
+    S32LE,
+    Float32LE,
+};
+
+// Raw samples as the command line describes them; the defaults are what vorlank captures.
+struct RawLayout {
+    RawEncoding encoding = RawEncoding::S16LE;
+    int32_t rate = 44100;  // samples per second per channel
+    int32_t channels = 1;
+};
+
+// "u8" -> U8 and so on; false for a name that is none of them.
+bool ParseRawEncoding(const std::string& name, RawEncoding& encoding);
+
+// Rates a recording may have: far below and far above any that carries the signal, and the
+// bounds keep the resampler's work in proportion to the input.
+inline constexpr int32_t kMinSampleRate = 1000;
+inline constexpr int32_t kMaxSampleRate = 1000000;
+// libsndfile's limit.
+inline constexpr int32_t kMaxChannels = 1024;
+
+// What an input holds and how it is read, for the report.
+struct AudioDescription {
+    std::string kind = "raw";               // short name: "wav", "flac", "ogg", ..., "raw"
+    std::string container = "raw samples";  // "WAV recording", "FLAC recording", "raw samples"
+    std::string encoding = "16-bit PCM";    // "24-bit PCM", "32-bit float", "Vorbis", ...
+    int32_t channels = 1;
+    int32_t rate = 44100;  // samples per second per channel, as recorded
+    int32_t channel = 1;   // the one analysed, 1-based
+    bool resampled = false;
+};
+
+// "16-bit PCM, mono, 44100 Hz"; "32-bit float, stereo, 48000 Hz, channel 2, resampled to 44100 Hz"
+std::string DescribeAudio(const AudioDescription& audio);
+
+struct RecordingReader {
+    SNDFILE* sound = nullptr;
+    SF_VIRTUAL_IO io{};
+    ByteSource* source = nullptr;
+    AudioDescription description;
+    int64_t declaredFrames = -1;  // sample frames the header promises; -1 when it says none
+    int64_t framesRead = 0;       // sample frames read so far
+    bool asShorts = false;        // read as libsndfile's shorts rather than floats
+    soxr_t resampler = nullptr;   // null at 44 100 Hz
+    size_t chunkFrames = 0;       // sample frames per read from libsndfile
+    std::vector<int16_t> shorts;  // asShorts: one read, all channels
+    std::vector<float> floats;    // otherwise: one read, all channels
+    std::vector<float> channel;   // resampling: the analysed channel, waiting for the resampler
+    size_t channelFrom = 0;       // channel[channelFrom .. channelTo) not yet resampled
+    size_t channelTo = 0;
+    std::vector<float> resampled;  // one call's output of the resampler
+    bool inputEnded = false;       // libsndfile has no more frames; the resampler drains
+    bool finished = false;
+    std::string stoppedBy;  // why decoding ended before the input did (libsndfile's reason)
+};
+
+enum class RecordingOpen {
+    Opened,
+    NotRecognised,  // libsndfile knows no format it could be
+    CannotRead,     // a format libsndfile knows, which it or the analysis cannot read
+    NoSuchChannel,  // the channel asked for is not there
+};
+
+// Opens the recording that `source` holds from its position 0: raw samples in `raw`'s layout
+// when `raw` is given, else whatever libsndfile recognises. `channel` is 1-based. Unless Opened,
+// `error` says why.
+RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const RawLayout* raw,
+                            int32_t channel, std::string& error);
+
+// Reads up to `capacity` bytes (even) of 16-bit little-endian samples at 44 100 Hz. Returns the
+// count, 0 at the end, or -1 with `error` set on a read error of the input. A decoder that gives
+// up part-way ends the samples there, with its reason in `stoppedBy`.
+int64_t ReadRecording(RecordingReader& reader, uint8_t* bytes, size_t capacity, std::string& error);
+
+void CloseRecording(RecordingReader& reader);
+
+// A float sample on the 16-bit scale: round(value * 32768), clipped.
+int16_t FloatToSample(float value);

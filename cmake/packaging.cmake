@@ -2,8 +2,9 @@
 # both with their own presets (package, package-windows) and leaves them in dist/:
 #   Linux    vorlank_<version>_amd64.deb          a Debian package; its run-time dependencies are
 #                                                 read off the binaries by dpkg-shlibdeps
-#   Windows  vorlank-<version>-windows-x86_64.zip  the three .exe files, linked statically, and the
-#                                                 README; nothing to install, unpack and run
+#   Windows  vorlank-<version>-windows-x86_64.zip  the three .exe files, linked statically, the
+#                                                 README and the licence texts; nothing to
+#                                                 install, unpack and run
 
 set(CPACK_PACKAGE_NAME vorlank)
 set(CPACK_PACKAGE_VENDOR "Vorlank")
@@ -15,7 +16,8 @@ set(CPACK_PACKAGE_DESCRIPTION
 that a transmitter's trainer or data port puts out. vorlank T decodes it live
 and shows frames, errors and the position value Pos1 twice a second; vorlank L
 records the signal's run lengths to a file. vorlank-analyze studies such a log
-or a WAV recording offline, and vorlank-synth synthesizes test signals.")
+or a recording (WAV, FLAC, Ogg, MP3 and more, at any rate) offline, and
+vorlank-synth synthesizes test signals.")
 set(CPACK_STRIP_FILES ON)
 
 if(WIN32)
@@ -28,7 +30,8 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # vorlank_<version>_<architecture>.deb
   set(CPACK_DEBIAN_PACKAGE_SECTION sound)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  # Depends: from the libraries the binaries link (libasound2, libc6, libstdc++6, libgcc-s1).
+  # Depends: from the libraries the binaries link (libasound2, libsndfile1, libsoxr0, libc6,
+  # libstdc++6, libgcc-s1).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   # ALSA's default device reaches a sound server only through one of these plugins; without one
   # the tool records from the first sound card directly.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/little_endian.h"
 #include "synth/noise_source.h"
 #include "synth/signal_synth.h"
 #include "synth/synth_options.h"
@@ -368,6 +369,18 @@ TEST(WavFile, HeaderFieldsAndLittleEndianSamples) {
     const std::vector<uint8_t> data(bytes.begin() + 44, bytes.end());
     EXPECT_EQ(data,
               (std::vector<uint8_t>{0, 0, 1, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x80, 0x34, 0x12}));
+}
+
+TEST(LittleEndian, BytesAndValuesAgree) {
+    const uint8_t sample[] = {0x34, 0x12, 0xFF, 0xFF, 0x00, 0x80};
+    EXPECT_EQ(common::DecodeLe16Sample(sample), 0x1234);
+    EXPECT_EQ(common::DecodeLe16Sample(sample + 2), -1);
+    EXPECT_EQ(common::DecodeLe16Sample(sample + 4), -32768);
+    const uint8_t word[] = {0x44, 0xAC, 0x00, 0x80};
+    EXPECT_EQ(common::DecodeLe32(word), 0x8000AC44u);
+    uint8_t written[4] = {};
+    common::EncodeLe32(0x8000AC44u, written);
+    EXPECT_EQ(std::vector<uint8_t>(written, written + 4), std::vector<uint8_t>(word, word + 4));
 }
 
 TEST(WavFile, UnwritablePathIsReported) {

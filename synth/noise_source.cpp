@@ -10,6 +10,24 @@ uint64_t RotateLeft(uint64_t x, int k) {
     return (x << k) | (x >> (64 - k));
 }
 
+uint64_t NextU64(NoiseSource& source) {
+    uint64_t* s = source.s;
+    const uint64_t result = RotateLeft(s[1] * 5, 7) * 9;
+    const uint64_t t = s[1] << 17;
+    s[2] ^= s[0];
+    s[3] ^= s[1];
+    s[1] ^= s[2];
+    s[0] ^= s[3];
+    s[2] ^= t;
+    s[3] = RotateLeft(s[3], 45);
+    return result;
+}
+
+// Uniform in [0, 1) with 53 random bits.
+double NextUniform(NoiseSource& source) {
+    return static_cast<double>(NextU64(source) >> 11) * 0x1.0p-53;
+}
+
 }  // namespace
 
 uint64_t SplitMix64(uint64_t& state) {
@@ -28,19 +46,6 @@ void SeedNoise(NoiseSource& source, uint64_t seed) {
     source.hasSpare = false;
 }
 
-uint64_t NextU64(NoiseSource& source) {
-    uint64_t* s = source.s;
-    const uint64_t result = RotateLeft(s[1] * 5, 7) * 9;
-    const uint64_t t = s[1] << 17;
-    s[2] ^= s[0];
-    s[3] ^= s[1];
-    s[1] ^= s[2];
-    s[0] ^= s[3];
-    s[2] ^= t;
-    s[3] = RotateLeft(s[3], 45);
-    return result;
-}
-
 uint32_t NextBelow(NoiseSource& source, uint32_t bound) {
     // Draws from the top 32 bits; values in the incomplete last interval are redrawn.
     const uint32_t limit = UINT32_MAX - UINT32_MAX % bound;
@@ -48,10 +53,6 @@ uint32_t NextBelow(NoiseSource& source, uint32_t bound) {
         const auto x = static_cast<uint32_t>(NextU64(source) >> 32);
         if (x < limit) return x % bound;
     }
-}
-
-double NextUniform(NoiseSource& source) {
-    return static_cast<double>(NextU64(source) >> 11) * 0x1.0p-53;
 }
 
 double NextGaussian(NoiseSource& source) {

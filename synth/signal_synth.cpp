@@ -37,8 +37,9 @@ constexpr uint32_t kSpareBits = 0b00;
 // Pos1 sweeps as a triangle: positions 0..2045 of a cycle map to 0..1023..1.
 constexpr int64_t kSweepCycle = int64_t{2} * kPos1Max;
 
-// Noise and payload come from separate streams so that adding noise never changes the symbols.
-constexpr uint64_t kNoiseStreamTweak = 0x6E6F697365ull;  // "noise"
+// Noise and payload come from separate streams ("noise" in ASCII sets them apart) so that adding
+// noise never changes the symbols.
+constexpr uint64_t kNoiseStreamTweak = 0x6E6F697365ull;
 
 void AppendBits(std::vector<uint8_t>& cells, uint32_t value, int32_t bits) {
     for (int32_t b = bits - 1; b >= 0; --b)
@@ -93,34 +94,6 @@ void AppendFrameCells(std::vector<uint8_t>& cells, const Frame& frame, int32_t g
     }
 }
 
-void AppendClosingCells(std::vector<uint8_t>& cells, int32_t gapCells) {
-    AppendLevel(cells, 0, gapCells);
-    AppendLevel(cells, 1, kClosingCells);
-}
-
-std::string CheckConfig(const SynthConfig& c) {
-    if (c.frameCount < 0 || c.frameCount > kMaxFrames) return "frame count must be 0..100000";
-    if (c.kinds.empty()) return "frame kind pattern must not be empty";
-    if (c.pos1 < 0 || c.pos1 > kPos1Max) return "Pos1 must be 0..1023";
-    if (c.sweepStep < 1 || c.sweepStep > kPos1Max) return "sweep step must be 1..1023";
-    if (c.gapCells < kMinGapCells || c.gapCells > kMaxGapCells) return "gap must be 2..7 cells";
-    // The negated comparisons also reject NaN.
-    if (!(c.cellLength >= kMinCellLength && c.cellLength <= kMaxCellLength)) {
-        return "cell length must be 3..100 samples";
-    }
-    if (!(c.amplitude >= 0.0 && c.amplitude <= 32767.0)) return "amplitude must be 0..32767";
-    if (!(c.offset >= -32768.0 && c.offset <= 32767.0)) return "offset must be -32768..32767";
-    if (!(c.noise >= 0.0 && c.noise <= 32767.0)) return "noise must be 0..32767";
-    if (!(c.lowPass >= 0.0 && c.lowPass <= 10000.0))
-        return "low-pass time constant must be 0..10000 samples";
-    // An hour of silence on either side is far more than any use needs and keeps sizes sane.
-    if (c.silenceBefore < 0 || c.silenceBefore > 3600 * kSampleRateHz)
-        return "silence before must be 0..3600 s";
-    if (c.silenceAfter < 0 || c.silenceAfter > 3600 * kSampleRateHz)
-        return "silence after must be 0..3600 s";
-    return {};
-}
-
 int32_t Pos1ForFrame(const SynthConfig& config, int32_t index) {
     if (!config.sweep) return config.pos1;
     const int64_t p = (config.pos1 + int64_t{index} * config.sweepStep) % kSweepCycle;
@@ -156,8 +129,8 @@ std::vector<uint8_t> BuildCells(const SynthConfig& config, SynthSummary& summary
                   config.gapCells + kClosingCells);
     for (const Frame& frame : BuildFrames(config, summary))
         AppendFrameCells(cells, frame, config.gapCells);
-    AppendClosingCells(cells, config.gapCells);
-    summary.cellCount = static_cast<int64_t>(cells.size());
+    AppendLevel(cells, 0, config.gapCells);
+    AppendLevel(cells, 1, kClosingCells);
     return cells;
 }
 

@@ -1,7 +1,6 @@
 // vorlank-synth: writes a synthesized PCM serial signal as a WAV file or raw samples on stdout.
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "common/version.h"
 #include "synth/binary_stdout.h"
@@ -9,9 +8,19 @@
 #include "synth/synth_options.h"
 #include "synth/wav_file.h"
 
+namespace synth {
+namespace {
+
+// One line on stderr, after the program's name.
+void PrintLine(const std::string& text) {
+    std::fprintf(stderr, "vorlank-synth: %s\n", text.c_str());
+}
+
+}  // namespace
+}  // namespace synth
+
 int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
-    const synth::SynthCommand cmd = synth::ParseSynthCommand(args);
+    const synth::SynthCommand cmd = synth::ParseSynthCommand({argv + 1, argv + argc});
     if (cmd.status == synth::ParseStatus::Help) {
         std::fputs(synth::SynthUsage(), stdout);
         return synth::kExitOk;
@@ -21,24 +30,25 @@ int main(int argc, char** argv) {
         return synth::kExitOk;
     }
     if (cmd.status == synth::ParseStatus::Error) {
-        std::fprintf(stderr, "vorlank-synth: %s\nTry 'vorlank-synth --help'.\n", cmd.error.c_str());
+        synth::PrintLine(cmd.error);
+        std::fprintf(stderr, "%s\n", synth::kSynthTexts.tryHelp);
         return synth::kExitUsage;
     }
 
     const synth::SynthResult result = synth::Synthesize(cmd.config);
     if (cmd.raw) {
         if (!synth::SetStdoutBinary() || !synth::WriteRaw(stdout, result.samples)) {
-            std::fprintf(stderr, "vorlank-synth: cannot write samples to standard output\n");
+            synth::PrintLine(synth::kSynthTexts.cannotWriteStdout);
             return synth::kExitWriteFailed;
         }
     } else {
         std::string error;
         if (!synth::WriteWavFile(cmd.outputPath, result.samples, error)) {
-            std::fprintf(stderr, "vorlank-synth: cannot write %s: %s\n", cmd.outputPath.c_str(),
-                         error.c_str());
+            synth::PrintLine(
+                synth::FillText(synth::kSynthTexts.cannotWriteFile, {cmd.outputPath, error}));
             return synth::kExitWriteFailed;
         }
     }
-    std::fprintf(stderr, "vorlank-synth: %s\n", synth::FormatSummary(result.summary).c_str());
+    synth::PrintLine(synth::FormatSummary(result.summary));
     return synth::kExitOk;
 }

@@ -2,331 +2,254 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <string_view>
+#include <type_traits>
+
+#include <CLI/CLI.hpp>
 
 namespace synth {
 
 namespace {
 
-struct OptionDef {
-    std::string_view name;  // long form, without the leading dashes
-    char shortName;         // 0 when there is no short form
-    bool takesValue;
-};
-
-constexpr OptionDef kOptions[] = {
-    {"output", 'o', true},       {"raw", 0, false},          {"frames", 'n', true},
-    {"duration", 'd', true},     {"kinds", 'k', true},       {"pos1", 'p', true},
-    {"sweep", 0, false},         {"sweep-step", 0, true},    {"gap", 0, true},
-    {"cell-length", 'c', true},  {"amplitude", 'a', true},   {"offset", 0, true},
-    {"noise", 0, true},          {"invert", 0, false},       {"lowpass", 0, true},
-    {"silence-before", 0, true}, {"silence-after", 0, true}, {"seed", 0, true},
-    {"help", 'h', false},        {"version", 0, false},
-};
-
 // Longest silence accepted on either side, in milliseconds: one hour.
-constexpr int64_t kMaxSilenceMs = int64_t{3600} * 1000;
+constexpr int32_t kMaxSilenceMs = 3600 * 1000;
+// Longest --duration, in seconds.
 constexpr double kMaxDurationSeconds = 3600.0;
 constexpr size_t kMaxPatternLength = 64;
 
-const OptionDef* FindLong(std::string_view name) {
-    for (const OptionDef& def : kOptions) {
-        if (def.name == name) return &def;
+// The type a field's word is read in: the widest of its kind, so the range check sees any value.
+template <typename Field>
+using Wide = std::conditional_t<std::is_floating_point_v<Field>, double,
+                                std::conditional_t<std::is_signed_v<Field>, int64_t, uint64_t>>;
+
+template <typename Number>
+std::string ShowBound(Number bound) {
+    if constexpr (std::is_floating_point_v<Number>) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%g", bound);
+        return text;
+    } else {
+        return std::to_string(bound);
     }
-    return nullptr;
 }
 
-const OptionDef* FindShort(char c) {
-    for (const OptionDef& def : kOptions) {
-        if (def.shortName != 0 && def.shortName == c) return &def;
+template <typename Number>
+Number ReadPrefix(const char* text, char** end) {
+    if constexpr (std::is_floating_point_v<Number>) {
+        return std::strtod(text, end);
+    } else if constexpr (std::is_signed_v<Number>) {
+        return std::strtoll(text, end, 10);
+    } else {
+        return std::strtoull(text, end, 10);
     }
-    return nullptr;
 }
 
-// strtoll and strtod skip leading blanks and take a sign; a value must be the whole word.
-bool StartsCleanly(const std::string& text) {
-    return !text.empty() && std::isspace(static_cast<unsigned char>(text[0])) == 0;
-}
-
-std::string RangeError(std::string_view name, const std::string& text, const char* what,
-                       const std::string& lo, const std::string& hi) {
-    return "--" + std::string(name) + ": '" + text + "' is not " + what + " from " + lo + " to " +
-           hi;
-}
-
-bool ReadInt(std::string_view name, const std::string& text, int64_t lo, int64_t hi, int64_t& out,
-             std::string& error) {
+// `word` read whole as a decimal number in [lo, hi], or the reason it is not one. The C readers
+// skip leading blanks, so the word must start cleanly; an unsigned one takes digits only, as
+// strtoull would wrap a minus sign.
+template <typename Number>
+Number ReadNumber(const std::string& word, Number lo, Number hi) {
+    const auto first = static_cast<unsigned char>(word.c_str()[0]);
+    const bool clean = std::is_unsigned_v<Number> ? std::isdigit(first) != 0
+                                                  : first != 0 && std::isspace(first) == 0;
     char* end = nullptr;
     errno = 0;
-    const long long v = StartsCleanly(text) ? std::strtoll(text.c_str(), &end, 10) : 0;
-    if (!StartsCleanly(text) || *end != '\0' || errno == ERANGE || v < lo || v > hi) {
-        error = RangeError(name, text, "a whole number", std::to_string(lo), std::to_string(hi));
-        return false;
+    const Number value = clean ? ReadPrefix<Number>(word.c_str(), &end) : Number{};
+    // The negated range test also rejects NaN; a real's underflow to zero is no error.
+    if (!clean || *end != '\0' || (std::is_integral_v<Number> && errno == ERANGE) ||
+        !(value >= lo && value <= hi)) {
+        throw CLI::ValidationError(FillText(
+            std::is_integral_v<Number> ? kSynthTexts.notWholeNumber : kSynthTexts.notNumber,
+            {word, ShowBound(lo), ShowBound(hi)}));
     }
-    out = v;
-    return true;
+    return value;
 }
 
-std::string FormatReal(double v) {
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%g", v);
-    return buffer;
+// Declares an option whose word must be a number in [lo, hi], kept in `field`.
+template <typename Field>
+void AddNumber(CLI::App& app, const std::string& names, Field& field,
+               std::type_identity_t<Wide<Field>> lo, std::type_identity_t<Wide<Field>> hi) {
+    app.add_option(names)->each([&field, lo, hi](const std::string& word) {
+        field = static_cast<Field>(ReadNumber(word, lo, hi));
+    });
 }
 
-bool ReadReal(std::string_view name, const std::string& text, double lo, double hi, double& out,
-              std::string& error) {
-    char* end = nullptr;
-    const double v = StartsCleanly(text) ? std::strtod(text.c_str(), &end) : 0.0;
-    // The negated range test also rejects NaN; infinities fall outside every range.
-    if (!StartsCleanly(text) || *end != '\0' || !(v >= lo && v <= hi)) {
-        error = RangeError(name, text, "a number", FormatReal(lo), FormatReal(hi));
-        return false;
+std::vector<FrameKind> ReadKinds(const std::string& word) {
+    if (word.empty() || word.size() > kMaxPatternLength ||
+        word.find_first_not_of("AaBb") != std::string::npos) {
+        throw CLI::ValidationError(FillText(kSynthTexts.notKinds, {word}));
     }
-    out = v;
-    return true;
+    std::vector<FrameKind> kinds;
+    for (char c : word) kinds.push_back(c == 'A' || c == 'a' ? FrameKind::A : FrameKind::B);
+    return kinds;
 }
 
-bool ReadSeed(const std::string& text, uint64_t& out, std::string& error) {
-    char* end = nullptr;
-    errno = 0;
-    // strtoull would silently wrap a leading minus sign, so only digits are accepted.
-    const bool digits = !text.empty() && std::isdigit(static_cast<unsigned char>(text[0])) != 0;
-    const unsigned long long v = digits ? std::strtoull(text.c_str(), &end, 10) : 0;
-    if (!digits || *end != '\0' || errno == ERANGE) {
-        error = "--seed: '" + text + "' is not a whole number from 0 to 18446744073709551615";
-        return false;
-    }
-    out = v;
-    return true;
+// CLI11 reports a value missing at the end of the line ("--frames: 1 required ...") and a value
+// given to a flag ("raw was given a disallowed flag override") as one error type; both name the
+// option first, and its kind tells which of them it was.
+std::string ValueCountText(const CLI::App& app, const std::string& what) {
+    std::string name = what.substr(0, what.find_first_of(": "));
+    if (name.rfind("--", 0) != 0) name = "--" + name;
+    const CLI::Option* option = app.get_option_no_throw(name);
+    const bool flag = option != nullptr && option->get_expected_max() == 0;
+    return FillText(flag ? kSynthTexts.takesNoValue : kSynthTexts.needsValue, {name});
 }
 
-bool ReadKinds(const std::string& text, std::vector<FrameKind>& kinds, std::string& error) {
-    std::vector<FrameKind> parsed;
-    for (char c : text) {
-        if (c == 'A' || c == 'a') {
-            parsed.push_back(FrameKind::A);
-        } else if (c == 'B' || c == 'b') {
-            parsed.push_back(FrameKind::B);
-        } else {
-            parsed.clear();
-            break;
-        }
-    }
-    if (parsed.empty() || parsed.size() > kMaxPatternLength) {
-        error = "--kinds: '" + text + "' is not a pattern of 1 to 64 letters A and B";
-        return false;
-    }
-    kinds = parsed;
-    return true;
+// A word CLI11 set aside: an option it does not know, or a word where an option was due.
+std::string StrayWordText(const std::string& word) {
+    const bool option = word.size() == 2 ? word[0] == '-' : word.rfind("--", 0) == 0;
+    return FillText(option ? kSynthTexts.unknownOption : kSynthTexts.unexpectedWord, {word});
 }
 
-int32_t MillisecondsToSamples(int64_t ms) {
-    return static_cast<int32_t>((ms * kSampleRateHz + 500) / 1000);
+// The rules that need the whole line: an empty text when it holds together.
+std::string WholeLineError(const CLI::App& app, const SynthCommand& cmd) {
+    const bool byDuration = app.count("--duration") > 0;
+    if (cmd.raw == !cmd.outputPath.empty())
+        return cmd.raw ? kSynthTexts.twoOutputs : kSynthTexts.noOutput;
+    if (byDuration && app.count("--frames") > 0) return kSynthTexts.framesAndDuration;
+    if (byDuration && cmd.config.frameCount == 0) return kSynthTexts.tooShort;
+    return {};
 }
 
-// Values that need the whole command line before they can be applied.
-struct Pending {
-    bool framesGiven = false;
-    bool durationGiven = false;
-    double durationSeconds = 0.0;
-    bool pos1Given = false;
-};
-
-bool Apply(SynthCommand& cmd, Pending& pending, std::string_view name, const std::string& value) {
-    SynthConfig& c = cmd.config;
-    std::string& error = cmd.error;
-    int64_t n = 0;
-    if (name == "output") {
-        if (value.empty()) {
-            error = "--output: the file name is empty";
-            return false;
-        }
-        cmd.outputPath = value;
-    } else if (name == "raw") {
-        cmd.raw = true;
-    } else if (name == "frames") {
-        if (!ReadInt(name, value, 0, kMaxFrames, n, error)) return false;
-        c.frameCount = static_cast<int32_t>(n);
-        pending.framesGiven = true;
-    } else if (name == "duration") {
-        if (!ReadReal(name, value, 0.0, kMaxDurationSeconds, pending.durationSeconds, error))
-            return false;
-        pending.durationGiven = true;
-    } else if (name == "kinds") {
-        return ReadKinds(value, c.kinds, error);
-    } else if (name == "pos1") {
-        if (!ReadInt(name, value, 0, kPos1Max, n, error)) return false;
-        c.pos1 = static_cast<int32_t>(n);
-        pending.pos1Given = true;
-    } else if (name == "sweep") {
-        c.sweep = true;
-    } else if (name == "sweep-step") {
-        if (!ReadInt(name, value, 1, kPos1Max, n, error)) return false;
-        c.sweepStep = static_cast<int32_t>(n);
-    } else if (name == "gap") {
-        if (!ReadInt(name, value, kMinGapCells, kMaxGapCells, n, error)) return false;
-        c.gapCells = static_cast<int32_t>(n);
-    } else if (name == "cell-length") {
-        return ReadReal(name, value, kMinCellLength, kMaxCellLength, c.cellLength, error);
-    } else if (name == "amplitude") {
-        return ReadReal(name, value, 0.0, 32767.0, c.amplitude, error);
-    } else if (name == "offset") {
-        return ReadReal(name, value, -32768.0, 32767.0, c.offset, error);
-    } else if (name == "noise") {
-        return ReadReal(name, value, 0.0, 32767.0, c.noise, error);
-    } else if (name == "invert") {
-        c.invert = true;
-    } else if (name == "lowpass") {
-        return ReadReal(name, value, 0.0, 10000.0, c.lowPass, error);
-    } else if (name == "silence-before") {
-        if (!ReadInt(name, value, 0, kMaxSilenceMs, n, error)) return false;
-        c.silenceBefore = MillisecondsToSamples(n);
-    } else if (name == "silence-after") {
-        if (!ReadInt(name, value, 0, kMaxSilenceMs, n, error)) return false;
-        c.silenceAfter = MillisecondsToSamples(n);
-    } else if (name == "seed") {
-        return ReadSeed(value, c.seed, error);
-    } else if (name == "help") {
-        cmd.status = ParseStatus::Help;
-    } else if (name == "version" && cmd.status != ParseStatus::Help) {
-        cmd.status = ParseStatus::Version;
-    }
-    return true;
-}
-
-// Checks that need every option: output choice, frame count from the duration.
-bool Finish(SynthCommand& cmd, const Pending& pending) {
-    if (cmd.raw == !cmd.outputPath.empty()) {
-        cmd.error = cmd.raw ? "--raw and --output exclude each other"
-                            : "choose an output: -o FILE.wav or --raw";
-        return false;
-    }
-    if (pending.framesGiven && pending.durationGiven) {
-        cmd.error = "--frames and --duration exclude each other";
-        return false;
-    }
-    // A sweep shows the whole range from the bottom unless told where to start.
-    if (cmd.config.sweep && !pending.pos1Given) cmd.config.pos1 = 0;
-    if (pending.durationGiven) {
-        cmd.config.frameCount = FramesForDuration(cmd.config, pending.durationSeconds);
-        if (cmd.config.frameCount == 0) {
-            cmd.error = "--duration: too short for a single frame";
-            return false;
-        }
-    }
-    cmd.error = CheckConfig(cmd.config);
-    return cmd.error.empty();
+int32_t MillisecondsToSamples(int32_t ms) {
+    return static_cast<int32_t>((int64_t{ms} * kSampleRateHz + 500) / 1000);
 }
 
 }  // namespace
 
-SynthCommand ParseSynthCommand(const std::vector<std::string>& args) {
-    SynthCommand cmd;
-    Pending pending;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        const OptionDef* def = nullptr;
-        std::string value;
-        bool inlineValue = false;
-        if (word.size() > 2 && word.compare(0, 2, "--") == 0) {
-            const size_t eq = word.find('=');
-            def = FindLong(std::string_view(word).substr(
-                2, eq == std::string::npos ? std::string::npos : eq - 2));
-            if (eq != std::string::npos) {
-                value = word.substr(eq + 1);
-                inlineValue = true;
-            }
-        } else if (word.size() == 2 && word[0] == '-') {
-            def = FindShort(word[1]);
+std::string FillText(std::string_view text, std::initializer_list<std::string_view> words) {
+    std::string filled;
+    const auto* word = words.begin();
+    for (size_t at = 0; at < text.size(); ++at) {
+        if (text.compare(at, 2, "%s") == 0 && word != words.end()) {
+            filled += *word++;
+            ++at;
         } else {
-            cmd.status = ParseStatus::Error;
-            cmd.error = "unexpected argument '" + word + "'";
-            return cmd;
-        }
-        if (def == nullptr) {
-            cmd.status = ParseStatus::Error;
-            cmd.error = "unknown option '" + word + "'";
-            return cmd;
-        }
-        if (!def->takesValue && inlineValue) {
-            cmd.status = ParseStatus::Error;
-            cmd.error = "--" + std::string(def->name) + " takes no value";
-            return cmd;
-        }
-        if (def->takesValue && !inlineValue) {
-            if (i + 1 >= args.size()) {
-                cmd.status = ParseStatus::Error;
-                cmd.error = "--" + std::string(def->name) + " needs a value";
-                return cmd;
-            }
-            value = args[++i];
-        }
-        if (!Apply(cmd, pending, def->name, value)) {
-            cmd.status = ParseStatus::Error;
-            return cmd;
+            filled += text[at];
         }
     }
-    if (cmd.status == ParseStatus::Help || cmd.status == ParseStatus::Version) return cmd;
-    if (!Finish(cmd, pending)) cmd.status = ParseStatus::Error;
+    return filled;
+}
+
+SynthCommand ParseSynthCommand(const std::vector<std::string>& args) {
+    SynthCommand cmd;
+    SynthConfig& c = cmd.config;
+    double durationSeconds = 0.0;
+    int32_t silenceBeforeMs = 0;
+    int32_t silenceAfterMs = 0;
+    bool help = false;
+    bool version = false;
+
+    CLI::App app;
+    // Our own -h, a plain flag: the help text is ours, and a bad word must win over it.
+    app.set_help_flag();
+    // Words CLI11 does not take are kept, in order, to be reported in our words.
+    app.allow_extras();
+    // "/x" is a word on every system, never an option.
+    app.allow_windows_style_options(false);
+    // A flag given a value is an error, not a way to turn it off.
+    app.option_defaults()->disable_flag_override();
+    app.add_option("-o,--output")->each([&cmd](const std::string& word) {
+        if (word.empty()) throw CLI::ValidationError(kSynthTexts.emptyFileName);
+        cmd.outputPath = word;
+    });
+    app.add_flag("--raw", cmd.raw);
+    AddNumber(app, "-n,--frames", c.frameCount, 0, kMaxFrames);
+    AddNumber(app, "-d,--duration", durationSeconds, 0.0, kMaxDurationSeconds);
+    app.add_option("-k,--kinds")->each([&c](const std::string& word) {
+        c.kinds = ReadKinds(word);
+    });
+    AddNumber(app, "-p,--pos1", c.pos1, 0, kPos1Max);
+    app.add_flag("--sweep", c.sweep);
+    AddNumber(app, "--sweep-step", c.sweepStep, 1, kPos1Max);
+    AddNumber(app, "--gap", c.gapCells, kMinGapCells, kMaxGapCells);
+    AddNumber(app, "--seed", c.seed, 0, UINT64_MAX);
+    AddNumber(app, "-c,--cell-length", c.cellLength, kMinCellLength, kMaxCellLength);
+    AddNumber(app, "-a,--amplitude", c.amplitude, 0.0, 32767.0);
+    AddNumber(app, "--offset", c.offset, -32768.0, 32767.0);
+    AddNumber(app, "--noise", c.noise, 0.0, 32767.0);
+    app.add_flag("--invert", c.invert);
+    AddNumber(app, "--lowpass", c.lowPass, 0.0, 10000.0);
+    AddNumber(app, "--silence-before", silenceBeforeMs, 0, kMaxSilenceMs);
+    AddNumber(app, "--silence-after", silenceAfterMs, 0, kMaxSilenceMs);
+    app.add_flag("-h,--help", help);
+    app.add_flag("--version", version);
+    // Each word is checked where it stands, so the first bad word on the line is the one reported.
+    for (CLI::Option* option : app.get_options()) option->trigger_on_parse();
+
+    try {
+        std::vector<std::string> reversed(args.rbegin(), args.rend());
+        app.parse(reversed);
+    } catch (const CLI::ArgumentMismatch& e) {
+        cmd.error = ValueCountText(app, e.what());
+    } catch (const CLI::ParseError& e) {
+        cmd.error = e.what();
+    }
+    // A word set aside came before any word that failed.
+    if (!app.remaining().empty()) cmd.error = StrayWordText(app.remaining().front());
+    c.silenceBefore = MillisecondsToSamples(silenceBeforeMs);
+    c.silenceAfter = MillisecondsToSamples(silenceAfterMs);
+    // A sweep shows the whole range from the bottom unless told where to start.
+    if (c.sweep && app.count("--pos1") == 0) c.pos1 = 0;
+    if (app.count("--duration") > 0) c.frameCount = FramesForDuration(c, durationSeconds);
+    if (cmd.error.empty() && !help && !version) cmd.error = WholeLineError(app, cmd);
+
+    if (!cmd.error.empty()) {
+        cmd.status = ParseStatus::Error;
+    } else if (help || version) {
+        cmd.status = help ? ParseStatus::Help : ParseStatus::Version;
+    }
     return cmd;
 }
 
 const char* SynthUsage() {
-    return "Usage: vorlank-synth (-o FILE.wav | --raw) [options]\n"
-           "Synthesizes the PCM serial signal that Vorlank decodes: 16-bit mono samples at 44100 "
-           "Hz.\n"
-           "\n"
-           "Output (exactly one):\n"
-           "  -o, --output FILE      write a RIFF/WAVE file (PCM, 16-bit, mono, 44100 Hz)\n"
-           "      --raw              write raw s16le samples to standard output, e.g. for\n"
-           "                         paplay --raw --format=s16le --rate=44100 --channels=1\n"
-           "Content:\n"
-           "  -n, --frames N         number of frames, 0..100000 (default 10)\n"
-           "  -d, --duration SEC     as many frames as fit in SEC seconds (excludes --frames)\n"
-           "  -k, --kinds PATTERN    frame kinds, repeated: e.g. A, B, AB, AAB (default AB)\n"
-           "  -p, --pos1 V           Pos1 carried by every kind-B frame, 0..1023 (default 512);\n"
-           "                         with --sweep, the value the sweep starts from (default 0)\n"
-           "      --sweep            Pos1 sweeps 0 -> 1023 -> 0 ..., one step per kind-B frame\n"
-           "      --sweep-step N     Pos1 change per kind-B frame when sweeping, 1..1023 (default "
-           "1)\n"
-           "      --gap N            0-cells before every sync and at the end, 2..7 (default 4)\n"
-           "      --seed N           seed of payload symbols and noise, 64-bit (default 1)\n"
-           "Rendering:\n"
-           "  -c, --cell-length S    samples per bit cell, 3..100 (default 6.623)\n"
-           "  -a, --amplitude A      peak amplitude, 0..32767 (default 10000)\n"
-           "      --offset V         DC offset, -32768..32767 (default 0)\n"
-           "      --noise SIGMA      standard deviation of Gaussian noise (default 0)\n"
-           "      --invert           inverted polarity: sync run negative\n"
-           "      --lowpass TAU      first-order low-pass time constant in samples (default 0: "
-           "off)\n"
-           "      --silence-before MS  silence before the signal, milliseconds (default 0)\n"
-           "      --silence-after MS   silence after the signal, milliseconds (default 0)\n"
-           "  -h, --help             show this text\n"
-           "      --version          show the version\n"
-           "\n"
-           "Long options also take their value as --name=VALUE. Samples are clipped to 16 bits.\n"
-           "A summary line goes to standard error:\n"
-           "  frames=N kindA=N kindB=N pos1First=V pos1Last=V samples=N seconds=S\n"
-           "Exit codes: 0 done, 1 output could not be written, 2 bad command line.\n";
+    return R"(Usage: vorlank-synth (-o FILE.wav | --raw) [options]
+Synthesizes the PCM serial signal that Vorlank decodes: 16-bit mono samples at 44100 Hz.
+
+Output (exactly one):
+  -o, --output FILE      write a RIFF/WAVE file (PCM, 16-bit, mono, 44100 Hz)
+      --raw              write raw s16le samples to standard output, e.g. for
+                         paplay --raw --format=s16le --rate=44100 --channels=1
+Content:
+  -n, --frames N         number of frames, 0..100000 (default 10)
+  -d, --duration SEC     as many frames as fit in SEC seconds (excludes --frames)
+  -k, --kinds PATTERN    frame kinds, repeated: e.g. A, B, AB, AAB (default AB)
+  -p, --pos1 V           Pos1 carried by every kind-B frame, 0..1023 (default 512);
+                         with --sweep, the value the sweep starts from (default 0)
+      --sweep            Pos1 sweeps 0 -> 1023 -> 0 ..., one step per kind-B frame
+      --sweep-step N     Pos1 change per kind-B frame when sweeping, 1..1023 (default 1)
+      --gap N            0-cells before every sync and at the end, 2..7 (default 4)
+      --seed N           seed of payload symbols and noise, 64-bit (default 1)
+Rendering:
+  -c, --cell-length S    samples per bit cell, 3..100 (default 6.623)
+  -a, --amplitude A      peak amplitude, 0..32767 (default 10000)
+      --offset V         DC offset, -32768..32767 (default 0)
+      --noise SIGMA      standard deviation of Gaussian noise (default 0)
+      --invert           inverted polarity: sync run negative
+      --lowpass TAU      first-order low-pass time constant in samples (default 0: off)
+      --silence-before MS  silence before the signal, milliseconds (default 0)
+      --silence-after MS   silence after the signal, milliseconds (default 0)
+  -h, --help             show this text
+      --version          show the version
+
+Long options also take their value as --name=VALUE. Samples are clipped to 16 bits.
+A summary line goes to standard error:
+  frames=N kindA=N kindB=N pos1First=V pos1Last=V samples=N seconds=S
+Exit codes: 0 done, 1 output could not be written, 2 bad command line.
+)";
 }
 
 std::string FormatSummary(const SynthSummary& s) {
-    std::string first = "-";
-    std::string last = "-";
-    if (!s.pos1Values.empty()) {
-        first = std::to_string(s.pos1Values.front());
-        last = std::to_string(s.pos1Values.back());
-    }
+    const bool anyB = !s.pos1Values.empty();
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f",
                   static_cast<double>(s.sampleCount) / kSampleRateHz);
-    return "frames=" + std::to_string(s.framesA + s.framesB) +
-           " kindA=" + std::to_string(s.framesA) + " kindB=" + std::to_string(s.framesB) +
-           " pos1First=" + first + " pos1Last=" + last +
-           " samples=" + std::to_string(s.sampleCount) + " seconds=" + seconds;
+    return FillText(
+        kSynthTexts.summary,
+        {std::to_string(s.framesA + s.framesB), std::to_string(s.framesA),
+         std::to_string(s.framesB), anyB ? std::to_string(s.pos1Values.front()) : "-",
+         anyB ? std::to_string(s.pos1Values.back()) : "-", std::to_string(s.sampleCount), seconds});
 }
 
 }  // namespace synth

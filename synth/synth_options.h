@@ -1,44 +1,71 @@
-// Command line of vorlank-synth: turns its words into a SynthConfig plus the output choice, and
-// formats the summary line. Kept apart from main so every rejection can be tested.
-//
-// Options take their value as the next word or, in long form, after '=' (--noise=200). Numbers
-// must be whole words in range: "12x", "", " 5", "nan" and "inf" are all rejected.
+// Command line of vorlank-synth, read with CLI11: its words become a SynthConfig plus the output
+// choice, or one line of error from kSynthTexts. Kept apart from main so every rejection is tested.
+// No shared state.
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "synth/signal_synth.h"
 
 namespace synth {
 
-enum class ParseStatus {
-    Run,      // options are complete and valid
-    Help,     // --help: print SynthUsage and exit 0
-    Version,  // --version: print the program name and version and exit 0
-    Error,    // print `error` on stderr and exit kExitUsage
-};
+enum class ParseStatus { Run, Help, Version, Error };
 
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitWriteFailed = 1;
 inline constexpr int kExitUsage = 2;
 
+// Every text vorlank-synth writes to standard error, each on a line after "vorlank-synth: " but
+// tryHelp, a line of its own; FillText gives each %s its word in turn.
+inline constexpr struct SynthTexts {
+    const char* unknownOption = "unknown option '%s'";
+    const char* unexpectedWord = "unexpected argument '%s'";
+    const char* needsValue = "%s needs a value";
+    const char* takesNoValue = "%s takes no value";
+    // The option's name comes before these four, as "--gap: ".
+    const char* notWholeNumber = "'%s' is not a whole number from %s to %s";
+    const char* notNumber = "'%s' is not a number from %s to %s";
+    const char* notKinds = "'%s' is not a pattern of 1 to 64 letters A and B";
+    const char* emptyFileName = "the file name is empty";
+    const char* noOutput = "choose an output: -o FILE.wav or --raw";
+    const char* twoOutputs = "--raw and --output exclude each other";
+    const char* framesAndDuration = "--frames and --duration exclude each other";
+    const char* tooShort = "--duration: too short for a single frame";
+    // The line after any of the above
+    const char* tryHelp = "Try 'vorlank-synth --help'.";
+    const char* cannotWriteStdout = "cannot write samples to standard output";
+    const char* cannotWriteFile = "cannot write %s: %s";
+    // After a successful run; the Pos1 fields are '-' when no kind-B frame was made.
+    const char* summary =
+        "frames=%s kindA=%s kindB=%s pos1First=%s pos1Last=%s samples=%s seconds=%s";
+} kSynthTexts;
+
+// `text` with each %s replaced by the next of `words`.
+std::string FillText(std::string_view text, std::initializer_list<std::string_view> words);
+
 struct SynthCommand {
     ParseStatus status = ParseStatus::Run;
-    std::string error;       // one line, without program name or line feed
-    SynthConfig config;      // frameCount already derived from --duration if that was given
-    std::string outputPath;  // WAV file, when not raw
-    bool raw = false;        // raw s16le samples on stdout
+    // With ParseStatus::Error: one line, without program name or line feed.
+    std::string error;
+    // frameCount already derived from --duration if that was given
+    SynthConfig config;
+    // WAV file, when not raw
+    std::string outputPath;
+    // raw s16le samples on stdout
+    bool raw = false;
 };
 
-// `args` are the words after the program name.
+// `args` are the words after the program name. A bad word wins over --help, which wins over
+// --version and over a missing output.
 SynthCommand ParseSynthCommand(const std::vector<std::string>& args);
 
 // The --help text, several lines, ending in a line feed.
 const char* SynthUsage();
 
-// "frames=N kindA=N kindB=N pos1First=V pos1Last=V samples=N seconds=S", with '-' for the Pos1
-// fields when no kind-B frame was made. No line feed.
+// The summary line of a run (kSynthTexts.summary), without line feed.
 std::string FormatSummary(const SynthSummary& summary);
 
 }  // namespace synth

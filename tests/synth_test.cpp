@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/little_endian.h"
 #include "synth/noise_source.h"
 #include "synth/signal_synth.h"
 #include "synth/synth_options.h"
@@ -370,6 +371,18 @@ TEST(WavFile, HeaderFieldsAndLittleEndianSamples) {
               (std::vector<uint8_t>{0, 0, 1, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x80, 0x34, 0x12}));
 }
 
+TEST(LittleEndian, BytesAndValuesAgree) {
+    const uint8_t sample[] = {0x34, 0x12, 0xFF, 0xFF, 0x00, 0x80};
+    EXPECT_EQ(common::DecodeLe16Sample(sample), 0x1234);
+    EXPECT_EQ(common::DecodeLe16Sample(sample + 2), -1);
+    EXPECT_EQ(common::DecodeLe16Sample(sample + 4), -32768);
+    const uint8_t word[] = {0x44, 0xAC, 0x00, 0x80};
+    EXPECT_EQ(common::DecodeLe32(word), 0x8000AC44u);
+    uint8_t written[4] = {};
+    common::EncodeLe32(0x8000AC44u, written);
+    EXPECT_EQ(std::vector<uint8_t>(written, written + 4), std::vector<uint8_t>(word, word + 4));
+}
+
 TEST(WavFile, UnwritablePathIsReported) {
     std::string error;
     EXPECT_FALSE(WriteWavFile("/nonexistent-dir/x/out.wav", {1, 2, 3}, error));
@@ -380,43 +393,60 @@ SynthCommand Parse(const std::vector<std::string>& args) {
     return ParseSynthCommand(args);
 }
 
-TEST(Options, BadCommandLinesAreRejectedWithAMessage) {
-    const std::vector<std::vector<std::string>> bad = {
-        {},                                             // no output chosen
-        {"-n", "3"},                                    // still no output
-        {"--raw", "-o", "x.wav"},                       // two outputs
-        {"--raw", "--frames"},                          // missing value
-        {"--raw", "--frames", "12x"},                   // trailing junk
-        {"--raw", "--frames", ""},                      // empty number
-        {"--raw", "--frames", " 5"},                    // leading blank
-        {"--raw", "--frames", "-1"},                    // below range
-        {"--raw", "--frames", "100001"},                // above range
-        {"--raw", "--frames", "99999999999999999999"},  // overflow
-        {"--raw", "--pos1", "1024"},
-        {"--raw", "--noise", "nan"},
-        {"--raw", "--noise=-1"},
-        {"--raw", "--amplitude", "inf"},
-        {"--raw", "--cell-length", "0"},
-        {"--raw", "--gap", "1"},
-        {"--raw", "--gap", "8"},
-        {"--raw", "--sweep-step", "0"},
-        {"--raw", "--kinds", "AC"},
-        {"--raw", "--kinds", ""},
-        {"--raw", "--seed", "-1"},
-        {"--raw", "--frames", "3", "--duration", "1"},
-        {"--raw", "--duration", "0.01"},  // shorter than one frame
-        {"--raw=yes"},                    // flag with a value
-        {"--raw", "--bogus"},
-        {"--raw", "-x"},
-        {"--raw", "stray"},
-        {"-o", ""},
+TEST(Options, EachBadCommandLineGetsItsMessage) {
+    const SynthTexts& t = kSynthTexts;
+    auto whole = [&](const char* option, const char* word, const char* lo, const char* hi) {
+        return std::string(option) + ": " + FillText(t.notWholeNumber, {word, lo, hi});
     };
-    for (const auto& args : bad) {
+    auto real = [&](const char* option, const char* word, const char* lo, const char* hi) {
+        return std::string(option) + ": " + FillText(t.notNumber, {word, lo, hi});
+    };
+    struct Case {
+        std::vector<std::string> args;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {{}, t.noOutput},
+        {{"-n", "3"}, t.noOutput},
+        {{"--raw", "-o", "x.wav"}, t.twoOutputs},
+        {{"--raw", "--frames"}, FillText(t.needsValue, {"--frames"})},
+        {{"--raw", "-n", "12x"}, whole("--frames", "12x", "0", "100000")},
+        {{"--raw", "--frames", ""}, whole("--frames", "", "0", "100000")},
+        {{"--raw", "--frames", " 5"}, whole("--frames", " 5", "0", "100000")},
+        {{"--raw", "--frames", "-1"}, whole("--frames", "-1", "0", "100000")},
+        {{"--raw", "--frames", "100001"}, whole("--frames", "100001", "0", "100000")},
+        {{"--raw", "--frames", "99999999999999999999"},
+         whole("--frames", "99999999999999999999", "0", "100000")},
+        {{"--raw", "--pos1", "1024"}, whole("--pos1", "1024", "0", "1023")},
+        {{"--raw", "--noise", "nan"}, real("--noise", "nan", "0", "32767")},
+        {{"--raw", "--noise=-1"}, real("--noise", "-1", "0", "32767")},
+        {{"--raw", "--amplitude", "inf"}, real("--amplitude", "inf", "0", "32767")},
+        {{"--raw", "--offset", "-32769"}, real("--offset", "-32769", "-32768", "32767")},
+        {{"--raw", "--cell-length", "0"}, real("--cell-length", "0", "3", "100")},
+        {{"--raw", "--gap", "1"}, whole("--gap", "1", "2", "7")},
+        {{"--raw", "--gap", "8"}, whole("--gap", "8", "2", "7")},
+        {{"--raw", "--sweep-step", "0"}, whole("--sweep-step", "0", "1", "1023")},
+        {{"--raw", "--kinds", "AC"}, "--kinds: " + FillText(t.notKinds, {"AC"})},
+        {{"--raw", "--kinds", ""}, "--kinds: " + FillText(t.notKinds, {""})},
+        {{"--raw", "--seed", "-1"}, whole("--seed", "-1", "0", "18446744073709551615")},
+        {{"--raw", "--frames", "3", "--duration", "1"}, t.framesAndDuration},
+        {{"--raw", "--duration", "0.01"}, t.tooShort},
+        {{"--raw=yes"}, FillText(t.takesNoValue, {"--raw"})},
+        {{"--raw", "--bogus"}, FillText(t.unknownOption, {"--bogus"})},
+        {{"--raw", "-x"}, FillText(t.unknownOption, {"-x"})},
+        {{"--raw", "stray"}, FillText(t.unexpectedWord, {"stray"})},
+        {{"-o", ""}, "--output: " + std::string(t.emptyFileName)},
+        // The first bad word on the line is the one reported, and a bad word wins over --help.
+        {{"--raw", "--bogus", "-n", "12x"}, FillText(t.unknownOption, {"--bogus"})},
+        {{"--raw", "--pos1", "1024", "-n", "12x"}, whole("--pos1", "1024", "0", "1023")},
+        {{"--help", "-n", "12x"}, whole("--frames", "12x", "0", "100000")},
+    };
+    for (const Case& c : cases) {
         std::string joined;
-        for (const auto& a : args) joined += "[" + a + "]";
-        const SynthCommand cmd = Parse(args);
+        for (const auto& a : c.args) joined += "[" + a + "]";
+        const SynthCommand cmd = Parse(c.args);
         EXPECT_EQ(cmd.status, ParseStatus::Error) << joined;
-        EXPECT_FALSE(cmd.error.empty()) << joined;
+        EXPECT_EQ(cmd.error, c.error) << joined;
     }
 }
 

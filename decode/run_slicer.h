@@ -41,7 +41,7 @@ inline constexpr double kCrossedGap = 1.0;
 // overflow. The consumer is a template parameter so that it is compiled into the per-sample loop,
 // which allocates nothing and keeps to plain IEEE double arithmetic, step by step.
 template <typename OnRun>
-void SliceBuffer(RunSlicer& slicer, const void* samples, size_t bytes, OnRun&& onRun) {
+void SliceBuffer(RunSlicer& slicer, const void* samples, size_t bytes, OnRun onRun) {
     constexpr int32_t kMaxRun = std::numeric_limits<int32_t>::max();
     const auto* data = static_cast<const uint8_t*>(samples);
     const size_t count = bytes / 2;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "analyze/report.h"
+#include "common/little_endian.h"
 #include "decode/run_slicer.h"
 
 namespace {
@@ -58,9 +59,7 @@ void SliceChunk(decode::RunSlicer& slicer, Analysis& analysis, const AnalysisOut
     for (ErrorTrace* trace = analysis.errors.get();
          trace != nullptr && at < count && TraceWanted(*trace); at += 2) {
         decode::SliceBuffer(slicer, bytes + at, 2, take);
-        const auto sample =
-            static_cast<int16_t>(static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8)));
-        TraceSample(*trace, sample, slicer.upper, slicer.lower);
+        TraceSample(*trace, common::DecodeLe16Sample(bytes + at), slicer.upper, slicer.lower);
     }
     decode::SliceBuffer(slicer, bytes + at, count - at, take);
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/pipeline.h"
+#include "common/little_endian.h"
 #include "common/signal_format.h"
 #include "decode/run_slicer.h"
 #include "synth/signal_synth.h"
@@ -74,8 +75,7 @@ void BM_BareEnvelopeLoop(benchmark::State& state) {
         for (size_t at = 0; at < bytes.size(); at += kBufferBytes) {
             const size_t end = std::min<size_t>(at + kBufferBytes, bytes.size()) & ~size_t{1};
             for (size_t i = at; i < end; i += 2) {
-                const double s =
-                    static_cast<int16_t>(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
+                const double s = common::DecodeLe16Sample(&bytes[i]);
                 upper = upper - decode::kEnvelopeStep;
                 lower = lower + decode::kEnvelopeStep;
                 if (upper < lower) upper = lower + decode::kCrossedGap;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/run_log.h"
+#include "common/little_endian.h"
 #include "synth/signal_synth.h"
 #include "synth/wav_file.h"
 
@@ -45,11 +46,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::vector<int32_t> block = SignalRuns();
-    std::vector<uint8_t> bytes;
-    for (int32_t run : block) {
-        for (int shift = 0; shift < 32; shift += 8)
-            bytes.push_back(static_cast<uint8_t>(run >> shift));
-    }
+    std::vector<uint8_t> bytes(block.size() * 4);
+    for (size_t k = 0; k < block.size(); ++k)
+        common::EncodeLe32(static_cast<uint32_t>(block[k]), &bytes[4 * k]);
     std::FILE* out = std::fopen(argv[1], "wb");
     if (out == nullptr) {
         std::fprintf(stderr, "vorlank-runlog-gen: cannot create '%s'\n", argv[1]);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "common/little_endian.h"
 #include "common/shared_types.h"
 
 namespace decode {
@@ -51,8 +52,7 @@ void SliceBuffer(RunSlicer& slicer, const void* samples, size_t bytes, OnRun onR
     int32_t highRun = slicer.highRun;
     int32_t lowRun = slicer.lowRun;
     for (size_t i = 0; i < count; ++i) {
-        const auto raw = static_cast<uint16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-        const double s = static_cast<int16_t>(raw);
+        const double s = common::DecodeLe16Sample(data + 2 * i);
         upper = upper - kEnvelopeStep;
         lower = lower + kEnvelopeStep;
         if (upper < lower) upper = lower + kCrossedGap;

@@ -18,7 +18,7 @@ constexpr double kCommonRateTolerance = 0.02;
 // The rate at which the input's cells would last 6.623 samples, a common one when near (then
 // `common` is set).
 int32_t FittingRate(double readAt, double cellLength, bool& common) {
-    const double fits = readAt * cellLength / kSamplesPerCell;
+    const double fits = readAt * cellLength / common::kSamplesPerCell;
     for (int32_t rate : kCommonRates) {
         common = std::fabs(fits - rate) <= rate * kCommonRateTolerance;
         if (common) return rate;
@@ -61,14 +61,15 @@ std::string RunLogDoubt(const ReportFigures& f) {
 std::string RateDoubt(const ReportFigures& f, const InputRequest& request) {
     if (f.fit.runsUsed == 0 || std::fabs(f.cellLengthDeviationPercent) <= kRateDoubtPercent)
         return "";
-    const int32_t readAt = f.kind == InputKind::RunLog ? kSampleRateHz : f.audio.rate;
+    const int32_t readAt = f.kind == InputKind::RunLog ? common::kSampleRateHz : f.audio.rate;
     bool common = false;
     const int32_t fits = FittingRate(readAt, f.fit.cellLength, common);
     char text[400];
-    const int used = std::snprintf(text, sizeof text,
-                                   "the bit cells measure %.3f samples, %+.1f%% off the %.3f the "
-                                   "decoder expects: ",
-                                   f.fit.cellLength, f.cellLengthDeviationPercent, kSamplesPerCell);
+    const int used =
+        std::snprintf(text, sizeof text,
+                      "the bit cells measure %.3f samples, %+.1f%% off the %.3f the "
+                      "decoder expects: ",
+                      f.fit.cellLength, f.cellLengthDeviationPercent, common::kSamplesPerCell);
     const auto rest = sizeof text - static_cast<size_t>(used);
     if (f.kind == InputKind::Raw && common) {
         std::snprintf(text + used, rest, "is the input %d Hz? try --rate %d", fits, fits);

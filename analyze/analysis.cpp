@@ -4,7 +4,8 @@
 #include <vector>
 
 #include "analyze/report.h"
-#include "decode/offline_slicer.h"
+#include "common/little_endian.h"
+#include "decode/run_slicer.h"
 
 namespace {
 
@@ -16,20 +17,20 @@ constexpr size_t kSampleChunkBytes = size_t{128} * 1024;  // 64 Ki samples per r
 void TakeRun(Analysis& analysis, const AnalysisOutputs& outputs, int32_t length) {
     AddRun(analysis.runs, length);
     const int64_t at = analysis.runs.totalSamples;
-    const DecodeEvent event = TallyRun(analysis.tally, length, at);
-    if (event.kind == DecodeEventKind::FrameComplete) AddFrame(analysis.timeline, at);
-    if (event.kind == DecodeEventKind::BadHeader || event.kind == DecodeEventKind::InvalidWord)
+    const decode::DecodeEvent event = TallyRun(analysis.tally, length, at);
+    if (event.kind == decode::DecodeEventKind::FrameComplete) AddFrame(analysis.timeline, at);
+    if (event.kind == decode::DecodeEventKind::BadHeader ||
+        event.kind == decode::DecodeEventKind::InvalidWord)
         AddError(analysis.timeline, at);
     if (analysis.errors != nullptr && TraceWanted(*analysis.errors))
         TraceRun(*analysis.errors, at, length, event);
     if (EndsFrame(event.kind) && outputs.framesCsv != nullptr) {
         WriteFrameRow(*outputs.framesCsv, analysis.tally.frame);
     }
-    if (event.kind != DecodeEventKind::Pos1Written) return;
-    const int32_t value = Load(analysis.tally.status.pos1);
-    AddPos1(analysis.track, at, value);
+    if (event.kind != decode::DecodeEventKind::Pos1Written) return;
+    AddPos1(analysis.track, at, event.pos1);
     analysis.lastPos1At = at;
-    if (outputs.pos1Csv != nullptr) WritePos1Row(*outputs.pos1Csv, at, value);
+    if (outputs.pos1Csv != nullptr) WritePos1Row(*outputs.pos1Csv, at, event.pos1);
 }
 
 bool AnalyzeLog(InputReader& reader, Analysis& analysis, const AnalysisOutputs& outputs,
@@ -50,27 +51,24 @@ bool AnalyzeLog(InputReader& reader, Analysis& analysis, const AnalysisOutputs& 
 }
 
 // Slices `count` bytes and takes every run that ends: sample by sample while an error trace still
-// wants the envelopes after every sample, then the rest in slices.
-void SliceChunk(OfflineSlicer& slicer, Analysis& analysis, const AnalysisOutputs& outputs,
+// wants the envelopes after every sample, then the rest in one call.
+void SliceChunk(decode::RunSlicer& slicer, Analysis& analysis, const AnalysisOutputs& outputs,
                 const uint8_t* bytes, size_t count) {
-    const auto take = [&](int32_t length) { TakeRun(analysis, outputs, length); };
+    const auto take = [&](common::Run run) { TakeRun(analysis, outputs, run.length); };
     size_t at = 0;
     for (ErrorTrace* trace = analysis.errors.get();
          trace != nullptr && at < count && TraceWanted(*trace); at += 2) {
-        SliceOffline(slicer, bytes + at, 2, take);
-        const auto sample =
-            static_cast<int16_t>(static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8)));
-        TraceSample(*trace, sample, slicer.slicer.upper, slicer.slicer.lower);
+        decode::SliceBuffer(slicer, bytes + at, 2, take);
+        TraceSample(*trace, common::DecodeLe16Sample(bytes + at), slicer.upper, slicer.lower);
     }
-    SliceOffline(slicer, bytes + at, count - at, take);
+    decode::SliceBuffer(slicer, bytes + at, count - at, take);
 }
 
-// The histogram needs every run, which test mode's wiring (slicer straight into DecodeRun) never
-// shows; the offline slicer hands them over one by one, in delivery order, and DecodeRun then
-// sees exactly what test mode would have given it.
+// The slicer hands every run to the tally, in delivery order, as it hands them to DecodeRun in
+// test mode; the statistics see each run on the way.
 bool AnalyzeSamples(InputReader& reader, Analysis& analysis, const AnalysisOutputs& outputs,
                     std::string& error) {
-    OfflineSlicer slicer;
+    decode::RunSlicer slicer;
     std::vector<uint8_t> bytes(kSampleChunkBytes);
     for (;;) {
         const int64_t count = ReadSampleBytes(reader, bytes.data(), bytes.size());

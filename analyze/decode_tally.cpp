@@ -1,48 +1,51 @@
 #include "analyze/decode_tally.h"
 
+#include <cstddef>
+
 namespace {
 
-void StoreSlot(FrameRecord& frame, const DecodeEvent& event) {
+void StoreSlot(FrameRecord& frame, const decode::DecodeEvent& event) {
     frame.sym[static_cast<size_t>(event.slot)] = event.value;
     frame.storedSlots |= 1u << event.slot;
 }
 
 }  // namespace
 
-DecodeEvent TallyRun(DecodeTally& tally, int32_t length, int64_t endSample) {
-    DecodeRun(tally.decoder, tally.status, length);
-    const DecodeEvent event = tally.decoder.lastEvent;
+decode::DecodeEvent TallyRun(DecodeTally& tally, int32_t length, int64_t endSample) {
+    const decode::DecodeEvent event = decode::DecodeRun(tally.decoder, length);
     FrameRecord& frame = tally.frame;
     switch (event.kind) {
-        case DecodeEventKind::None:
+        case decode::DecodeEventKind::None:
             break;
-        case DecodeEventKind::FrameStarted:
+        case decode::DecodeEventKind::FrameStarted:
             frame = FrameRecord{};
             frame.startSample = endSample;
             break;
-        case DecodeEventKind::HeaderKindA:
-        case DecodeEventKind::HeaderKindB:
+        case decode::DecodeEventKind::HeaderKindA:
+        case decode::DecodeEventKind::HeaderKindB:
             frame.header = event.value;
-            frame.kind = event.kind == DecodeEventKind::HeaderKindA ? FrameKind::A : FrameKind::B;
+            frame.kind =
+                event.kind == decode::DecodeEventKind::HeaderKindA ? FrameKind::A : FrameKind::B;
             break;
-        case DecodeEventKind::BadHeader:
+        case decode::DecodeEventKind::BadHeader:
             frame.header = event.value;
             frame.outcome = FrameOutcome::BadHeader;
             ++tally.badHeaders;
             break;
-        case DecodeEventKind::SymbolStored:
+        case decode::DecodeEventKind::SymbolStored:
             StoreSlot(frame, event);
             break;
-        case DecodeEventKind::Pos1Written:
+        case decode::DecodeEventKind::Pos1Written:
             StoreSlot(frame, event);
+            tally.pos1 = event.pos1;
             ++tally.pos1Writes;
             break;
-        case DecodeEventKind::FrameComplete:
+        case decode::DecodeEventKind::FrameComplete:
             StoreSlot(frame, event);
             frame.outcome = FrameOutcome::Complete;
             ++(frame.kind == FrameKind::A ? tally.framesA : tally.framesB);
             break;
-        case DecodeEventKind::InvalidWord:
+        case decode::DecodeEventKind::InvalidWord:
             StoreSlot(frame, event);
             frame.failedSlot = event.slot;
             frame.outcome = FrameOutcome::InvalidWord;
@@ -52,13 +55,14 @@ DecodeEvent TallyRun(DecodeTally& tally, int32_t length, int64_t endSample) {
     return event;
 }
 
-bool EndsFrame(DecodeEventKind kind) {
-    return kind == DecodeEventKind::BadHeader || kind == DecodeEventKind::FrameComplete ||
-           kind == DecodeEventKind::InvalidWord;
+bool EndsFrame(decode::DecodeEventKind kind) {
+    return kind == decode::DecodeEventKind::BadHeader ||
+           kind == decode::DecodeEventKind::FrameComplete ||
+           kind == decode::DecodeEventKind::InvalidWord;
 }
 
 bool FinishTally(DecodeTally& tally) {
-    if (tally.decoder.state == DecoderState::Hunting) return false;
+    if (tally.decoder.state == decode::DecoderState::Hunting) return false;
     tally.frame.outcome = FrameOutcome::Unfinished;
     return true;
 }

@@ -2,7 +2,7 @@
 // frames, errors and Pos1 it counts are exactly what `vorlank T` would have shown for the same
 // runs. The live tool keeps only a total of frames and a total of errors; the analysis wants to
 // know more (which kind of frame, which kind of error, when Pos1 was written, what each frame
-// carried), and reads it from the event the decoder leaves for every call rather than running a
+// carried), and reads it from the event the decoder returns for every call rather than running a
 // second decoder or guessing from its counters.
 //
 // Threads: records belong to one caller; no shared state.
@@ -11,7 +11,6 @@
 #include <array>
 #include <cstdint>
 
-#include "common/shared_types.h"
 #include "decode/frame_decoder.h"
 
 enum class FrameKind : int32_t {
@@ -35,14 +34,15 @@ struct FrameRecord {
     FrameKind kind = FrameKind::Unknown;
     int32_t header = -1;  // the 6-bit header, -1 until read
     FrameOutcome outcome = FrameOutcome::Open;
-    int32_t failedSlot = -1;                // InvalidWord: the slot of the word, else -1
-    std::array<int32_t, kSlotCount> sym{};  // symbol per slot, -1 for the invalid word
-    uint32_t storedSlots = 0;               // bit k set: slot k was stored in this frame
+    int32_t failedSlot = -1;                        // InvalidWord: the slot of the word, else -1
+    std::array<int32_t, common::kSlotCount> sym{};  // symbol per slot, -1 for the invalid word
+    uint32_t storedSlots = 0;                       // bit k set: slot k was stored in this frame
 };
 
 struct DecodeTally {
-    FrameDecoder decoder;
-    SharedStatus status;  // pcmFrames, pcmErrors and pos1 as the live tool would show them
+    decode::FrameDecoder decoder;
+    // The last Pos1 written, 0..1023, as the live tool would show it.
+    int32_t pos1 = 0;
     int64_t framesA = 0;
     int64_t framesB = 0;
     int64_t badHeaders = 0;
@@ -53,11 +53,11 @@ struct DecodeTally {
 
 // Feeds one run (samples, at least 1) to the decoder; `endSample` is where the run ends, counted
 // from the start of the input (the position of the first sample after it). Returns what the
-// decoder did; a Pos1Written event leaves the new value in status.pos1.
-DecodeEvent TallyRun(DecodeTally& tally, int32_t length, int64_t endSample);
+// decoder did.
+decode::DecodeEvent TallyRun(DecodeTally& tally, int32_t length, int64_t endSample);
 
 // True for the events after which `tally.frame` holds a frame that has just ended.
-bool EndsFrame(DecodeEventKind kind);
+bool EndsFrame(decode::DecodeEventKind kind);
 
 // At the end of the input: marks a frame still being read as unfinished. Returns true if there
 // was one.

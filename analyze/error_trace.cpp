@@ -46,11 +46,12 @@ void TraceSample(ErrorTrace& trace, int16_t sample, double upper, double lower) 
     }
 }
 
-void TraceRun(ErrorTrace& trace, int64_t endSample, int32_t length, const DecodeEvent& event) {
+void TraceRun(ErrorTrace& trace, int64_t endSample, int32_t length,
+              const decode::DecodeEvent& event) {
     trace.recentRuns[RingIndex(trace.runsSeen)] = TracedRun{endSample - length, length};
     ++trace.runsSeen;
-    const bool error =
-        event.kind == DecodeEventKind::BadHeader || event.kind == DecodeEventKind::InvalidWord;
+    const bool error = event.kind == decode::DecodeEventKind::BadHeader ||
+                       event.kind == decode::DecodeEventKind::InvalidWord;
     if (!error || trace.windowCount >= kMaxTracedErrors) return;
     ErrorWindow& window = trace.windows[static_cast<size_t>(trace.windowCount++)];
     window.gaveUpAt = endSample;

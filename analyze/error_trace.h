@@ -43,8 +43,8 @@ struct ErrorWindow {
     std::array<TracePoint, kTraceSamples> points{};
     int32_t runCount = 0;  // runs that ended inside the window, in order
     std::array<TracedRun, kTraceSamples> runs{};
-    int64_t gaveUpAt = 0;  // the end of the run whose bits completed the bad header or word
-    DecodeEvent event;     // BadHeader (the header in `value`) or InvalidWord (slot and word)
+    int64_t gaveUpAt = 0;       // the end of the run whose bits completed the bad header or word
+    decode::DecodeEvent event;  // BadHeader (the header in `value`) or InvalidWord (slot and word)
 };
 
 struct ErrorTrace {
@@ -65,7 +65,8 @@ void TraceSample(ErrorTrace& trace, int16_t sample, double upper, double lower);
 
 // Records a run that ended at `endSample` and what the decoder did with it; an error begins a
 // window while fewer than kMaxTracedErrors have been begun.
-void TraceRun(ErrorTrace& trace, int64_t endSample, int32_t length, const DecodeEvent& event);
+void TraceRun(ErrorTrace& trace, int64_t endSample, int32_t length,
+              const decode::DecodeEvent& event);
 
 // Completes the windows still waiting, with the samples there are: the input has ended.
 void FinishTrace(ErrorTrace& trace);

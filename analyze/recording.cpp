@@ -137,7 +137,8 @@ void Describe(RecordingReader& reader, const SF_INFO& info, int32_t channel) {
     const auto* e = std::find_if(std::begin(kEncodings), std::end(kEncodings),
                                  [&](const EncodingName& n) { return n.subtype == subtype; });
     d.encoding = e != std::end(kEncodings) ? e->name : FormatInfo(subtype).name;
-    reader.asShorts = e != std::end(kEncodings) && e->shorts && info.samplerate == kSampleRateHz;
+    reader.asShorts =
+        e != std::end(kEncodings) && e->shorts && info.samplerate == common::kSampleRateHz;
     // FLAC, whose subtype is the depth it decodes to, decodes in frames all the same.
     const size_t sampleBytes =
         e != std::end(kEncodings) && container != SF_FORMAT_FLAC ? e->sampleBytes : 0;
@@ -148,7 +149,7 @@ void Describe(RecordingReader& reader, const SF_INFO& info, int32_t channel) {
     d.channels = info.channels;
     d.rate = info.samplerate;
     d.channel = channel;
-    d.resampled = info.samplerate != kSampleRateHz;
+    d.resampled = info.samplerate != common::kSampleRateHz;
 }
 
 int RawSubtype(RawEncoding encoding) {
@@ -316,7 +317,7 @@ std::string DescribeAudio(const AudioDescription& audio) {
                                   : std::to_string(audio.channels) + " channels";
     text += ", " + std::to_string(audio.rate) + " Hz";
     if (audio.channels > 1) text += ", channel " + std::to_string(audio.channel);
-    if (audio.resampled) text += ", resampled to " + std::to_string(kSampleRateHz) + " Hz";
+    if (audio.resampled) text += ", resampled to " + std::to_string(common::kSampleRateHz) + " Hz";
     return text;
 }
 
@@ -382,8 +383,8 @@ RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const R
         const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
         const soxr_quality_spec_t quality = soxr_quality_spec(kResampleQuality, 0);
         const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
-        reader.resampler =
-            soxr_create(info.samplerate, kSampleRateHz, 1, &failed, &io, &quality, &runtime);
+        reader.resampler = soxr_create(info.samplerate, common::kSampleRateHz, 1, &failed, &io,
+                                       &quality, &runtime);
         if (reader.resampler == nullptr || failed != nullptr) {
             error = std::string("cannot resample it: ") + (failed != nullptr ? failed : "");
             return RecordingOpen::CannotRead;

@@ -105,7 +105,7 @@ void PrintHistogram(OutputFile& out, const ReportFigures& f) {
     int64_t largest = f.longRuns;
     for (const HistogramRow& row : f.histogram) largest = std::max(largest, row.runs);
     Line(out, "Run lengths in bit cells (samples x %.8f, rounded as the decoder does)\n",
-         CellsPerSample);
+         common::kCellsPerSample);
     Line(out, "  cells        runs   share  %-*s  samples:runs\n", kBarWidth, "histogram");
     for (const HistogramRow& row : f.histogram) {
         std::string lengths;
@@ -143,7 +143,8 @@ void WritePos1Row(OutputFile& csv, int64_t atSample, int32_t value) {
 
 void WriteFramesHeader(OutputFile& csv) {
     std::string header = "start_s,kind,header,outcome,failed_slot";
-    for (int32_t slot = 0; slot < kSlotCount; ++slot) header += ",slot" + std::to_string(slot);
+    for (int32_t slot = 0; slot < common::kSlotCount; ++slot)
+        header += ",slot" + std::to_string(slot);
     Emit(csv, "%s\n", header.c_str());
 }
 
@@ -162,7 +163,7 @@ void WriteFrameRow(OutputFile& csv, const FrameRecord& frame) {
     row += ',';
     row += outcome;
     number(frame.failedSlot >= 0, frame.failedSlot);
-    for (int32_t slot = 0; slot < kSlotCount; ++slot) {
+    for (int32_t slot = 0; slot < common::kSlotCount; ++slot) {
         number((frame.storedSlots >> slot & 1u) != 0, frame.sym[static_cast<size_t>(slot)]);
     }
     Emit(csv, "%.6f,%s%s\n", Seconds(frame.startSample), kind, row.c_str());

@@ -16,7 +16,7 @@ void GatherHistogram(ReportFigures& f, const RunStats& stats) {
         row.cells = static_cast<int32_t>(cells);
         row.runs = byCells[cells];
         row.sharePercent = Percent(row.runs, stats.runCount);
-        for (; length < kHistogramLengths && CellsInRun(length) == row.cells; ++length) {
+        for (; length < kHistogramLengths && decode::CellsInRun(length) == row.cells; ++length) {
             if (stats.byLength[length] != 0)
                 row.lengths.push_back({length, stats.byLength[length]});
         }
@@ -31,13 +31,14 @@ void GatherHistogram(ReportFigures& f, const RunStats& stats) {
 }  // namespace
 
 double Seconds(int64_t samples) {
-    return static_cast<double>(samples) / kSampleRateHz;
+    return static_cast<double>(samples) / common::kSampleRateHz;
 }
 
 std::vector<int64_t> RunsByCells(const RunStats& stats) {
-    std::vector<int64_t> byCells(static_cast<size_t>(CellsInRun(kHistogramLengths - 1)) + 1, 0);
+    std::vector<int64_t> byCells(static_cast<size_t>(decode::CellsInRun(kHistogramLengths - 1)) + 1,
+                                 0);
     for (int32_t length = 1; length < kHistogramLengths; ++length) {
-        byCells[static_cast<size_t>(CellsInRun(length))] += stats.byLength[length];
+        byCells[static_cast<size_t>(decode::CellsInRun(length))] += stats.byLength[length];
     }
     return byCells;
 }
@@ -65,7 +66,7 @@ ReportFigures GatherFigures(const std::string& file, const Analysis& a) {
                             : 0.0;
     f.badHeaders = t.badHeaders;
     f.invalidWords = t.invalidWords;
-    f.pos1 = Load(t.status.pos1);
+    f.pos1 = t.pos1;
     f.pos1Writes = t.pos1Writes;
     f.pos1LastSeconds = Seconds(a.lastPos1At);
 
@@ -80,12 +81,12 @@ ReportFigures GatherFigures(const std::string& file, const Analysis& a) {
     }
 
     f.fit = FitCellLength(a.runs);
-    f.decoderCellLength = 1.0 / CellsPerSample;
+    f.decoderCellLength = 1.0 / common::kCellsPerSample;
     if (f.fit.runsUsed > 0) {
-        f.fittedCellsPerSecond = kSampleRateHz / f.fit.cellLength;
+        f.fittedCellsPerSecond = common::kSampleRateHz / f.fit.cellLength;
         f.cellLengthDeviationPercent =
             100.0 * (f.fit.cellLength - f.decoderCellLength) / f.decoderCellLength;
-        f.decoderWorstCells = CellsInRun(f.fit.decoderWorstLength);
+        f.decoderWorstCells = decode::CellsInRun(f.fit.decoderWorstLength);
         f.nearMissPercent = Percent(f.fit.nearMisses, f.fit.runsUsed);
     }
     GatherHistogram(f, a.runs);

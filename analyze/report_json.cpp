@@ -59,7 +59,7 @@ Json Histogram(const ReportFigures& f) {
                             {"share_percent", row.sharePercent},
                             {"lengths", lengths}});
     }
-    return Json{{"cells_per_sample", CellsPerSample},
+    return Json{{"cells_per_sample", common::kCellsPerSample},
                 {"rows", rows},
                 {"long_runs",
                  {{"runs", f.longRuns},

@@ -91,7 +91,7 @@ double RoundingMargin(double cells) {
 CellFit FitCellLength(const RunStats& stats) {
     CellFit fit;
     // Start from the decoder's own rounding, so the first counts are exactly the ones it reads.
-    double cellsPerSample = CellsPerSample;
+    double cellsPerSample = common::kCellsPerSample;
     for (int32_t maxCells : kFitStages) {
         for (int round = 0; round < kMaxFitRounds; ++round) {
             const Sums sums = SumFit(stats, cellsPerSample, maxCells);
@@ -106,7 +106,8 @@ CellFit FitCellLength(const RunStats& stats) {
     if (sums.runs == 0) return fit;
     fit.runsUsed = sums.runs;
     fit.cellLength = sums.lengthTimesCells / sums.cellsSquared;
-    WorstMargin(stats, CellsPerSample, fit.decoderMargin, fit.decoderWorstLength, fit.nearMisses);
+    WorstMargin(stats, common::kCellsPerSample, fit.decoderMargin, fit.decoderWorstLength,
+                fit.nearMisses);
     int64_t fittedNearMisses = 0;
     WorstMargin(stats, 1.0 / fit.cellLength, fit.fittedMargin, fit.fittedWorstLength,
                 fittedNearMisses);

@@ -117,7 +117,7 @@ void SvgHistogram(OutputFile& svg, const RunStats& stats) {
         const double x = kPlotLeft + slot * static_cast<double>(i);
         if (count > 0) {
             const char* colour = longRuns                                   ? kSvgOtherRunColour
-                                 : i == kSyncCells                          ? kSvgSyncRunColour
+                                 : i == common::kSyncCells                  ? kSvgSyncRunColour
                                  : (i >= kFitMinCells && i <= kFitMaxCells) ? kSvgDataRunColour
                                                                             : kSvgOtherRunColour;
             const double top = y(static_cast<double>(count));
@@ -140,17 +140,17 @@ void SvgHistogram(OutputFile& svg, const RunStats& stats) {
 }
 
 void SvgPos1Track(OutputFile& svg, const Analysis& a) {
-    const double seconds = std::max(Seconds(DurationSamples(a)), 1.0 / kSampleRateHz);
+    const double seconds = std::max(Seconds(DurationSamples(a)), 1.0 / common::kSampleRateHz);
     const auto x = [&](double t) {
         return kPlotLeft + (kPlotRight - kPlotLeft) * std::min(t / seconds, 1.0);
     };
     const auto y = [](double v) {
-        return kTrackBottom - (kTrackBottom - kTrackTop) * v / kPos1Max;
+        return kTrackBottom - (kTrackBottom - kTrackTop) * v / common::kPos1Max;
     };
 
     Emit(svg, "<text x=\"%g\" y=\"%g\" font-size=\"14\">Pos1 over time</text>\n", kPlotLeft,
          kTrackTop - 14);
-    for (int v : {0, 256, 512, 768, kPos1Max}) GridLine(svg, y(v), v);
+    for (int v : {0, 256, 512, 768, common::kPos1Max}) GridLine(svg, y(v), v);
     TimeAxis(svg, seconds, kTrackBottom, "seconds");
     if (a.tally.pos1Writes == 0) {
         Emit(svg, "<text x=\"%g\" y=\"%g\" text-anchor=\"middle\">Pos1 was never written</text>\n",
@@ -176,7 +176,7 @@ void SvgPos1Track(OutputFile& svg, const Analysis& a) {
 // Frames and errors per second in each bucket of the timeline, as bars on one axis so that their
 // sizes compare. A bucket cut short by the end of the input counts over the time it covers.
 void SvgTimeline(OutputFile& svg, const Analysis& a) {
-    const double seconds = std::max(Seconds(DurationSamples(a)), 1.0 / kSampleRateHz);
+    const double seconds = std::max(Seconds(DurationSamples(a)), 1.0 / common::kSampleRateHz);
     const double bucketSeconds = Seconds(a.timeline.bucketSamples);
     const auto x = [&](double t) {
         return kPlotLeft + (kPlotRight - kPlotLeft) * std::min(t / seconds, 1.0);
@@ -234,12 +234,12 @@ std::string Bits(uint32_t value, int32_t width) {
     return bits;
 }
 
-std::string WhatFailed(const DecodeEvent& event) {
-    if (event.kind == DecodeEventKind::BadHeader) {
-        return "bad header " + Bits(static_cast<uint32_t>(event.value), kHeaderBits) + " (" +
-               std::to_string(event.value) + ")";
+std::string WhatFailed(const decode::DecodeEvent& event) {
+    if (event.kind == decode::DecodeEventKind::BadHeader) {
+        return "bad header " + Bits(static_cast<uint32_t>(event.value), common::kHeaderBits) +
+               " (" + std::to_string(event.value) + ")";
     }
-    return "invalid code word " + Bits(event.word, kCodeWordBits) + " in slot " +
+    return "invalid code word " + Bits(event.word, common::kCodeWordBits) + " in slot " +
            std::to_string(event.slot);
 }
 
@@ -284,7 +284,7 @@ void SvgErrorWindow(OutputFile& svg, const ErrorWindow& w, int32_t number, doubl
         const TracedRun& run = w.runs[static_cast<size_t>(r)];
         const double left = x(std::max(run.start, w.firstSample));
         const double right = x(run.start + run.length);
-        const int32_t cells = CellsInRun(run.length);
+        const int32_t cells = decode::CellsInRun(run.length);
         const char* fill = cells == 0 ? kSvgGlitchColour : r % 2 == 0 ? "#eeeeee" : "none";
         Emit(svg,
              "<rect x=\"%.2f\" y=\"%g\" width=\"%.2f\" height=\"%g\" fill=\"%s\">"
@@ -311,7 +311,7 @@ void SvgErrorWindow(OutputFile& svg, const ErrorWindow& w, int32_t number, doubl
          x(w.gaveUpAt), plotTop, x(w.gaveUpAt), plotBottom, kSvgGaveUpColour, x(w.gaveUpAt) - 4,
          plotBottom - 6, kSvgGaveUpColour);
     // Time in milliseconds from the point where the decoder gave up.
-    const double msPerSample = 1000.0 / kSampleRateHz;
+    const double msPerSample = 1000.0 / common::kSampleRateHz;
     const double tick = NiceStep(kTraceSamples * msPerSample, 10);
     for (double ms = -std::floor(kTraceBefore * msPerSample / tick) * tick;
          ms <= kTraceAfter * msPerSample; ms += tick) {

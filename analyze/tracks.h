@@ -15,9 +15,9 @@
 
 inline constexpr int32_t kTrackBuckets = 512;
 // Starting width of a Pos1 bucket: 0.1 s, finer than any picture of a recording needs.
-inline constexpr int64_t kTrackStartBucketSamples = kSampleRateHz / 10;
+inline constexpr int64_t kTrackStartBucketSamples = common::kSampleRateHz / 10;
 // Starting width of a timeline bucket: 1 s, so that its counts are rates per second.
-inline constexpr int64_t kTimelineStartBucketSamples = kSampleRateHz;
+inline constexpr int64_t kTimelineStartBucketSamples = common::kSampleRateHz;
 
 struct Pos1Bucket {
     int16_t low = 0;  // valid when used

@@ -11,13 +11,13 @@ constexpr int32_t kWaitStepMs = 10;
 }  // namespace
 
 void RequestConsoleStop(ConsoleStop& stop) {
-    Store(stop.status->stopRequested, 1);
+    common::WriteWord(stop.status->stopRequested, 1);
     std::fputs("Stopping...\n", stop.out);
     std::fflush(stop.out);
 }
 
 bool WaitMainSequenceDone(ConsoleStop& stop, int32_t timeoutMs) {
-    for (int32_t waited = 0; Load(stop.mainSequenceDone) == 0; waited += kWaitStepMs) {
+    for (int32_t waited = 0; common::ReadWord(stop.mainSequenceDone) == 0; waited += kWaitStepMs) {
         if (waited >= timeoutMs) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(kWaitStepMs));
     }

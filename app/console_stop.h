@@ -44,7 +44,7 @@ inline constexpr int32_t ConsoleCloseWaitMs = 4500;
 
 // The record of the stop binding. One instance lives in the app's wiring for the whole process.
 struct ConsoleStop {
-    SharedStatus* status = nullptr;            // where stopRequested is set
+    common::SharedStatus* status = nullptr;    // where stopRequested is set
     FILE* out = nullptr;                       // where "Stopping...\n" is printed
     std::atomic<int32_t> mainSequenceDone{0};  // 1 once the main sequence has finished its work
     std::thread watcher;  // POSIX only: the thread that fetches the stop signals
@@ -65,7 +65,7 @@ bool StandardOutputIsGone(int error);
 // Binds the platform's stop requests to `stop`. Call once, on the main thread, before any other
 // thread is started (on POSIX the signal mask is inherited only by threads created later).
 // `status` and `out` must outlive the process's last stop request.
-void InstallConsoleStop(ConsoleStop& stop, SharedStatus& status, FILE* out);
+void InstallConsoleStop(ConsoleStop& stop, common::SharedStatus& status, FILE* out);
 
 // What every stop request does, on whichever platform: sets stopRequested to 1, prints
 // "Stopping...\n" and flushes it. Platform-neutral; the bindings call it.

@@ -44,7 +44,7 @@ void WatchStopSignals(ConsoleStop* stop, sigset_t signals) {
         int signal = 0;
         if (sigwait(&signals, &signal) != 0) continue;
         // MarkMainSequenceDone wakes the watcher with one of its own signals to end it.
-        if (Load(stop->mainSequenceDone) != 0) return;
+        if (common::ReadWord(stop->mainSequenceDone) != 0) return;
         RequestConsoleStop(*stop);
     }
 }
@@ -67,7 +67,7 @@ bool StandardOutputIsGone(int error) {
     return error == EPIPE;
 }
 
-void InstallConsoleStop(ConsoleStop& stop, SharedStatus& status, FILE* out) {
+void InstallConsoleStop(ConsoleStop& stop, common::SharedStatus& status, FILE* out) {
     stop.status = &status;
     stop.out = out;
     const sigset_t signals = WatchedSignals();
@@ -79,7 +79,7 @@ void InstallConsoleStop(ConsoleStop& stop, SharedStatus& status, FILE* out) {
 }
 
 void MarkMainSequenceDone(ConsoleStop& stop) {
-    Store(stop.mainSequenceDone, 1);
+    common::WriteWord(stop.mainSequenceDone, 1);
     if (!stop.watcher.joinable()) return;
     // Wake the watcher with a signal it waits for; it sees the flag and returns. Stop signals
     // arriving from now on stay blocked and pending until the process ends.

@@ -27,7 +27,7 @@ bool EndsTheConsole(DWORD eventType) {
 BOOL WINAPI ConsoleStopHandler(DWORD eventType) {
     ConsoleStop& stop = *handlerTarget.load();
     // After the main sequence is done the process is ending anyway; nothing is printed then.
-    if (Load(stop.mainSequenceDone) != 0) return TRUE;
+    if (common::ReadWord(stop.mainSequenceDone) != 0) return TRUE;
     RequestConsoleStop(stop);
     if (EndsTheConsole(eventType)) WaitMainSequenceDone(stop, ConsoleCloseWaitMs);
     return TRUE;
@@ -41,7 +41,7 @@ bool StandardOutputIsGone(int) {
     return true;
 }
 
-void InstallConsoleStop(ConsoleStop& stop, SharedStatus& status, FILE* out) {
+void InstallConsoleStop(ConsoleStop& stop, common::SharedStatus& status, FILE* out) {
     stop.status = &status;
     stop.out = out;
     handlerTarget.store(&stop);
@@ -49,5 +49,5 @@ void InstallConsoleStop(ConsoleStop& stop, SharedStatus& status, FILE* out) {
 }
 
 void MarkMainSequenceDone(ConsoleStop& stop) {
-    Store(stop.mainSequenceDone, 1);
+    common::WriteWord(stop.mainSequenceDone, 1);
 }

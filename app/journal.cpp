@@ -50,7 +50,7 @@ int CreateInSeries(const std::string& base, std::string& path, int& firstError) 
 
 // Where a journal goes when the log's folder cannot take it: the temporary directory, under the
 // log's base name.
-std::string TemporaryBase(const RunLog& log) {
+std::string TemporaryBase(const common::RunLog& log) {
     return TemporaryDirectory() + BaseName(log.path);
 }
 
@@ -76,7 +76,7 @@ void PutLe32(int32_t value, uint8_t* out) {
 // entries) to `file`, then syncs it. `bytes` follows what the system took, even when a write
 // stopped inside an entry (a full disk), so that the next call carries on from that very byte.
 // Returns 0 or the error.
-int WriteEntries(int file, const RunLog& log, int64_t& bytes, int64_t wantedBytes) {
+int WriteEntries(int file, const common::RunLog& log, int64_t& bytes, int64_t wantedBytes) {
     while (bytes < wantedBytes) {
         uint8_t chunk[kChunkEntries * kEntryBytes];
         const int64_t first = bytes / kEntryBytes;
@@ -106,7 +106,8 @@ void RemoveJournal(const std::string& path, FILE* diagnostics) {
 // often on another disk, takes every run stored so far and the appends from then on, and the
 // journal that ran out of room goes, giving its room back to the log file that is still to be
 // written there. Tried once; when the copy fails too, the journal stays where it was.
-void MoveToTemporaryDirectory(Journal& journal, const RunLog& log, int64_t wantedBytes, int cause) {
+void MoveToTemporaryDirectory(Journal& journal, const common::RunLog& log, int64_t wantedBytes,
+                              int cause) {
     journal.canMove = false;
     std::string path;
     int error = 0;
@@ -143,7 +144,7 @@ void MoveToTemporaryDirectory(Journal& journal, const RunLog& log, int64_t wante
 
 }  // namespace
 
-void OpenJournal(Journal& journal, const RunLog& log, FILE* diagnostics) {
+void OpenJournal(Journal& journal, const common::RunLog& log, FILE* diagnostics) {
     journal.diagnostics = diagnostics;
     // A log of capacity 0 never stores a run, so there is nothing to keep.
     if (log.capacity == 0) return;
@@ -172,10 +173,10 @@ void OpenJournal(Journal& journal, const RunLog& log, FILE* diagnostics) {
     std::fflush(diagnostics);
 }
 
-void AppendToJournal(Journal& journal, const RunLog& log) {
+void AppendToJournal(Journal& journal, const common::RunLog& log) {
     if (journal.file < 0) return;
     // Acquire: every entry below this count has been stored completely.
-    const int64_t wantedBytes = int64_t{LoadPublished(log.count)} * kEntryBytes;
+    const int64_t wantedBytes = int64_t{common::ReadPublishedCount(log.count)} * kEntryBytes;
     if (journal.bytesOnDisk >= wantedBytes) return;
 
     const int error = WriteEntries(journal.file, log, journal.bytesOnDisk, wantedBytes);
@@ -187,12 +188,12 @@ void AppendToJournal(Journal& journal, const RunLog& log) {
     }
 }
 
-void CloseJournal(Journal& journal, const RunLog& log, int32_t logExitCode) {
+void CloseJournal(Journal& journal, const common::RunLog& log, int32_t logExitCode) {
     if (journal.file < 0) return;
     CloseFile(journal.file);
     journal.file = -1;
 
-    const int32_t runs = Load(log.count);
+    const int32_t runs = common::ReadWord(log.count);
     const int64_t journaled = journal.bytesOnDisk / kEntryBytes;
     if (logExitCode == 0) {
         // The journal goes only once the log is on the disk, or a power cut right after the end

@@ -63,17 +63,17 @@ struct Journal {
 
 // Creates the journal for `log` (after Create, before capture starts). Failing to create one
 // anywhere is not an error of the tool: it logs on as before, without a journal.
-void OpenJournal(Journal& journal, const RunLog& log, FILE* diagnostics);
+void OpenJournal(Journal& journal, const common::RunLog& log, FILE* diagnostics);
 
 // Appends the runs stored since the previous append, then syncs them to the disk. A lack of room
 // moves the journal to the temporary directory (once, see above); any other failure, or one after
 // that, is reported once, and the next append tries again from where the journal ends.
-void AppendToJournal(Journal& journal, const RunLog& log);
+void AppendToJournal(Journal& journal, const common::RunLog& log);
 
 // After WriteLogFile returned `logExitCode`: removes the journal when the log was written whole
 // (0) and has reached the disk; otherwise keeps it and names it on stderr, unless it holds no
 // run at all (then there is nothing to keep).
-void CloseJournal(Journal& journal, const RunLog& log, int32_t logExitCode);
+void CloseJournal(Journal& journal, const common::RunLog& log, int32_t logExitCode);
 
 // The system's side, one file per platform (journal_posix.cpp, journal_win.cpp). Errors are the
 // C library's errno values; 0 is success.

@@ -35,31 +35,32 @@ int FlushLine(const StatusLoop& loop) {
 }
 
 int PrintTestLine(StatusLoop& loop) {
-    const SharedStatus& status = *loop.status;
-    const int32_t frames = Load(status.pcmFrames);
+    const common::SharedStatus& status = *loop.status;
+    const int32_t frames = common::ReadWord(status.pcmFrames);
     // Unsigned difference: defined even if the frame counter has wrapped since the last line.
     const auto rate = static_cast<int32_t>(
         (static_cast<uint32_t>(frames) - static_cast<uint32_t>(loop.framesAtLastLine)) * 2u);
     std::fprintf(loop.out, "#PCMFrames = %6d (%3d/s)  #PCMErrors = %6d  Pos1 = %4d\n", frames, rate,
-                 Load(status.pcmErrors), Load(status.pos1));
+                 common::ReadWord(status.pcmErrors), common::ReadWord(status.pos1));
     const int error = FlushLine(loop);
     // Read again after printing: frames completed while the line was written count toward the
     // next line's rate, never toward none.
-    loop.framesAtLastLine = Load(status.pcmFrames);
+    loop.framesAtLastLine = common::ReadWord(status.pcmFrames);
     return error;
 }
 
 int PrintLogLine(const StatusLoop& loop) {
-    std::fprintf(loop.out, "#Transitions %6ld \n", static_cast<long>(Load(loop.runLog->count)));
+    std::fprintf(loop.out, "#Transitions %6ld \n",
+                 static_cast<long>(common::ReadWord(loop.runLog->count)));
     return FlushLine(loop);
 }
 
 int PrintLine(StatusLoop& loop) {
     errno = 0;
     switch (loop.mode) {
-        case Mode::Test:
+        case common::Mode::Test:
             return PrintTestLine(loop);
-        case Mode::Log:
+        case common::Mode::Log:
             return PrintLogLine(loop);
     }
     return 0;
@@ -70,11 +71,11 @@ int PrintLine(StatusLoop& loop) {
 CommandLine ParseCommandLine(int count, const char* const* words, FILE* out) {
     CommandLine result;
     if (count >= 1 && std::strcmp(words[0], "T") == 0) {
-        result.mode = Mode::Test;
+        result.mode = common::Mode::Test;
         return result;
     }
     if (count >= 3 && std::strcmp(words[0], "L") == 0) {
-        result.mode = Mode::Log;
+        result.mode = common::Mode::Log;
         result.fileName = words[1];
         result.nbSamples = words[2];
         return result;
@@ -91,12 +92,12 @@ void SleepMilliseconds(void*, int32_t milliseconds) {
 
 void RunStatusLoop(StatusLoop& loop) {
     int32_t linesSinceJournal = 0;
-    while (Load(loop.status->stopRequested) == 0) {
+    while (common::ReadWord(loop.status->stopRequested) == 0) {
         const int error = PrintLine(loop);
         if (error != 0 && StandardOutputIsGone(error)) {
             // A stop request like Ctrl+C's, with the shutdown that follows it; only its notice
             // goes to stderr, since "Stopping..." would go where nobody reads.
-            Store(loop.status->stopRequested, 1);
+            common::WriteWord(loop.status->stopRequested, 1);
             std::fprintf(loop.diagnostics, "vorlank: standard output is gone (%s); stopping\n",
                          std::strerror(error));
             std::fflush(loop.diagnostics);

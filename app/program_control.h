@@ -25,7 +25,7 @@
 // Result of reading the command line.
 struct CommandLine {
     int32_t exitCode = 0;  // 1 when the usage text was printed and the tool must end now
-    Mode mode = Mode::Test;
+    common::Mode mode = common::Mode::Test;
     const char* fileName = nullptr;   // log mode: the second word, used unchanged as a path
     const char* nbSamples = nullptr;  // log mode: the third word, read by Create (run_log.h)
 };
@@ -44,12 +44,12 @@ using SleepFunction = void (*)(void* context, int32_t milliseconds);
 void SleepMilliseconds(void* context, int32_t milliseconds);
 
 struct StatusLoop {
-    Mode mode = Mode::Test;
-    SharedStatus* status = nullptr;  // stopRequested is set when standard output is gone
-    const RunLog* runLog = nullptr;  // log mode only: its count is shown as #Transitions
-    Journal* journal = nullptr;      // log mode only, when there is one: appended once a second
-    FILE* out = nullptr;             // every line is flushed as it is written
-    FILE* diagnostics = nullptr;     // says why the loop stopped when `out` is gone
+    common::Mode mode = common::Mode::Test;
+    common::SharedStatus* status = nullptr;  // stopRequested is set when standard output is gone
+    const common::RunLog* runLog = nullptr;  // log mode only: its count is shown as #Transitions
+    Journal* journal = nullptr;   // log mode only, when there is one: appended once a second
+    FILE* out = nullptr;          // every line is flushed as it is written
+    FILE* diagnostics = nullptr;  // says why the loop stopped when `out` is gone
     SleepFunction sleep = SleepMilliseconds;
     void* sleepContext = nullptr;
     int32_t framesAtLastLine = 0;  // pcmFrames read right after the previous test-mode line

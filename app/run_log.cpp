@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstdlib>
 
+#include "decode/run_slicer.h"
+
 namespace {
 
 // Beyond this magnitude the value is clamped; it only has to stay well past MaxLogEntries.
@@ -31,7 +33,7 @@ int64_t ReadCount(const char* word) {
     return magnitude >= kCountLimit ? kCountLimit - 1 : magnitude;
 }
 
-int32_t Create(RunLog& log, const char* fileName, const char* nbSamples, FILE* out) {
+int32_t Create(common::RunLog& log, const char* fileName, const char* nbSamples, FILE* out) {
     const int64_t capacity = ReadCount(nbSamples);
     if (capacity < 0 || capacity >= MaxLogEntries) {
         std::fprintf(out, "ERROR NbSamples out of range \"%s\"\n", nbSamples);
@@ -55,11 +57,11 @@ int32_t Create(RunLog& log, const char* fileName, const char* nbSamples, FILE* o
     log.path = fileName;
     log.capacity = static_cast<int32_t>(capacity);
     log.entries = entries;
-    Store(log.count, 0);
+    common::WriteWord(log.count, 0);
     return 0;
 }
 
-int32_t WriteLogFile(RunLog& log, FILE* out) {
+int32_t WriteLogFile(common::RunLog& log, FILE* out) {
     std::fputs("Writing logfile...\n", out);
     std::fflush(out);
 
@@ -99,4 +101,31 @@ int32_t WriteLogFile(RunLog& log, FILE* out) {
         return 1;
     }
     return 0;
+}
+
+void AppendRun(common::RunLog& log, common::SharedStatus& status, common::Run run) {
+    const int32_t count = common::ReadWord(log.count);
+    if (count >= log.capacity) {
+        common::WriteWord(status.stopRequested, 1);
+        return;
+    }
+    // The log starts with a Low run so that its entries alternate Low, High from entry 0.
+    if (run.level == common::RunLevel::High && count == 0) return;
+    log.entries[count] = run.length;
+    // Release: the journal writer on the main thread reads the entries below the count it loads.
+    common::PublishCount(log.count, count + 1);
+}
+
+std::vector<int32_t> LoggedRuns(const uint8_t* bytes, size_t count) {
+    // A run takes at least one sample.
+    std::vector<int32_t> entries(count / 2 + 1);
+    common::RunLog log;
+    log.capacity = static_cast<int32_t>(entries.size());
+    log.entries = entries.data();
+    common::SharedStatus status;
+    decode::RunSlicer slicer;
+    decode::SliceBuffer(slicer, bytes, count,
+                        [&](common::Run run) { AppendRun(log, status, run); });
+    entries.resize(static_cast<size_t>(common::ReadWord(log.count)));
+    return entries;
 }

@@ -12,14 +12,19 @@
 #include <string>
 #include <vector>
 
+#include "app/pipeline.h"
+#include "common/little_endian.h"
 #include "common/signal_format.h"
 #include "decode/run_slicer.h"
 #include "synth/signal_synth.h"
+#include "synth/wav_file.h"
 
 namespace {
 
-constexpr uint32_t kBufferBytes = 1024;  // one capture buffer: 512 samples, 11.6 ms
-constexpr double kBufferBudgetMicros = 1e6 * 512 / kSampleRateHz;
+// One capture buffer: 512 samples, 11.6 ms.
+constexpr uint32_t kBufferBytes = 1024;
+// The time a buffer may take, in microseconds: while it is sliced, the device fills the other one.
+constexpr double kBufferBudgetMicros = 1e6 * 512 / common::kSampleRateHz;
 
 const std::vector<uint8_t>& MinuteOfSignal() {
     static const std::vector<uint8_t> bytes = [] {
@@ -28,24 +33,10 @@ const std::vector<uint8_t>& MinuteOfSignal() {
         config.lowPass = 0.8;
         config.sweep = true;
         config.frameCount = synth::FramesForDuration(config, 60.0);
-        const synth::SynthResult signal = synth::Synthesize(config);
-        std::vector<uint8_t> out;
-        out.reserve(signal.samples.size() * 2);
-        for (int16_t s : signal.samples) {
-            out.push_back(static_cast<uint8_t>(static_cast<uint16_t>(s) & 0xFF));
-            out.push_back(static_cast<uint8_t>(static_cast<uint16_t>(s) >> 8));
-        }
-        return out;
+        return synth::SamplesToBytes(synth::Synthesize(config).samples);
     }();
     return bytes;
 }
-
-struct Chain {
-    FrameDecoder decoder;
-    SharedStatus status;
-    RunSlicer slicer;
-    Chain() { slicer.out = RunConsumers{Mode::Test, &decoder, nullptr, &status}; }
-};
 
 void ReportAudio(benchmark::State& state, size_t bytes) {
     const size_t samplesPerPass = bytes / 2;
@@ -53,19 +44,19 @@ void ReportAudio(benchmark::State& state, size_t bytes) {
         static_cast<double>(samplesPerPass) * static_cast<double>(state.iterations());
     state.counters["samples/s"] = benchmark::Counter(samples, benchmark::Counter::kIsRate);
     state.counters["x_realtime"] =
-        benchmark::Counter(samples / kSampleRateHz, benchmark::Counter::kIsRate);
+        benchmark::Counter(samples / common::kSampleRateHz, benchmark::Counter::kIsRate);
 }
 
 void BM_SliceAndDecode(benchmark::State& state) {
     const std::vector<uint8_t>& bytes = MinuteOfSignal();
     int32_t frames = 0;
     for (auto _ : state) {
-        Chain chain;
+        Pipeline chain;
         for (size_t at = 0; at < bytes.size(); at += kBufferBytes) {
             const auto n = static_cast<uint32_t>(std::min<size_t>(kBufferBytes, bytes.size() - at));
-            SliceBuffer(chain.slicer, bytes.data() + at, n);
+            DecodeBlock(&chain, bytes.data() + at, n);
         }
-        frames = Load(chain.status.pcmFrames);
+        frames = common::ReadWord(chain.status.pcmFrames);
         benchmark::DoNotOptimize(frames);
     }
     ReportAudio(state, bytes.size());
@@ -84,11 +75,10 @@ void BM_BareEnvelopeLoop(benchmark::State& state) {
         for (size_t at = 0; at < bytes.size(); at += kBufferBytes) {
             const size_t end = std::min<size_t>(at + kBufferBytes, bytes.size()) & ~size_t{1};
             for (size_t i = at; i < end; i += 2) {
-                const double s =
-                    static_cast<int16_t>(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
-                upper = upper - 0.1;
-                lower = lower + 0.1;
-                if (upper < lower) upper = lower + 1.0;
+                const double s = common::DecodeLe16Sample(&bytes[i]);
+                upper = upper - decode::kEnvelopeStep;
+                lower = lower + decode::kEnvelopeStep;
+                if (upper < lower) upper = lower + decode::kCrossedGap;
                 if (s > upper) {
                     upper = s;
                 } else if (s < lower) {
@@ -121,11 +111,11 @@ void BM_WorstBuffer(benchmark::State& state) {
     const std::vector<uint8_t>& bytes = MinuteOfSignal();
     double worstMicros = 0.0;
     for (auto _ : state) {
-        Chain chain;
+        Pipeline chain;
         for (int pass = 0; pass < 10; ++pass) {
             for (size_t at = 0; at + kBufferBytes <= bytes.size(); at += kBufferBytes) {
                 const auto start = std::chrono::steady_clock::now();
-                SliceBuffer(chain.slicer, bytes.data() + at, kBufferBytes);
+                DecodeBlock(&chain, bytes.data() + at, kBufferBytes);
                 const auto end = std::chrono::steady_clock::now();
                 worstMicros = std::max(
                     worstMicros, std::chrono::duration<double, std::micro>(end - start).count());

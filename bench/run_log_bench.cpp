@@ -21,7 +21,7 @@ std::string LogPath() {
 void BM_CreateLog100M(benchmark::State& state) {
     FILE* sink = std::fopen("/dev/null", "w");
     for (auto _ : state) {
-        RunLog log;
+        common::RunLog log;
         if (Create(log, "unused", kEntries, sink) != 0) state.SkipWithError("cannot allocate");
         benchmark::DoNotOptimize(log.entries);
         state.PauseTiming();
@@ -38,10 +38,10 @@ void BM_WriteLog100M(benchmark::State& state) {
     const std::string path = LogPath();
     for (auto _ : state) {
         state.PauseTiming();
-        RunLog log;
+        common::RunLog log;
         if (Create(log, path.c_str(), kEntries, sink) != 0) state.SkipWithError("cannot allocate");
         for (int32_t i = 0; i < log.capacity; ++i) log.entries[i] = 1 + i % 97;
-        Store(log.count, log.capacity);
+        common::WriteWord(log.count, log.capacity);
         state.ResumeTiming();
         if (WriteLogFile(log, sink) != 0) state.SkipWithError("cannot write the log file");
     }

@@ -41,7 +41,7 @@
 namespace {
 
 constexpr const char* kDeviceName = "default";
-constexpr unsigned kRateHz = kSampleRateHz;
+constexpr unsigned kRateHz = common::kSampleRateHz;
 constexpr unsigned kChannels = 1;
 constexpr unsigned kFrameBytes = 2;  // S16_LE, mono
 // One period is one block of the sink's; eight periods (about 93 ms) of ring buffer give the
@@ -481,7 +481,7 @@ void RunCapture(SoundInputDevice* dev) {
 }  // namespace
 
 void StartSoundInput(SoundInput& input) {
-    Store(*input.capturing, 1);
+    common::WriteWord(*input.capturing, 1);
     snd_lib_error_set_handler(QuietAlsaError);
     const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd < 0) {
@@ -497,7 +497,7 @@ void StartSoundInput(SoundInput& input) {
 }
 
 void StopSoundInput(SoundInput& input) {
-    Store(*input.capturing, 0);
+    common::WriteWord(*input.capturing, 0);
     SoundInputDevice* dev = std::exchange(input.device, nullptr);
     if (dev == nullptr) return;
     Guard guard(dev->lock);

@@ -94,7 +94,7 @@ void ProcessBuffer(HWAVEIN device, UINT message, DWORD_PTR instance, DWORD_PTR p
     const DWORD bytes = std::min<DWORD>(header->dwBytesRecorded, header->dwBufferLength);
     if (bytes > 0) dev.sink.take(dev.sink.context, header->lpData, bytes);
 
-    if (Load(*dev.capturing) != 0) {
+    if (common::ReadWord(*dev.capturing) != 0) {
         Requeue(dev, device, dev.buffers[header->dwUser]);
     } else {
         Keep(dev);
@@ -115,7 +115,7 @@ bool WaitForBuffers(SoundInputDevice& dev) {
 }  // namespace
 
 void StartSoundInput(SoundInput& input) {
-    Store(*input.capturing, 1);
+    common::WriteWord(*input.capturing, 1);
     auto* dev = new SoundInputDevice;
     dev->sink = input.sink;
     dev->capturing = input.capturing;
@@ -125,8 +125,8 @@ void StartSoundInput(SoundInput& input) {
 
     dev->format.wFormatTag = WAVE_FORMAT_PCM;
     dev->format.nChannels = kChannels;
-    dev->format.nSamplesPerSec = kSampleRateHz;
-    dev->format.nAvgBytesPerSec = kSampleRateHz * kBlockAlign;
+    dev->format.nSamplesPerSec = common::kSampleRateHz;
+    dev->format.nAvgBytesPerSec = common::kSampleRateHz * kBlockAlign;
     dev->format.nBlockAlign = kBlockAlign;
     dev->format.wBitsPerSample = kBitsPerSample;
     dev->format.cbSize = 0;
@@ -153,7 +153,7 @@ void StartSoundInput(SoundInput& input) {
 }
 
 void StopSoundInput(SoundInput& input) {
-    Store(*input.capturing, 0);
+    common::WriteWord(*input.capturing, 0);
     SoundInputDevice* dev = input.device;
     if (dev == nullptr) return;
     input.device = nullptr;

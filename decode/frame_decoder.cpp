@@ -2,11 +2,20 @@
 
 #include "decode/symbol_code.h"
 
+namespace decode {
+
 namespace {
 
-constexpr int32_t kFrameEndA = kFirstSlotKindA + kWordsKindA;  // symbolCount after the last word
-constexpr int32_t kFrameEndB = kFirstSlotKindB + kWordsKindB;
-constexpr int32_t kPos1Ready = kPos1LowSlot + 1;  // slots 17 and 18 are both in
+using common::kCodeWordBits;
+using common::kHeaderBits;
+using common::kPos1HighSlot;
+using common::kPos1LowSlot;
+
+// symbolCount after a frame's last word.
+constexpr int32_t kFrameEndA = common::kFirstSlotKindA + common::kWordsKindA;
+constexpr int32_t kFrameEndB = common::kFirstSlotKindB + common::kWordsKindB;
+// symbolCount once slots 17 and 18 are both in.
+constexpr int32_t kPos1Ready = kPos1LowSlot + 1;
 
 // The register is 32 bits wide. A well-formed frame never holds more than 17 unconsumed bits, so
 // more than 32 only happens on garbage (a long run inside a frame). Then only the newest 32 bits
@@ -23,7 +32,7 @@ void AppendCells(FrameDecoder& d, int32_t cells) {
         d.shiftReg = (d.shiftReg << cells) | fill;
     }
     d.level ^= 1u;
-    // bitCount may be negative after the skipped bits of kind B; those bits are dropped as they
+    // bitCount may be negative after the spare bits of kind B; those bits are dropped as they
     // arrive. It never exceeds the register.
     const int64_t held = int64_t{d.bitCount} + cells;
     d.bitCount = held > kRegisterBits ? kRegisterBits : static_cast<int32_t>(held);
@@ -35,29 +44,28 @@ uint32_t TakeBits(FrameDecoder& d, int32_t width) {
     return (d.shiftReg >> d.bitCount) & ((1u << width) - 1u);
 }
 
-DecodeEvent ReadHeader(FrameDecoder& d, SharedStatus& status) {
+DecodeEvent ReadHeader(FrameDecoder& d) {
     if (d.bitCount < kHeaderBits) return DecodeEvent{};
     const uint32_t header = TakeBits(d, kHeaderBits);
     const auto value = static_cast<int32_t>(header);
-    if (header == kHeaderKindA) {
-        d.symbolCount = kFirstSlotKindA;
+    if (header == common::kHeaderKindA) {
+        d.symbolCount = common::kFirstSlotKindA;
         d.state = DecoderState::Symbols;
-        return DecodeEvent{DecodeEventKind::HeaderKindA, -1, value, 0};
+        return DecodeEvent{DecodeEventKind::HeaderKindA, -1, value};
     }
-    if (header == kHeaderKindB) {
-        d.bitCount -= kSpareBitsKindB;
-        d.symbolCount = kFirstSlotKindB;
+    if (header == common::kHeaderKindB) {
+        d.bitCount -= common::kSpareBitsKindB;
+        d.symbolCount = common::kFirstSlotKindB;
         d.state = DecoderState::Symbols;
-        return DecodeEvent{DecodeEventKind::HeaderKindB, -1, value, 0};
+        return DecodeEvent{DecodeEventKind::HeaderKindB, -1, value};
     }
-    Increment(status.pcmErrors);
     d.state = DecoderState::Hunting;
-    return DecodeEvent{DecodeEventKind::BadHeader, -1, value, 0};
+    return DecodeEvent{DecodeEventKind::BadHeader, -1, value};
 }
 
 // At most one code word per run. The code keeps every run short enough that a well-formed frame
 // never falls behind this way: its words are all read by the run that holds its last bit.
-DecodeEvent ReadSymbol(FrameDecoder& d, SharedStatus& status) {
+DecodeEvent ReadSymbol(FrameDecoder& d) {
     if (d.bitCount < kCodeWordBits) return DecodeEvent{};
     const uint32_t word = TakeBits(d, kCodeWordBits);
     const int32_t value = LookupSymbol(word);
@@ -66,19 +74,17 @@ DecodeEvent ReadSymbol(FrameDecoder& d, SharedStatus& status) {
     d.sym[slot] = value;
     d.symbolCount = slot + 1;
     if (value < 0) {
-        Increment(status.pcmErrors);
         d.state = DecoderState::Hunting;
         return DecodeEvent{DecodeEventKind::InvalidWord, slot, value, word};
     }
     switch (d.symbolCount) {
         case kFrameEndA:
         case kFrameEndB:
-            Increment(status.pcmFrames);
             d.state = DecoderState::Hunting;
             return DecodeEvent{DecodeEventKind::FrameComplete, slot, value, word};
         case kPos1Ready:
-            Store(status.pos1, (d.sym[kPos1LowSlot] >> 2) | (d.sym[kPos1HighSlot] << 4));
-            return DecodeEvent{DecodeEventKind::Pos1Written, slot, value, word};
+            return DecodeEvent{DecodeEventKind::Pos1Written, slot, value, word,
+                               (d.sym[kPos1LowSlot] >> 2) | (d.sym[kPos1HighSlot] << 4)};
         default:
             return DecodeEvent{DecodeEventKind::SymbolStored, slot, value, word};
     }
@@ -90,25 +96,23 @@ int32_t CellsInRun(int32_t length) {
     // Round to nearest: floor(length / 6.623 + 0.5). For the positive values that lengths of one
     // sample or more give, truncation is floor, and it spares a library call per run where the
     // target has no rounding instruction. Lengths below 1 never occur; they give no cells.
-    const double cells = static_cast<double>(length) * CellsPerSample + 0.5;
+    const double cells = static_cast<double>(length) * common::kCellsPerSample + 0.5;
     return cells >= 1.0 ? static_cast<int32_t>(cells) : 0;
 }
 
-void DecodeRun(FrameDecoder& d, SharedStatus& status, int32_t length) {
+DecodeEvent DecodeRun(FrameDecoder& d, int32_t length) {
     const int32_t cells = CellsInRun(length);
     if (d.state == DecoderState::Hunting) {
-        if (cells != kSyncCells) {
-            d.lastEvent = DecodeEvent{};
-            return;
-        }
+        if (cells != common::kSyncCells) return DecodeEvent{};
         d.level = 0;
         d.shiftReg = 0;
         d.bitCount = 0;
         d.symbolCount = 0;
         d.state = DecoderState::Header;
-        d.lastEvent = DecodeEvent{DecodeEventKind::FrameStarted, -1, 0, 0};
-        return;
+        return DecodeEvent{DecodeEventKind::FrameStarted};
     }
     AppendCells(d, cells);
-    d.lastEvent = d.state == DecoderState::Header ? ReadHeader(d, status) : ReadSymbol(d, status);
+    return d.state == DecoderState::Header ? ReadHeader(d) : ReadSymbol(d);
 }
+
+}  // namespace decode

@@ -1,32 +1,22 @@
-// Frame decoder: turns run lengths (samples) into bit cells, bits, code words and frames.
-//
-// A bit cell lasts 6.623 samples at 44 100 Hz. A frame starts with a sync run of 18 cells; the
-// run after it carries 0-bits, the next 1-bits, and so on alternating, whatever level the slicer
-// saw. Then come a 6-bit header and 10-bit code words (see symbol_code.h):
-//
-//   kind A:  sync | 000011 | 15 code words -> slots 0..14
-//   kind B:  sync | 000000 | 2 skipped bits | 16 code words -> slots 16..31
-//
-// Pos1, the 10-bit position, is taken from slots 17 and 18 of a kind-B frame:
-//
-//   pos1 = sym[17] (6 bits) above the upper 4 bits of sym[18]:  [ s17 5..0 | s18 5..2 ]
-//
-// Every call also says what it did in `lastEvent`, one event per call: the live tool never reads
-// it, an offline study watches it instead of second-guessing the decoder from its counters.
-//
-// Threads: DecodeRun runs on the audio thread only. It writes pcmFrames, pcmErrors and pos1 of
-// the SharedStatus with relaxed stores; the rest of the record is private to that thread.
+// Frame decoder: turns run lengths (samples) into bit cells, bits, code words and frames, laid out
+// as common/signal_format.h draws them. Every call returns what it did as one DecodeEvent; the
+// decoder writes nothing outside its own record, so its caller decides what the events change.
+// Threads: a record belongs to one thread (live: the sound input's, inside the slicer's call).
 #pragma once
 
 #include <cstdint>
 
-#include "common/shared_types.h"
 #include "common/signal_format.h"
 
+namespace decode {
+
 enum class DecoderState : int32_t {
-    Hunting = 0,  // waiting for a sync run of exactly 18 cells
-    Header = 1,   // collecting the 6 header bits
-    Symbols = 2,  // collecting 10-bit code words
+    // Waiting for a sync run of exactly 18 cells.
+    Hunting = 0,
+    // Collecting the 6 header bits.
+    Header = 1,
+    // Collecting 10-bit code words.
+    Symbols = 2,
 };
 
 // What one call of DecodeRun did. A call reads at most one header or one code word, so one event
@@ -38,37 +28,57 @@ enum class DecoderState : int32_t {
 //   Symbols --10 bits--> SymbolStored | Pos1Written | FrameComplete (back to Hunting)
 //                        | InvalidWord (back to Hunting)
 enum class DecodeEventKind : int32_t {
-    None = 0,       // no sync while hunting, or bits appended without completing a header or word
-    FrameStarted,   // a sync run: a frame's bits begin with the next run
-    HeaderKindA,    // header 000011 read; slots 0..14 follow
-    HeaderKindB,    // header 000000 read; 2 spare bits and slots 16..31 follow
-    BadHeader,      // any other header; counted in pcmErrors, the frame is over
-    SymbolStored,   // a valid word stored in `slot`
-    Pos1Written,    // a valid word stored in slot 18, and pos1 written from slots 17 and 18
-    FrameComplete,  // a valid word stored in the frame's last slot; counted in pcmFrames
-    InvalidWord,    // a word outside the code; sym[slot] = -1, counted in pcmErrors, frame over
+    // No sync while hunting, or bits appended without completing a header or a word.
+    None = 0,
+    // A sync run: the frame's bits begin with the next run.
+    FrameStarted,
+    // Header 000011 read; slots 0..14 follow.
+    HeaderKindA,
+    // Header 000000 read; 2 spare bits and slots 16..31 follow.
+    HeaderKindB,
+    // Any other header: a decoding error; the frame is over.
+    BadHeader,
+    // A valid word stored in `slot`.
+    SymbolStored,
+    // A valid word stored in slot 18, and with slot 17 a new Pos1 in `pos1`.
+    Pos1Written,
+    // A valid word stored in the frame's last slot: a frame completed.
+    FrameComplete,
+    // A word outside the code: a decoding error; sym[slot] = -1, the frame is over.
+    InvalidWord,
 };
 
 struct DecodeEvent {
     DecodeEventKind kind = DecodeEventKind::None;
-    int32_t slot = -1;  // word events: the slot written, 0..31; otherwise -1
-    int32_t value = 0;  // header events: the header 0..63; word events: the symbol 0..63 or -1
-    uint32_t word = 0;  // word events: the 10-bit word read, first-received bit as bit 9
+    // Word events: the slot written, 0..31; otherwise -1.
+    int32_t slot = -1;
+    // Header events: the header, 0..63; word events: the symbol, 0..63, or -1 when invalid.
+    int32_t value = 0;
+    // Word events: the 10-bit word read, first-received bit as bit 9.
+    uint32_t word = 0;
+    // Pos1Written: the new position, 0..1023.
+    int32_t pos1 = 0;
 };
 
 struct FrameDecoder {
     DecoderState state = DecoderState::Hunting;
-    uint32_t level = 0;     // bit value (0 or 1) given to the cells of the next run
-    uint32_t shiftReg = 0;  // newest bit at the least significant end
-    int32_t bitCount = 0;   // unconsumed bits: the lowest bitCount bits of shiftReg, oldest highest
-    int32_t symbolCount = 0;       // slot the next symbol goes to, 0..32
-    int32_t sym[kSlotCount] = {};  // symbol per slot: 0..63, or -1 for the word that ended a frame
-    DecodeEvent lastEvent;         // what the latest call did; set by every call
+    // Bit value, 0 or 1, given to the cells of the next run.
+    uint32_t level = 0;
+    // Received bits, the newest at the least significant end.
+    uint32_t shiftReg = 0;
+    // Unconsumed bits: the lowest bitCount bits of shiftReg, the oldest highest; at most 32.
+    int32_t bitCount = 0;
+    // Slot the next symbol goes to, 0..32.
+    int32_t symbolCount = 0;
+    // Symbol per slot: 0..63, or -1 for the word that ended a frame.
+    int32_t sym[common::kSlotCount] = {};
 };
 
 // Whole bit cells in a run of `length` samples, rounded to nearest: 1-3 samples give 0 cells,
 // 4-9 give 1, 116-122 give 18.
 int32_t CellsInRun(int32_t length);
 
-// Feeds one run, in delivery order. `length` is in samples, at least 1.
-void DecodeRun(FrameDecoder& decoder, SharedStatus& status, int32_t length);
+// Feeds one run, in delivery order; `length` is in samples, at least 1.
+[[nodiscard]] DecodeEvent DecodeRun(FrameDecoder& decoder, int32_t length);
+
+}  // namespace decode

@@ -1,5 +1,7 @@
 #include "decode/symbol_code.h"
 
+namespace decode {
+
 namespace {
 
 // Code words of the symbols 0..31, first-received bit leftmost. Symbol 63 - v is sent as the
@@ -28,4 +30,6 @@ constexpr std::array<int32_t, kCodeWordCount> BuildTable() {
 
 }  // namespace
 
-constinit const std::array<int32_t, kCodeWordCount> SymbolCodeTable = BuildTable();
+constinit const std::array<int32_t, kCodeWordCount> kSymbolCodeTable = BuildTable();
+
+}  // namespace decode

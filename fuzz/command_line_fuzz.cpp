@@ -47,9 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool test = std::strcmp(words[0], "T") == 0;
     const bool log = std::strcmp(words[0], "L") == 0 && words.size() >= 3;
     Check(parsed.exitCode == (test || log ? 0 : 1));
-    if (test) Check(parsed.mode == Mode::Test);
+    if (test) Check(parsed.mode == common::Mode::Test);
     if (log) {
-        Check(parsed.mode == Mode::Log);
+        Check(parsed.mode == common::Mode::Log);
         Check(parsed.fileName == words[1] && parsed.nbSamples == words[2]);
     }
 

@@ -1,7 +1,7 @@
 // Feeds the frame decoder arbitrary run lengths, long runs inside frames included, and checks
-// that its state never leaves its bounds whatever arrives, and that the event of every call tells
-// exactly what the counters show: a frame counted only with FrameComplete, an error only with
-// BadHeader or InvalidWord.
+// that its state never leaves its bounds whatever arrives, and that the event of every call agrees
+// with the state it leaves: a frame over (FrameComplete, BadHeader, InvalidWord) means hunting
+// again, a sync means a header next, and only a word event names a slot.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -34,27 +34,25 @@ void Check(bool ok) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FrameDecoder decoder;
-    SharedStatus status;
-    int32_t frames = 0;
-    int32_t errors = 0;
+    using decode::DecodeEventKind;
+    using decode::DecoderState;
+    decode::FrameDecoder decoder;
     for (size_t at = 0; at + 4 <= size; at += 4) {
         uint32_t word = 0;
         std::memcpy(&word, data + at, 4);
-        DecodeRun(decoder, status, RunLength(word));
+        const decode::DecodeEvent event = decode::DecodeRun(decoder, RunLength(word));
         Check(decoder.bitCount <= 32);
         Check(decoder.symbolCount >= 0 && decoder.symbolCount <= 32);
         Check(decoder.level <= 1);
-        Check(Load(status.pos1) >= 0 && Load(status.pos1) <= 1023);
-        const DecodeEventKind kind = decoder.lastEvent.kind;
-        const bool failed =
-            kind == DecodeEventKind::BadHeader || kind == DecodeEventKind::InvalidWord;
-        Check((Load(status.pcmFrames) != frames) == (kind == DecodeEventKind::FrameComplete));
-        Check((Load(status.pcmErrors) != errors) == failed);
-        Check((decoder.lastEvent.slot >= 0) == (kind >= DecodeEventKind::SymbolStored));
-        Check(decoder.lastEvent.slot < kSlotCount && decoder.lastEvent.word < 1024u);
-        frames = Load(status.pcmFrames);
-        errors = Load(status.pcmErrors);
+        Check(event.pos1 >= 0 && event.pos1 <= 1023);
+        Check(event.pos1 == 0 || event.kind == DecodeEventKind::Pos1Written);
+        const bool over = event.kind == DecodeEventKind::FrameComplete ||
+                          event.kind == DecodeEventKind::BadHeader ||
+                          event.kind == DecodeEventKind::InvalidWord;
+        Check(!over || decoder.state == DecoderState::Hunting);
+        Check(event.kind != DecodeEventKind::FrameStarted || decoder.state == DecoderState::Header);
+        Check((event.slot >= 0) == (event.kind >= DecodeEventKind::SymbolStored));
+        Check(event.slot < common::kSlotCount && event.word < 1024u);
     }
     return 0;
 }

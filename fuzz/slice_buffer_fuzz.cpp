@@ -7,21 +7,26 @@
 #include <cstring>
 #include <vector>
 
-#include "decode/run_slicer.h"
+#include "app/pipeline.h"
 
 namespace {
 
+using common::ReadWord;
+
+// The live tool's pipeline of either mode, with a run log of `capacity` entries in log mode.
 struct Chain {
     std::vector<int32_t> entries;
-    RunLog log;
-    FrameDecoder decoder;
-    SharedStatus status;
-    RunSlicer slicer;
+    Pipeline pipeline;
+    decltype(&DecodeBlock) take;
 
-    Chain(Mode mode, int32_t capacity) : entries(static_cast<size_t>(capacity) + 1) {
-        log.capacity = capacity;
-        log.entries = entries.data();
-        slicer.out = RunConsumers{mode, &decoder, &log, &status};
+    Chain(common::Mode mode, int32_t capacity)
+        : entries(static_cast<size_t>(capacity) + 1),
+          take(mode == common::Mode::Test ? &DecodeBlock : &LogBlock) {
+        pipeline.runLog.capacity = capacity;
+        pipeline.runLog.entries = entries.data();
+    }
+    void Feed(const uint8_t* samples, size_t bytes) {
+        take(&pipeline, samples, static_cast<uint32_t>(bytes));
     }
 };
 
@@ -29,13 +34,16 @@ void Check(bool ok) {
     if (!ok) std::abort();
 }
 
-void CheckSame(const Chain& a, const Chain& b) {
-    Check(Load(a.log.count) == Load(b.log.count));
-    Check(std::memcmp(a.entries.data(), b.entries.data(), a.entries.size() * sizeof(int32_t)) == 0);
-    Check(Load(a.status.stopRequested) == Load(b.status.stopRequested));
-    Check(Load(a.status.pcmFrames) == Load(b.status.pcmFrames));
-    Check(Load(a.status.pcmErrors) == Load(b.status.pcmErrors));
-    Check(Load(a.status.pos1) == Load(b.status.pos1));
+void CheckSame(const Chain& chainA, const Chain& chainB) {
+    const Pipeline& a = chainA.pipeline;
+    const Pipeline& b = chainB.pipeline;
+    Check(ReadWord(a.runLog.count) == ReadWord(b.runLog.count));
+    Check(std::memcmp(chainA.entries.data(), chainB.entries.data(),
+                      chainA.entries.size() * sizeof(int32_t)) == 0);
+    Check(ReadWord(a.status.stopRequested) == ReadWord(b.status.stopRequested));
+    Check(ReadWord(a.status.pcmFrames) == ReadWord(b.status.pcmFrames));
+    Check(ReadWord(a.status.pcmErrors) == ReadWord(b.status.pcmErrors));
+    Check(ReadWord(a.status.pos1) == ReadWord(b.status.pos1));
     Check(std::memcmp(&a.decoder, &b.decoder, sizeof a.decoder) == 0);
     Check(a.slicer.upper == b.slicer.upper && a.slicer.lower == b.slicer.lower);
     Check(a.slicer.highRun == b.slicer.highRun && a.slicer.lowRun == b.slicer.lowRun);
@@ -47,14 +55,14 @@ void CheckSame(const Chain& a, const Chain& b) {
 // sizes, the rest are samples.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2) return 0;
-    const Mode mode = (data[0] & 0x80) != 0 ? Mode::Log : Mode::Test;
+    const common::Mode mode = (data[0] & 0x80) != 0 ? common::Mode::Log : common::Mode::Test;
     const int32_t capacity = data[0] & 0x7F;
     uint32_t chunkSeed = data[1] * 2654435761u + 1u;
     const uint8_t* samples = data + 2;
     const size_t bytes = (size - 2) & ~static_cast<size_t>(1);
 
     Chain whole(mode, capacity);
-    SliceBuffer(whole.slicer, samples, static_cast<uint32_t>(bytes));
+    whole.Feed(samples, bytes);
 
     Chain chunked(mode, capacity);
     size_t at = 0;
@@ -62,10 +70,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         chunkSeed = chunkSeed * 1103515245u + 12345u;
         const size_t chunk = size_t{2} * (1 + (chunkSeed >> 16) % 600);
         const size_t n = chunk < bytes - at ? chunk : bytes - at;
-        SliceBuffer(chunked.slicer, samples + at, static_cast<uint32_t>(n));
+        chunked.Feed(samples + at, n);
         at += n;
     }
     CheckSame(whole, chunked);
-    Check(Load(whole.log.count) <= capacity);
+    Check(ReadWord(whole.pipeline.runLog.count) <= capacity);
     return 0;
 }

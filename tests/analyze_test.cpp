@@ -18,8 +18,9 @@
 #include "analyze/analyze_cli.h"
 #include "analyze/report.h"
 #include "analyze/svg_picture.h"
+#include "app/pipeline.h"
+#include "app/run_log.h"
 #include "common/version.h"
-#include "decode/offline_slicer.h"
 #include "scratch_file.h"
 #include "synth/signal_synth.h"
 #include "synth/wav_file.h"
@@ -28,6 +29,16 @@
 namespace {
 
 namespace fs = std::filesystem;
+using common::kCodeWordBits;
+using common::kFirstSlotKindA;
+using common::kFirstSlotKindB;
+using common::kHeaderBits;
+using common::kSampleRateHz;
+using common::kSlotCount;
+using common::kWordsKindA;
+using common::kWordsKindB;
+using common::ReadWord;
+using decode::DecodeEventKind;
 
 // A scratch folder per test, removed afterwards.
 class AnalyzeTest : public ::testing::Test {
@@ -100,18 +111,16 @@ struct LiveCounts {
     int32_t pos1 = 0;
 };
 
-// What `vorlank T` shows for these samples: slicer straight into the decoder, 512-sample buffers.
+// What `vorlank T` shows for these samples: its own pipeline, in 512-sample buffers.
 LiveCounts LiveTestMode(const std::vector<int16_t>& samples) {
-    FrameDecoder decoder;
-    SharedStatus status;
-    RunSlicer slicer;
-    slicer.out = RunConsumers{Mode::Test, &decoder, nullptr, &status};
+    Pipeline live;
     const std::vector<uint8_t> bytes = synth::SamplesToBytes(samples);
     for (size_t at = 0; at < bytes.size(); at += 1024) {
-        SliceBuffer(slicer, bytes.data() + at,
+        DecodeBlock(&live, bytes.data() + at,
                     static_cast<uint32_t>(std::min<size_t>(1024, bytes.size() - at)));
     }
-    return {Load(status.pcmFrames), Load(status.pcmErrors), Load(status.pos1)};
+    return {ReadWord(live.status.pcmFrames), ReadWord(live.status.pcmErrors),
+            ReadWord(live.status.pos1)};
 }
 
 // Opens and analyses `path`; the error text of either step lands in `error`.
@@ -190,12 +199,12 @@ TEST_P(SameCountsTest, RecordingLogAndLiveDecodingAgree) {
         EXPECT_EQ(a->tally.badHeaders, wav.tally.badHeaders);
         EXPECT_EQ(a->tally.invalidWords, wav.tally.invalidWords);
         EXPECT_EQ(a->tally.pos1Writes, wav.tally.pos1Writes);
-        EXPECT_EQ(Load(a->tally.status.pos1), Load(wav.tally.status.pos1));
+        EXPECT_EQ(a->tally.pos1, wav.tally.pos1);
     }
     const LiveCounts live = LiveTestMode(signal.samples);
     EXPECT_EQ(wav.tally.framesA + wav.tally.framesB, live.frames);
     EXPECT_EQ(wav.tally.badHeaders + wav.tally.invalidWords, live.errors);
-    EXPECT_EQ(Load(wav.tally.status.pos1), live.pos1);
+    EXPECT_EQ(wav.tally.pos1, live.pos1);
     EXPECT_EQ(wav.level.samples, static_cast<int64_t>(signal.samples.size()));
 
     // Tracing the errors' waveform slices sample by sample: the same runs and counts, and windows
@@ -233,7 +242,7 @@ TEST_P(SameCountsTest, RecordingLogAndLiveDecodingAgree) {
         EXPECT_EQ(wav.tally.framesA, signal.summary.framesA);
         EXPECT_EQ(wav.tally.framesB, signal.summary.framesB);
         EXPECT_EQ(wav.tally.badHeaders + wav.tally.invalidWords, 0);
-        EXPECT_EQ(Load(wav.tally.status.pos1), signal.summary.pos1Values.back());
+        EXPECT_EQ(wav.tally.pos1, signal.summary.pos1Values.back());
     } else {
         // Noisy enough to exercise the error paths, not so noisy that nothing decodes.
         EXPECT_GT(wav.tally.invalidWords, 0);
@@ -297,7 +306,7 @@ TEST_F(AnalyzeTest, RawSamplesInEveryLayoutGiveTheOriginalsCounts) {
     const std::vector<int16_t> other = synth::Synthesize(config).samples;
     config.frameCount = 40;
     config.invert = false;
-    config.cellLength = kSamplesPerCell * 48000 / kSampleRateHz;
+    config.cellLength = common::kSamplesPerCell * 48000 / kSampleRateHz;
     const std::vector<int16_t> at48k = synth::Synthesize(config).samples;
     std::string error;
     WriteBytes(Path("original.raw"), synth::SamplesToBytes(signal));
@@ -339,7 +348,7 @@ TEST_F(AnalyzeTest, RawSamplesInEveryLayoutGiveTheOriginalsCounts) {
         EXPECT_EQ(a.tally.framesA, original.tally.framesA) << row.name;
         EXPECT_EQ(a.tally.framesB, original.tally.framesB) << row.name;
         EXPECT_EQ(a.tally.badHeaders + a.tally.invalidWords, 0) << row.name;
-        EXPECT_EQ(Load(a.tally.status.pos1), Load(original.tally.status.pos1)) << row.name;
+        EXPECT_EQ(a.tally.pos1, original.tally.pos1) << row.name;
         EXPECT_EQ(a.audio.resampled, row.layout.rate != kSampleRateHz) << row.name;
         if (row.sameRuns) {
             EXPECT_EQ(a.runs.byLength, original.runs.byLength) << row.name;
@@ -407,7 +416,7 @@ TEST(CellFit, MarginsAreTheClosestApproachToARoundingBoundary) {
     AddRun(stats, 119);  // the sync run stays out of the fit and the margins
     const CellFit fit = FitCellLength(stats);
     EXPECT_EQ(fit.runsUsed, 3);
-    EXPECT_NEAR(fit.decoderMargin, 10 * CellsPerSample - 1.5, 1e-9);
+    EXPECT_NEAR(fit.decoderMargin, 10 * common::kCellsPerSample - 1.5, 1e-9);
     EXPECT_EQ(fit.decoderWorstLength, 10);
     EXPECT_EQ(fit.nearMisses, 1);
 }
@@ -441,11 +450,10 @@ TEST(DecodeTally, TellsBadHeadersFromInvalidCodeWords) {
     for (int32_t length : {119, 14, 27}) TallyRun(tally, length, at += length);
     EXPECT_EQ(tally.badHeaders, 1);
     EXPECT_EQ(tally.invalidWords, 0);
-    // Sync, 6 cells of 0 (header 000000, kind B), 2 skipped 1-bits, then ten 0-bits: no code word.
+    // Sync, 6 cells of 0 (header 000000, kind B), 2 spare 1-bits, then ten 0-bits: no code word.
     for (int32_t length : {119, 40, 14, 66}) TallyRun(tally, length, at += length);
     EXPECT_EQ(tally.badHeaders, 1);
     EXPECT_EQ(tally.invalidWords, 1);
-    EXPECT_EQ(Load(tally.status.pcmErrors), 2);
     EXPECT_EQ(tally.framesA + tally.framesB, 0);
 }
 
@@ -817,10 +825,10 @@ TEST_F(AnalyzeTest, FramesCsvCarriesTheSentSymbolsAndNamesWhereFramesFailed) {
     std::vector<uint8_t> cells = synth::BuildCells(config, summary);
     std::vector<int64_t> header;  // the first cell of each frame's header
     for (int64_t at = 0; const synth::Frame& frame : sent) {
-        header.push_back(at + config.gapCells + kSyncCells);
+        header.push_back(at + config.gapCells + common::kSyncCells);
         at += synth::FrameCells(frame.kind, config.gapCells);
     }
-    const int64_t firstWordB = kHeaderBits + kSpareBitsKindB;
+    const int64_t firstWordB = kHeaderBits + common::kSpareBitsKindB;
     // Frame 1 (kind B): the word of slot 20 becomes 0000000000, which is no code word.
     std::fill_n(cells.begin() + header[1] + firstWordB + int64_t{4} * kCodeWordBits, kCodeWordBits,
                 0);

@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "decode/offline_slicer.h"
+#include "app/run_log.h"
 #include "synth/signal_synth.h"
 #include "synth/wav_file.h"
 #include "test_folder.h"

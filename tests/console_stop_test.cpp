@@ -10,6 +10,10 @@
 
 namespace {
 
+using common::ReadWord;
+using common::SharedStatus;
+using common::WriteWord;
+
 // Polls for a condition set by another thread; the bound only guards against a hang.
 template <typename Condition>
 bool Eventually(Condition condition) {
@@ -42,10 +46,10 @@ TEST(RequestConsoleStop, SetsTheStopRequestAndPrintsOnceEachTime) {
     stop.status = &status;
     stop.out = out.file;
     RequestConsoleStop(stop);
-    EXPECT_EQ(Load(status.stopRequested), 1);
+    EXPECT_EQ(ReadWord(status.stopRequested), 1);
     EXPECT_EQ(out.Text(), "Stopping...\n");
     RequestConsoleStop(stop);
-    EXPECT_EQ(Load(status.stopRequested), 1);
+    EXPECT_EQ(ReadWord(status.stopRequested), 1);
     EXPECT_EQ(out.Text(), "Stopping...\nStopping...\n");
 }
 
@@ -56,7 +60,7 @@ TEST(WaitMainSequenceDone, ReturnsWhenMarkedOrGivesUpAtTheTimeout) {
 
     std::thread marker([&stop] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        Store(stop.mainSequenceDone, 1);
+        WriteWord(stop.mainSequenceDone, 1);
     });
     EXPECT_TRUE(WaitMainSequenceDone(stop, ConsoleCloseWaitMs));
     marker.join();
@@ -76,9 +80,9 @@ TEST(PosixConsoleStop, EveryStopSignalRequestsAStopAndPrintsOnce) {
     std::string expected;
     for (int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(signal);
-        Store(status.stopRequested, 0);
+        WriteWord(status.stopRequested, 0);
         ASSERT_EQ(kill(getpid(), signal), 0);
-        ASSERT_TRUE(Eventually([&] { return Load(status.stopRequested) == 1; }));
+        ASSERT_TRUE(Eventually([&] { return ReadWord(status.stopRequested) == 1; }));
         expected += "Stopping...\n";
         ASSERT_TRUE(Eventually([&] { return out.Text() == expected; })) << out.Text();
     }
@@ -88,12 +92,12 @@ TEST(PosixConsoleStop, EveryStopSignalRequestsAStopAndPrintsOnce) {
 
     // Once the main sequence is done a late signal stays pending: nothing printed, no stop, and
     // the process lives on.
-    Store(status.stopRequested, 0);
+    WriteWord(status.stopRequested, 0);
     ASSERT_EQ(kill(getpid(), SIGTERM), 0);
     sigset_t pending;
     ASSERT_EQ(sigpending(&pending), 0);
     EXPECT_EQ(sigismember(&pending, SIGTERM), 1);
-    EXPECT_EQ(Load(status.stopRequested), 0);
+    EXPECT_EQ(ReadWord(status.stopRequested), 0);
     EXPECT_EQ(out.Text(), expected);
 
     // Take the pending signal, so that a later test in this process starts clean.
@@ -124,7 +128,7 @@ TEST(PosixConsoleStop, InheritedIgnoredSignalStaysIgnored) {
 
     ASSERT_EQ(kill(getpid(), SIGHUP), 0);
     ASSERT_EQ(kill(getpid(), SIGTERM), 0);
-    ASSERT_TRUE(Eventually([&] { return Load(status.stopRequested) == 1; }));
+    ASSERT_TRUE(Eventually([&] { return ReadWord(status.stopRequested) == 1; }));
     MarkMainSequenceDone(stop);
     EXPECT_EQ(out.Text(), "Stopping...\n");
 }

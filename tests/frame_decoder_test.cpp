@@ -11,6 +11,15 @@
 
 namespace {
 
+using common::kCodeWordBits;
+using common::kSamplesPerCell;
+using decode::CellsInRun;
+using decode::DecodeEvent;
+using decode::DecodeEventKind;
+using decode::DecoderState;
+using decode::kCodeWordCount;
+using decode::LookupSymbol;
+
 // Samples for a run of `cells` bit cells at the nominal cell length.
 int32_t SamplesFor(int32_t cells) {
     return static_cast<int32_t>(std::lround(cells * kSamplesPerCell));
@@ -58,17 +67,29 @@ std::string FrameA(const std::vector<int>& symbols) {
     return bits;
 }
 
-std::string FrameB(const std::vector<int>& symbols, const std::string& skipped = "00") {
-    std::string bits = "000000" + skipped;
+std::string FrameB(const std::vector<int>& symbols, const std::string& spare = "00") {
+    std::string bits = "000000" + spare;
     for (int s : symbols) bits += WordFor(s);
     return bits;
 }
 
+// A decoder whose events are counted as the live tool counts them.
 struct Harness {
-    FrameDecoder decoder;
-    SharedStatus status;
+    decode::FrameDecoder decoder;
+    DecodeEvent last;
+    int32_t frames = 0;
+    int32_t errors = 0;
+    int32_t pos1 = 0;
 
-    void Feed(int32_t length) { DecodeRun(decoder, status, length); }
+    void Feed(int32_t length) {
+        last = decode::DecodeRun(decoder, length);
+        frames += last.kind == DecodeEventKind::FrameComplete ? 1 : 0;
+        errors +=
+            last.kind == DecodeEventKind::BadHeader || last.kind == DecodeEventKind::InvalidWord
+                ? 1
+                : 0;
+        if (last.kind == DecodeEventKind::Pos1Written) pos1 = last.pos1;
+    }
     void FeedAll(const std::vector<int32_t>& runs) {
         for (int32_t r : runs) Feed(r);
     }
@@ -76,9 +97,6 @@ struct Harness {
         Feed(kSync);
         FeedAll(RunsFor(bits));
     }
-    int32_t Frames() const { return Load(status.pcmFrames); }
-    int32_t Errors() const { return Load(status.pcmErrors); }
-    int32_t Pos1() const { return Load(status.pos1); }
 };
 
 TEST(FrameDecoder, RunLengthsRoundToCells) {
@@ -115,7 +133,7 @@ TEST(FrameDecoder, HeaderSelectsFrameKind) {
         EXPECT_EQ(h.decoder.bitCount, 0);
     }
     {
-        Harness h;  // 6 cells of 0 in one run: header 000000, the two skipped bits still to come
+        Harness h;  // 6 cells of 0 in one run: header 000000, the two spare bits still to come
         h.FeedAll({kSync, 40});
         EXPECT_EQ(h.decoder.state, DecoderState::Symbols);
         EXPECT_EQ(h.decoder.symbolCount, 16);
@@ -125,8 +143,8 @@ TEST(FrameDecoder, HeaderSelectsFrameKind) {
         Harness h;  // 2 cells of 0 then 4 cells of 1: header 001111
         h.FeedAll({kSync, SamplesFor(2), SamplesFor(4)});
         EXPECT_EQ(h.decoder.state, DecoderState::Hunting);
-        EXPECT_EQ(h.Errors(), 1);
-        EXPECT_EQ(h.Frames(), 0);
+        EXPECT_EQ(h.errors, 1);
+        EXPECT_EQ(h.frames, 0);
     }
 }
 
@@ -157,13 +175,13 @@ TEST(FrameDecoder, CompleteFramesOfBothKinds) {
 
     Harness h;
     h.FeedFrame(FrameA(a));
-    EXPECT_EQ(h.Frames(), 1);
-    EXPECT_EQ(h.Pos1(), 0);  // kind A carries no position
+    EXPECT_EQ(h.frames, 1);
+    EXPECT_EQ(h.pos1, 0);  // kind A carries no position
     for (int i = 0; i < 15; ++i) EXPECT_EQ(h.decoder.sym[i], a[i]);
 
     h.FeedFrame(FrameB(b, "11"));
-    EXPECT_EQ(h.Frames(), 2);
-    EXPECT_EQ(h.Errors(), 0);
+    EXPECT_EQ(h.frames, 2);
+    EXPECT_EQ(h.errors, 0);
     for (int i = 0; i < 16; ++i) EXPECT_EQ(h.decoder.sym[16 + i], b[i]);
     EXPECT_EQ(h.decoder.state, DecoderState::Hunting);
 }
@@ -182,11 +200,11 @@ TEST(FrameDecoder, Pos1FromSlotsSeventeenAndEighteen) {
         // The position is written as soon as slot 18 is in, long before the frame ends.
         size_t fed = 0;
         while (fed < runs.size() && h.decoder.symbolCount < 19) h.Feed(runs[fed++]);
-        EXPECT_EQ(h.Pos1(), c.pos1) << c.sym17 << "," << c.sym18;
-        EXPECT_EQ(h.Frames(), 0);
+        EXPECT_EQ(h.pos1, c.pos1) << c.sym17 << "," << c.sym18;
+        EXPECT_EQ(h.frames, 0);
         while (fed < runs.size()) h.Feed(runs[fed++]);
-        EXPECT_EQ(h.Frames(), 1);
-        EXPECT_EQ(h.Pos1(), c.pos1);
+        EXPECT_EQ(h.frames, 1);
+        EXPECT_EQ(h.pos1, c.pos1);
     }
 }
 
@@ -198,14 +216,14 @@ TEST(FrameDecoder, Pos1SurvivesAFrameThatFailsLater) {
     bits.replace(6 + 2 + 4 * 10, 10, "0000000000");  // the fifth word (slot 20) becomes invalid
     Harness h;
     h.FeedFrame(bits);
-    EXPECT_EQ(h.Pos1(), 1023);
-    EXPECT_EQ(h.Errors(), 1);
-    EXPECT_EQ(h.Frames(), 0);
+    EXPECT_EQ(h.pos1, 1023);
+    EXPECT_EQ(h.errors, 1);
+    EXPECT_EQ(h.frames, 0);
     EXPECT_EQ(h.decoder.state, DecoderState::Hunting);
     EXPECT_EQ(h.decoder.sym[20], -1);
 }
 
-// Every call leaves one event saying what it did; the event of a run sequence's last call, by row.
+// Every call returns one event saying what it did; the event of a run sequence's last call, by row.
 TEST(FrameDecoder, EventOfEachCall) {
     std::vector<int> a(15), b(16);
     for (int i = 0; i < 15; ++i) a[i] = (i * 11) % 64;
@@ -270,11 +288,12 @@ TEST(FrameDecoder, EventOfEachCall) {
     for (const auto& row : table) {
         Harness h;
         h.FeedAll(row.runs);
-        const DecodeEvent& e = h.decoder.lastEvent;
+        const DecodeEvent& e = h.last;
         EXPECT_EQ(e.kind, row.kind) << row.name;
         EXPECT_EQ(e.slot, row.slot) << row.name;
         EXPECT_EQ(e.value, row.value) << row.name;
         EXPECT_EQ(e.word, row.word) << row.name;
+        EXPECT_EQ(e.pos1, row.kind == DecodeEventKind::Pos1Written ? 1023 : 0) << row.name;
     }
 }
 
@@ -290,24 +309,23 @@ TEST(FrameDecoder, RandomWellFormedFramesAllCompleteWithoutBacklog) {
         const bool kindA = rng() % 2 == 0;
         std::vector<int> symbols(kindA ? 15 : 16);
         for (int& s : symbols) s = symbol(rng);
-        const std::string skipped = std::string(1, "01"[rng() % 2]) + "01"[rng() % 2];
-        const std::vector<int32_t> runs =
-            RunsFor(kindA ? FrameA(symbols) : FrameB(symbols, skipped));
+        const std::string spare = std::string(1, "01"[rng() % 2]) + "01"[rng() % 2];
+        const std::vector<int32_t> runs = RunsFor(kindA ? FrameA(symbols) : FrameB(symbols, spare));
         h.Feed(kSync);
         for (size_t i = 0; i + 1 < runs.size(); ++i) {
             h.Feed(runs[i]);
-            ASSERT_EQ(h.Frames(), expected) << "frame " << frame << " ended early";
+            ASSERT_EQ(h.frames, expected) << "frame " << frame << " ended early";
             ASSERT_LE(h.decoder.bitCount, 17) << "frame " << frame << " run " << i;
         }
         h.Feed(runs.back());
         ++expected;
-        ASSERT_EQ(h.Frames(), expected) << "frame " << frame;
+        ASSERT_EQ(h.frames, expected) << "frame " << frame;
         ASSERT_EQ(h.decoder.state, DecoderState::Hunting);
         if (!kindA) {
-            ASSERT_EQ(h.Pos1(), (symbols[2] >> 2) | (symbols[1] << 4));
+            ASSERT_EQ(h.pos1, (symbols[2] >> 2) | (symbols[1] << 4));
         }
     }
-    EXPECT_EQ(h.Errors(), 0);
+    EXPECT_EQ(h.errors, 0);
 }
 
 TEST(FrameDecoder, LongRunsInsideAFrameStayInBounds) {
@@ -327,38 +345,29 @@ TEST(FrameDecoder, LongRunsInsideAFrameStayInBounds) {
     }
 }
 
-// Arbitrary run lengths: whatever arrives, the decoder's state stays within its bounds and the
-// counters only grow.
+// Arbitrary run lengths: whatever arrives, the decoder's state stays within its bounds and every
+// event agrees with the state the call leaves.
 TEST(FrameDecoder, ArbitraryRunsKeepInvariants) {
     std::mt19937 rng(777);
     std::uniform_int_distribution<int32_t> shortRun(1, 260);
     Harness h;
-    int32_t frames = 0, errors = 0;
     for (int i = 0; i < 500000; ++i) {
         h.Feed(rng() % 50 == 0 ? kSync : shortRun(rng));
         ASSERT_LE(h.decoder.bitCount, 32);
         ASSERT_GE(h.decoder.symbolCount, 0);
         ASSERT_LE(h.decoder.symbolCount, 32);
-        ASSERT_GE(h.Pos1(), 0);
-        ASSERT_LE(h.Pos1(), 1023);
-        ASSERT_GE(h.Frames(), frames);
-        ASSERT_GE(h.Errors(), errors);
-        frames = h.Frames();
-        errors = h.Errors();
+        ASSERT_GE(h.last.pos1, 0);
+        ASSERT_LE(h.last.pos1, 1023);
+        const DecodeEventKind kind = h.last.kind;
+        if (kind == DecodeEventKind::FrameStarted) {
+            ASSERT_EQ(h.decoder.state, DecoderState::Header);
+        }
+        if (kind == DecodeEventKind::BadHeader || kind == DecodeEventKind::InvalidWord ||
+            kind == DecodeEventKind::FrameComplete) {
+            ASSERT_EQ(h.decoder.state, DecoderState::Hunting);
+        }
     }
-    EXPECT_GT(errors, 0);  // random runs are mostly rejected
-}
-
-// The counters run for as long as the tool does: at their largest value they wrap like any
-// 32-bit counter instead of overflowing a signed integer.
-TEST(FrameDecoder, CountersWrapInsteadOfOverflowing) {
-    Harness h;
-    Store(h.status.pcmErrors, std::numeric_limits<int32_t>::max());
-    Store(h.status.pcmFrames, std::numeric_limits<int32_t>::max());
-    h.FeedAll({kSync, SamplesFor(2), SamplesFor(4)});  // bad header 001111
-    EXPECT_EQ(h.Errors(), std::numeric_limits<int32_t>::min());
-    h.FeedFrame(FrameA(std::vector<int>(15, 24)));
-    EXPECT_EQ(h.Frames(), std::numeric_limits<int32_t>::min());
+    EXPECT_GT(h.errors, 0);  // random runs are mostly rejected
 }
 
 }  // namespace

@@ -34,6 +34,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+using common::PublishCount;
+using common::ReadWord;
+using common::RunLog;
 
 // The bytes a journal or log holds for `entries`: 32-bit little-endian each.
 std::string LittleEndian(const int32_t* entries, int32_t count) {
@@ -110,16 +113,15 @@ TEST(Journal, FollowsTheSlicerWhileItFillsTheLogAndGoesAtANormalEnd) {
     Journal& journal = j.journal;
     ASSERT_EQ(journal.path, logPath + ".partial");
 
-    SharedStatus status;
-    RunSlicer slicer;
-    slicer.out = RunConsumers{Mode::Log, nullptr, &log, &status};
+    common::SharedStatus status;
+    decode::RunSlicer slicer;
     std::thread audio([&] {
         // Runs of 1 to 23 samples at +-1000, in buffers of 512 samples, until the log is full.
         uint8_t buffer[1024];
         int32_t length = 1;
         int32_t left = 1;
         int16_t level = 1000;
-        while (Load(status.stopRequested) == 0) {
+        while (ReadWord(status.stopRequested) == 0) {
             for (size_t i = 0; i < sizeof buffer; i += 2) {
                 if (--left == 0) {
                     level = static_cast<int16_t>(-level);
@@ -130,11 +132,12 @@ TEST(Journal, FollowsTheSlicerWhileItFillsTheLogAndGoesAtANormalEnd) {
                 buffer[i] = static_cast<uint8_t>(u);
                 buffer[i + 1] = static_cast<uint8_t>(u >> 8);
             }
-            SliceBuffer(slicer, buffer, sizeof buffer);
+            decode::SliceBuffer(slicer, buffer, sizeof buffer,
+                                [&](common::Run run) { AppendRun(log, status, run); });
         }
     });
     int32_t appends = 0;
-    while (Load(status.stopRequested) == 0) {
+    while (ReadWord(status.stopRequested) == 0) {
         AppendToJournal(journal, log);
         ++appends;
     }
@@ -142,7 +145,7 @@ TEST(Journal, FollowsTheSlicerWhileItFillsTheLogAndGoesAtANormalEnd) {
     AppendToJournal(journal, log);
     RecordProperty("appends_while_filling", appends);
 
-    ASSERT_EQ(Load(log.count), log.capacity);
+    ASSERT_EQ(ReadWord(log.count), log.capacity);
     EXPECT_EQ(FileText(journal.path), LittleEndian(log.entries, log.capacity));
     EXPECT_EQ(WriteLogFile(log, j.out.file), 0);
     CloseJournal(journal, log, 0);
@@ -237,11 +240,11 @@ TEST(Journal, OutOfRoomMovesToTheTemporaryDirectoryOnce) {
         ASSERT_EQ(startsBeside, std::string(c.logName) == "runs.bin");
         std::string said = j.diagnostics.Text();
 
-        Publish(log.count, 3);
+        PublishCount(log.count, 3);
         AppendToJournal(journal, log);
         const std::string first = journal.path;
         FillDiskUnder(journal);
-        Publish(log.count, 5);
+        PublishCount(log.count, 5);
         AppendToJournal(journal, log);
         if (startsBeside) {
             said += Line({"vorlank: cannot write journal \"", first, "\" (", noRoom,
@@ -255,7 +258,7 @@ TEST(Journal, OutOfRoomMovesToTheTemporaryDirectoryOnce) {
             said += Line(
                 {"vorlank: cannot write journal \"", journal.path, "\" (", noRoom, stillWritten});
         }
-        Publish(log.count, 8);
+        PublishCount(log.count, 8);
         AppendToJournal(journal, log);
         AppendToJournal(journal, log);
 
@@ -351,7 +354,7 @@ TEST(Journal, GoesBesideTheLogElseToTheTemporaryDirectoryWithoutReplacingAnythin
         const int32_t runs[] = {9, 8, 0x01020304};
         const int32_t stored = std::min(log.capacity, 3);
         for (int32_t k = 0; k < stored; ++k) log.entries[k] = runs[k];
-        Publish(log.count, stored);
+        PublishCount(log.count, stored);
         AppendToJournal(journal, log);
         CloseJournal(journal, log, 1);
         if (c.journal == nullptr) {
@@ -401,9 +404,9 @@ TEST(Journal, FailedWritesAreSaidOnceAndCaughtUpFromTheByteTheyStoppedAt) {
         ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
         const rlimit small{10, saved.rlim_max};
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-        Publish(log.count, 5);
+        PublishCount(log.count, 5);
         AppendToJournal(journal, log);
-        Publish(log.count, 7);
+        PublishCount(log.count, 7);
         AppendToJournal(journal, log);
         if (writesRecover) {
             ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);

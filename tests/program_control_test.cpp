@@ -1,13 +1,23 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "app/pipeline.h"
 #include "app/program_control.h"
 #include "app_test_output.h"
 
 namespace {
+
+using common::Mode;
+using common::ReadWord;
+using common::RunLog;
+using common::SharedStatus;
+using common::WriteWord;
+using decode::DecodeEvent;
+using decode::DecodeEventKind;
 
 const std::string kUsage =
     "Usage:\n"
@@ -87,7 +97,7 @@ struct LoopBench {
     }
     void StopAfterSleeps(size_t n) {
         fake.onSleep = [this, n](size_t sleeps) {
-            if (sleeps == n) Store(status.stopRequested, 1);
+            if (sleeps == n) WriteWord(status.stopRequested, 1);
         };
     }
 };
@@ -96,7 +106,7 @@ TEST(RunStatusLoop, StopBeforeStartPrintsNoLineAndNeverSleeps) {
     for (Mode mode : {Mode::Test, Mode::Log}) {
         LoopBench bench(mode);
         bench.StopAfterSleeps(1);
-        Store(bench.status.stopRequested, 1);
+        WriteWord(bench.status.stopRequested, 1);
         RunStatusLoop(bench.loop);
         EXPECT_EQ(bench.out.Text(), "");
         EXPECT_TRUE(bench.fake.periods.empty());
@@ -135,9 +145,9 @@ TEST(RunStatusLoop, TestModeLineFormatsAndRate) {
         LoopBench bench(Mode::Test);
         bench.StopAfterSleeps(1);
         bench.loop.framesAtLastLine = c.framesAtLastLine;
-        Store(bench.status.pcmFrames, c.frames);
-        Store(bench.status.pcmErrors, c.errors);
-        Store(bench.status.pos1, c.pos1);
+        WriteWord(bench.status.pcmFrames, c.frames);
+        WriteWord(bench.status.pcmErrors, c.errors);
+        WriteWord(bench.status.pos1, c.pos1);
         RunStatusLoop(bench.loop);
         EXPECT_EQ(bench.out.Text(), c.line);
         EXPECT_EQ(bench.loop.framesAtLastLine, c.frames);
@@ -149,11 +159,11 @@ TEST(RunStatusLoop, RateCountsFramesSinceThePreviousLine) {
     const int32_t framesAfterSleep[] = {37, 37, 40};
     bench.fake.onSleep = [&bench, &framesAfterSleep](size_t sleeps) {
         if (sleeps > 3) {
-            Store(bench.status.stopRequested, 1);
+            WriteWord(bench.status.stopRequested, 1);
             return;
         }
-        Store(bench.status.pcmFrames, framesAfterSleep[sleeps - 1]);
-        Store(bench.status.pos1, static_cast<int32_t>(sleeps));
+        WriteWord(bench.status.pcmFrames, framesAfterSleep[sleeps - 1]);
+        WriteWord(bench.status.pos1, static_cast<int32_t>(sleeps));
     };
     RunStatusLoop(bench.loop);
     EXPECT_EQ(bench.out.Text(),
@@ -173,10 +183,46 @@ TEST(RunStatusLoop, LogModeShowsTheRunLogCountWithTrailingBlank) {
     for (const auto& [count, line] : cases) {
         LoopBench bench(Mode::Log);
         bench.StopAfterSleeps(1);
-        Store(bench.runLog.count, count);
+        WriteWord(bench.runLog.count, count);
         RunStatusLoop(bench.loop);
         EXPECT_EQ(bench.out.Text(), line);
     }
+}
+
+// What each decoder event changes in the words the test-mode line shows. The counters run for as
+// long as the tool does: at their largest value they wrap like any 32-bit counter.
+TEST(UpdateStatusWords, CountsFramesAndErrorsAndShowsEachNewPos1) {
+    const struct {
+        DecodeEvent event;
+        int32_t frames = 0;
+        int32_t errors = 0;
+        int32_t pos1 = 0;
+    } cases[] = {
+        {{DecodeEventKind::FrameComplete, 14, 5, 0x2AA}, 1, 0, 7},
+        {{DecodeEventKind::BadHeader, -1, 15}, 0, 1, 7},
+        {{DecodeEventKind::InvalidWord, 20, -1}, 0, 1, 7},
+        {{DecodeEventKind::Pos1Written, 18, 60, 0x3C3, 1023}, 0, 0, 1023},
+        {{DecodeEventKind::SymbolStored, 3, 8}, 0, 0, 7},
+        {{DecodeEventKind::FrameStarted}, 0, 0, 7},
+        {{DecodeEventKind::HeaderKindB}, 0, 0, 7},
+        {{DecodeEventKind::None}, 0, 0, 7},
+    };
+    for (const auto& c : cases) {
+        SharedStatus status;
+        WriteWord(status.pos1, 7);
+        UpdateStatusWords(status, c.event);
+        EXPECT_EQ(ReadWord(status.pcmFrames), c.frames) << static_cast<int>(c.event.kind);
+        EXPECT_EQ(ReadWord(status.pcmErrors), c.errors) << static_cast<int>(c.event.kind);
+        EXPECT_EQ(ReadWord(status.pos1), c.pos1) << static_cast<int>(c.event.kind);
+    }
+
+    SharedStatus status;
+    WriteWord(status.pcmFrames, std::numeric_limits<int32_t>::max());
+    WriteWord(status.pcmErrors, std::numeric_limits<int32_t>::max());
+    UpdateStatusWords(status, {DecodeEventKind::FrameComplete});
+    UpdateStatusWords(status, {DecodeEventKind::BadHeader});
+    EXPECT_EQ(ReadWord(status.pcmFrames), std::numeric_limits<int32_t>::min());
+    EXPECT_EQ(ReadWord(status.pcmErrors), std::numeric_limits<int32_t>::min());
 }
 
 }  // namespace

@@ -9,8 +9,9 @@
 #include <tuple>
 #include <vector>
 
+#include "app/pipeline.h"
+#include "app/run_log.h"
 #include "decode/frame_decoder.h"
-#include "decode/offline_slicer.h"
 #include "decode/run_slicer.h"
 #include "decode/symbol_code.h"
 #include "synth/signal_synth.h"
@@ -18,19 +19,10 @@
 
 namespace {
 
+using common::ReadWord;
+using common::RunLevel;
 using synth::FrameKind;
 using synth::SynthConfig;
-
-// A fresh receiver chain in test mode.
-struct Receiver {
-    FrameDecoder decoder;
-    SharedStatus status;
-    RunSlicer slicer;
-
-    Receiver() { slicer.out = RunConsumers{Mode::Test, &decoder, nullptr, &status}; }
-    Receiver(const Receiver&) = delete;
-    Receiver& operator=(const Receiver&) = delete;
-};
 
 struct Decoded {
     int32_t frames;
@@ -46,7 +38,7 @@ std::ostream& operator<<(std::ostream& os, const Decoded& d) {
 // Feeds the samples in calls of `chunk` samples. With `trailingByte`, every call also gets one
 // extra byte after its samples (an odd byte count), which the slicer must ignore.
 Decoded Decode(const std::vector<int16_t>& samples, size_t chunk, bool trailingByte = false) {
-    Receiver rx;
+    Pipeline rx;
     const std::vector<uint8_t> bytes = synth::SamplesToBytes(samples);
     std::vector<uint8_t> call;
     for (size_t at = 0; at < bytes.size(); at += 2 * chunk) {
@@ -55,14 +47,14 @@ Decoded Decode(const std::vector<int16_t>& samples, size_t chunk, bool trailingB
                     bytes.begin() + static_cast<std::ptrdiff_t>(at + n));
         // A byte that would read as a full-scale sample if it were taken as the start of one.
         if (trailingByte) call.push_back(static_cast<uint8_t>(0x80 ^ (at & 0x7F)));
-        SliceBuffer(rx.slicer, call.data(), static_cast<uint32_t>(call.size()));
+        DecodeBlock(&rx, call.data(), static_cast<uint32_t>(call.size()));
     }
-    return {Load(rx.status.pcmFrames), Load(rx.status.pcmErrors), Load(rx.status.pos1)};
+    return {ReadWord(rx.status.pcmFrames), ReadWord(rx.status.pcmErrors), ReadWord(rx.status.pos1)};
 }
 
 TEST(CodeTables, SynthesizerAndDecoderAgreeOnEverySymbol) {
     for (int32_t v = 0; v < 64; ++v)
-        EXPECT_EQ(LookupSymbol(synth::CodeWordOf(v)), v) << "symbol " << v;
+        EXPECT_EQ(decode::LookupSymbol(synth::CodeWordOf(v)), v) << "symbol " << v;
 }
 
 struct ChannelCase {
@@ -209,15 +201,15 @@ TEST(RoundTrip, Pos1TrackingSeesEverySweptValueInOrder) {
 
     // A kind-B frame comes only every other frame, about 2 400 samples apart, so each value stays
     // on show over several 512-sample buffers.
-    Receiver rx;
+    Pipeline rx;
     const std::vector<uint8_t> bytes = synth::SamplesToBytes(signal.samples);
     std::vector<int32_t> seen;
     int32_t lastFrames = 0;
     for (size_t at = 0; at < bytes.size(); at += 1024) {
         const size_t n = std::min<size_t>(1024, bytes.size() - at);
-        SliceBuffer(rx.slicer, bytes.data() + at, static_cast<uint32_t>(n));
-        const int32_t frames = Load(rx.status.pcmFrames);
-        const int32_t pos1 = Load(rx.status.pos1);
+        DecodeBlock(&rx, bytes.data() + at, static_cast<uint32_t>(n));
+        const int32_t frames = ReadWord(rx.status.pcmFrames);
+        const int32_t pos1 = ReadWord(rx.status.pos1);
         ASSERT_GE(frames, lastFrames);
         ASSERT_LE(frames - lastFrames, 1) << "a 512-sample buffer is shorter than any frame";
         lastFrames = frames;
@@ -225,7 +217,7 @@ TEST(RoundTrip, Pos1TrackingSeesEverySweptValueInOrder) {
     }
     EXPECT_EQ(seen, want);
     EXPECT_EQ(lastFrames, 1400);
-    EXPECT_EQ(Load(rx.status.pcmErrors), 0);
+    EXPECT_EQ(ReadWord(rx.status.pcmErrors), 0);
 }
 
 // Runs of the synthesized cells in samples, as a perfect slicer would cut them.
@@ -290,13 +282,13 @@ TEST_P(LogRoundTrip, StoredRunsAreTheCellRunsStartingLow) {
         ASSERT_LE(std::abs(gotTotal - wantTotal), c.tolerance + 2) << "entry " << i;
     }
 
-    // Offline slicing hands over the same runs and the leading High one too, however the samples
-    // are cut into pieces.
+    // The slicer hands over the same runs and the leading High one too, however the samples are
+    // cut into pieces.
     std::vector<int32_t> all;
-    OfflineSlicer offline;
+    decode::RunSlicer slicer;
     for (size_t at = 0, piece = 2; at < bytes.size(); at += piece, piece = piece * 3 % 2000 + 2) {
-        SliceOffline(offline, bytes.data() + at, std::min(piece, bytes.size() - at),
-                     [&](int32_t length) { all.push_back(length); });
+        decode::SliceBuffer(slicer, bytes.data() + at, std::min(piece, bytes.size() - at),
+                            [&](common::Run run) { all.push_back(run.length); });
     }
     ASSERT_EQ(all.size(), storage.size() + (leadingHigh ? 1 : 0));
     EXPECT_TRUE(std::equal(storage.begin(), storage.end(),

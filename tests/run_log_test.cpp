@@ -14,7 +14,46 @@
 
 namespace {
 
+using common::ReadWord;
+using common::RunLevel;
+using common::RunLog;
+using common::WriteWord;
+
 namespace fs = std::filesystem;
+
+// Log mode's storing rule, run by run: the log starts on a Low run, and once it is full every
+// run that ends asks for a stop again (`stops`: S where the run sets stopRequested) and is dropped.
+TEST(AppendRun, StartsOnALowRunAndStopsWhenFull) {
+    constexpr RunLevel H = RunLevel::High;
+    constexpr RunLevel L = RunLevel::Low;
+    const struct {
+        int32_t capacity;
+        std::vector<common::Run> runs;
+        std::vector<int32_t> entries;
+        std::string stops;
+    } cases[] = {
+        {4, {{7, H}, {9, L}, {8, H}, {10, L}, {6, H}, {11, L}, {3, H}}, {9, 8, 10, 6}, "-----SS"},
+        {4, {{9, L}, {8, H}, {10, L}}, {9, 8, 10}, "---"},
+        {0, {{5, H}}, {}, "S"},
+        {0, {{5, L}}, {}, "S"},
+    };
+    for (const auto& c : cases) {
+        std::vector<int32_t> storage(static_cast<size_t>(c.capacity) + 1, 0);
+        RunLog log;
+        log.capacity = c.capacity;
+        log.entries = storage.data();
+        common::SharedStatus status;
+        std::string stops;
+        for (const common::Run& run : c.runs) {
+            WriteWord(status.stopRequested, 0);
+            AppendRun(log, status, run);
+            stops += ReadWord(status.stopRequested) != 0 ? 'S' : '-';
+        }
+        EXPECT_EQ(stops, c.stops) << c.capacity;
+        storage.resize(static_cast<size_t>(ReadWord(log.count)));
+        EXPECT_EQ(storage, c.entries) << c.capacity;
+    }
+}
 
 TEST(ReadCount, FollowsAtolWithoutOverflow) {
     constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
@@ -57,7 +96,7 @@ TEST(CreateRunLog, TakesCapacityFromTheWordAndZeroFills) {
         EXPECT_EQ(out.Text(), "");
         EXPECT_STREQ(log.path, "log.bin");
         EXPECT_EQ(log.capacity, capacity);
-        EXPECT_EQ(Load(log.count), 0);
+        EXPECT_EQ(ReadWord(log.count), 0);
         for (int32_t k = 0; k < capacity; ++k) ASSERT_EQ(log.entries[k], 0) << "entry " << k;
         std::free(log.entries);
     }
@@ -81,7 +120,7 @@ void FillLog(RunLog& log, const char* path, const char* nbSamples,
     CapturedOutput unused;
     EXPECT_EQ(Create(log, path, nbSamples, unused.file), 0);
     for (size_t k = 0; k < runs.size(); ++k) log.entries[k] = runs[k];
-    Store(log.count, static_cast<int32_t>(runs.size()));
+    WriteWord(log.count, static_cast<int32_t>(runs.size()));
 }
 
 TEST(WriteLogFile, StoppedEarlyWritesWholeCapacityLittleEndianWithZeroTail) {

@@ -34,6 +34,8 @@
 
 namespace {
 
+using common::ReadWord;
+
 using Clock = std::chrono::steady_clock;
 constexpr uint16_t kRampStep = 7;
 
@@ -176,7 +178,7 @@ protected:
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked);
         // Not a speed measure: a stop that waited for a hung call would never return at all.
         EXPECT_LT(took.count(), 3000);
-        EXPECT_EQ(Load(capturing), 0);
+        EXPECT_EQ(ReadWord(capturing), 0);
         const int atReturn = got.blocks;
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         EXPECT_EQ(got.blocks, atReturn) << "the sink was called after the stop returned";
@@ -195,7 +197,7 @@ const char kOpened[] = "vorlank: audio input \"default\" is open; capture has st
 TEST_F(SoundInputTest, WholeBlocksInOrderOnOneThreadOfTheInputsOwn) {
     device.Present();
     StartSoundInput(input);
-    EXPECT_EQ(Load(capturing), 1);
+    EXPECT_EQ(ReadWord(capturing), 1);
     ASSERT_TRUE(WaitUntil([&] { return got.blocks >= kKeptBlocks; }));
     StopAndCheck();
 

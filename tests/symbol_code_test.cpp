@@ -7,6 +7,11 @@
 
 namespace {
 
+using common::kCodeWordBits;
+using decode::kCodeWordCount;
+using decode::kSymbolCount;
+using decode::LookupSymbol;
+
 constexpr uint32_t kMask = kCodeWordCount - 1;
 
 // True when every run of equal bits in the ten-bit word is at least two bits long.

@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "app/run_log.h"
 #include "common/signal_format.h"
-#include "decode/offline_slicer.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ bool ReadWavSamples(const char* path, std::vector<uint8_t>& data) {
         if (at + 8 + size > file.size()) break;
         if (std::memcmp(&file[at], "fmt ", 4) == 0 && size >= 16) {
             formatOk = Le16(body) == 1 && Le16(body + 2) == 1 &&
-                       Le32(body + 4) == static_cast<uint32_t>(kSampleRateHz) &&
+                       Le32(body + 4) == static_cast<uint32_t>(common::kSampleRateHz) &&
                        Le16(body + 14) == 16;
         } else if (std::memcmp(&file[at], "data", 4) == 0) {
             if (!formatOk) break;

@@ -1,21 +1,22 @@
 // vorlank-runlog-gen FILE NbRuns: writes a run log of exactly NbRuns runs, as `vorlank L` would
-// have recorded it from a long transmission, for measuring vorlank-analyze on big inputs.
-//
-// Ten seconds of synthesized signal (sweeping Pos1, some noise, so that frames, errors and a spread
-// of run lengths all occur) go through the run slicer in log mode; that block of runs, which starts
-// on a Low run and is cut to an even length so it ends on a High one, is then written over and over
-// until NbRuns entries are out. Memory stays at one block however long the log.
+// have recorded it from a long transmission, for measuring vorlank-analyze on big inputs
+// (scripts/measure-analyze). One block of runs, repeated, so memory stays at one block.
+// Single-threaded.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
-#include "decode/offline_slicer.h"
+#include "app/run_log.h"
+#include "common/little_endian.h"
 #include "synth/signal_synth.h"
 #include "synth/wav_file.h"
 
 namespace {
 
+// The runs of ten seconds of synthesized signal (sweeping Pos1 and some noise, so that frames,
+// errors and a spread of run lengths all occur), as log mode stores them: from a Low run, and cut
+// to an even length so that the block ends on a High one and repeats in step.
 std::vector<int32_t> SignalRuns() {
     synth::SynthConfig config;
     config.frameCount = synth::FramesForDuration(config, 10.0);
@@ -45,11 +46,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::vector<int32_t> block = SignalRuns();
-    std::vector<uint8_t> bytes;
-    for (int32_t run : block) {
-        for (int shift = 0; shift < 32; shift += 8)
-            bytes.push_back(static_cast<uint8_t>(run >> shift));
-    }
+    std::vector<uint8_t> bytes(block.size() * 4);
+    for (size_t k = 0; k < block.size(); ++k)
+        common::EncodeLe32(static_cast<uint32_t>(block[k]), &bytes[4 * k]);
     std::FILE* out = std::fopen(argv[1], "wb");
     if (out == nullptr) {
         std::fprintf(stderr, "vorlank-runlog-gen: cannot create '%s'\n", argv[1]);

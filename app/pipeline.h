@@ -1,0 +1,61 @@
+// The live tool's pipeline: what becomes of every block of samples the sound input fills.
+// Threads: DecodeBlock and LogBlock run on the sound input's thread, one block at a time; the main
+// thread reads the status words and the run log's count meanwhile (common/shared_types.h).
+#pragma once
+
+#include <cstdint>
+
+#include "app/run_log.h"
+#include "common/shared_types.h"
+#include "decode/frame_decoder.h"
+#include "decode/run_slicer.h"
+
+// Every record a block passes through; the live tool has one, in main.
+struct Pipeline {
+    decode::RunSlicer slicer;
+    decode::FrameDecoder decoder;
+    // Log mode only.
+    common::RunLog runLog;
+    common::SharedStatus status;
+};
+
+// What a decoder event changes in the words the test-mode status line shows: a completed frame
+// counts in pcmFrames, a bad header or an invalid word in pcmErrors, and a new Pos1 is shown at
+// once (it stays if its frame fails later).
+inline void UpdateStatusWords(common::SharedStatus& status, const decode::DecodeEvent& event) {
+    switch (event.kind) {
+        case decode::DecodeEventKind::FrameComplete:
+            common::IncrementCounter(status.pcmFrames);
+            break;
+        case decode::DecodeEventKind::BadHeader:
+        case decode::DecodeEventKind::InvalidWord:
+            common::IncrementCounter(status.pcmErrors);
+            break;
+        case decode::DecodeEventKind::Pos1Written:
+            common::WriteWord(status.pos1, event.pos1);
+            break;
+        default:
+            break;
+    }
+}
+
+// Both are flattened: with link-time optimization DecodeRun and AppendRun, though compiled in files
+// of their own, are inlined at the two places in the slicer's loop where a run ends, so that a run
+// costs no call.
+
+// Test mode, a SampleSink (capture/sound_input.h) over a Pipeline:
+// samples -> run slicer -> frame decoder -> status words.
+[[gnu::flatten]] inline void DecodeBlock(void* pipeline, const void* samples, uint32_t bytes) {
+    Pipeline& p = *static_cast<Pipeline*>(pipeline);
+    decode::SliceBuffer(p.slicer, samples, bytes, [&p](common::Run run) {
+        UpdateStatusWords(p.status, decode::DecodeRun(p.decoder, run.length));
+    });
+}
+
+// Log mode, a SampleSink over a Pipeline: samples -> run slicer -> run log (and the stop request
+// once it is full).
+[[gnu::flatten]] inline void LogBlock(void* pipeline, const void* samples, uint32_t bytes) {
+    Pipeline& p = *static_cast<Pipeline*>(pipeline);
+    decode::SliceBuffer(p.slicer, samples, bytes,
+                        [&p](common::Run run) { AppendRun(p.runLog, p.status, run); });
+}

@@ -16,8 +16,17 @@ constexpr double kSilentPeak = 32.0;
 // Shown for a peak below it, in sample units: a closed envelope gap (digital silence) is 0..1.1.
 constexpr double kSmallestPeak = 0.5;
 // Share of the window's samples that must have arrived for a judgement: when the input is away
-// or stalls, the capture layer says so, and the few samples there are tell nothing.
-constexpr double kMinSampleShare = 0.9;
+// or stalls, the capture layer says so, and the few samples there are tell nothing. A sound
+// server may take 2 s after the input opens before it hands over the first samples, and the
+// first judgement should still come about 5 s after the start.
+constexpr double kMinSampleShare = 0.6;
+// Judgements in a row a kind needs before it is said: one status line of grace keeps a signal
+// on the edge of two kinds from saying a line each time, and lets the line show what the input
+// carries now.
+constexpr int32_t kConfirmTicks = 2;
+// Status lines whose figures a line shows: the last one, all of it heard as the kind said (the
+// window may still hold what the input carried before).
+constexpr int32_t kShownTicks = 1;
 // Frames begun, or sync runs, per second below which the signal counts as having no syncs: a
 // frame lasts about 27 ms, so a real signal brings over 30.
 constexpr int64_t kMinSyncsPerSecond = 1;
@@ -42,7 +51,8 @@ int32_t Dbfs(double peak) {
         std::lround(20.0 * std::log10(std::max(peak, kSmallestPeak) / kFullScale)));
 }
 
-void Say(const Diagnosis& d, DiagnosisKind kind, const HearingFigures& f) {
+void Say(const Diagnosis& d, DiagnosisKind kind) {
+    const HearingFigures f = FiguresOver(d, kShownTicks);
     const int64_t begun = int64_t{f.frames} + f.errors;
     switch (kind) {
         case DiagnosisKind::Silent:
@@ -54,7 +64,8 @@ void Say(const Diagnosis& d, DiagnosisKind kind, const HearingFigures& f) {
             break;
         case DiagnosisKind::AllFail:
             std::fprintf(d.out, kDiagnosisTexts.allFail, PerSecond(begun, f.windowMs),
-                         static_cast<int32_t>((f.errors * int64_t{100} + begun / 2) / begun),
+                         static_cast<int32_t>((f.errors * int64_t{100} + begun / 2) /
+                                              std::max<int64_t>(begun, 1)),
                          PerSecond(f.errors, f.windowMs));
             break;
         case DiagnosisKind::Fine:
@@ -99,22 +110,23 @@ DiagnosisKind Diagnose(common::Mode mode, const HearingFigures& f) {
     return f.peak < kSilentPeak ? DiagnosisKind::Silent : DiagnosisKind::NoSync;
 }
 
-HearingFigures WindowFigures(const Diagnosis& d) {
+HearingFigures FiguresOver(const Diagnosis& d, int32_t ticks) {
     HearingFigures f;
-    if (d.taken < kRingSize) return f;
-    // Once the ring is full, the slot written next holds the oldest snapshot.
-    const HearingSnapshot& oldest = d.ring[d.next];
+    if (d.taken <= ticks) return f;
+    const int32_t first = (d.next + kRingSize - 1 - ticks) % kRingSize;
+    const HearingSnapshot& oldest = d.ring[first];
     const HearingSnapshot& newest = d.ring[(d.next + kRingSize - 1) % kRingSize];
     // Unsigned differences: right across a wrap of the counters.
-    f.windowMs = kDiagnosisWindowTicks * d.tickMs;
+    f.windowMs = ticks * d.tickMs;
     f.samples = static_cast<int32_t>(newest.samples - oldest.samples);
     f.runs = static_cast<int32_t>(newest.runs - oldest.runs);
     f.syncRuns = static_cast<int32_t>(newest.syncRuns - oldest.syncRuns);
     f.frames = static_cast<int32_t>(newest.frames - oldest.frames);
     f.errors = static_cast<int32_t>(newest.errors - oldest.errors);
+    // The level at the end of each span, not at its start.
     int32_t amplitude = 0;
-    for (int32_t i = 0; i < kRingSize; ++i) {
-        if (i != d.next) amplitude = std::max(amplitude, d.ring[i].amplitude);
+    for (int32_t i = 1; i <= ticks; ++i) {
+        amplitude = std::max(amplitude, d.ring[(first + i) % kRingSize].amplitude);
     }
     f.peak = static_cast<double>(amplitude) / kAmplitudeScale;
     return f;
@@ -131,11 +143,14 @@ DiagnosisKind TickDiagnosis(Diagnosis& d) {
     d.next = (d.next + 1) % kRingSize;
     d.taken = std::min(d.taken + 1, kRingSize);
 
-    const HearingFigures figures = WindowFigures(d);
-    const DiagnosisKind kind = Diagnose(d.mode, figures);
-    if (kind == DiagnosisKind::None || kind == d.said) return DiagnosisKind::None;
+    const DiagnosisKind kind = Diagnose(d.mode, FiguresOver(d, kDiagnosisWindowTicks));
+    d.heardTicks = kind == d.heard ? std::min(d.heardTicks + 1, kConfirmTicks) : 1;
+    d.heard = kind;
+    if (kind == DiagnosisKind::None || kind == d.said || d.heardTicks < kConfirmTicks) {
+        return DiagnosisKind::None;
+    }
     d.said = kind;
-    Say(d, kind, figures);
+    Say(d, kind);
     return kind;
 }
 

@@ -140,15 +140,20 @@ struct Diagnosis {
     int32_t taken = 0;
     // Slot of the next snapshot.
     int32_t next = 0;
+    // The latest judgement, and how many ticks in a row it has been the same (held at 2).
+    DiagnosisKind heard = DiagnosisKind::None;
+    int32_t heardTicks = 0;
     // The last kind said; Fine while nothing wrong has been said.
     DiagnosisKind said = DiagnosisKind::Fine;
 };
 
-// The figures of the window the ring spans (from its oldest snapshot to its newest).
-HearingFigures WindowFigures(const Diagnosis& diagnosis);
+// The figures of the last `ticks` status lines' span, 1..kDiagnosisWindowTicks; all zero (no
+// judgement) until that many ticks have passed.
+HearingFigures FiguresOver(const Diagnosis& diagnosis, int32_t ticks);
 
-// Once per status line: a snapshot, a judgement, and a line on `out` when the judgement differs
-// from the last one said (a judgement of None changes nothing). Returns the kind said now, or
+// Once per status line: a snapshot, a judgement of the whole window, and a line on `out` when the
+// same judgement twice in a row differs from the last one said (a judgement of None changes
+// nothing); the line shows the figures of the last status line's span. Returns the kind said now, or
 // None when nothing was written.
 DiagnosisKind TickDiagnosis(Diagnosis& diagnosis);
 

@@ -30,13 +30,12 @@ struct HearingWords {
 // Units of HearingWords::amplitude per sample unit.
 inline constexpr int32_t kAmplitudeScale = 16;
 
-// Cells in a run of `length` samples, rounded as the frame decoder rounds them.
-constexpr int32_t CellsOfRun(int32_t length) {
-    return static_cast<int32_t>(length * common::kCellsPerSample + 0.5);
-}
+// The shortest run, in samples, that the frame decoder rounds to `cells` cells or more: the
+// decoder rounds length x cells-per-sample to nearest, so the first whose product plus one half
+// reaches `cells`.
 constexpr int32_t ShortestRunOf(int32_t cells) {
     int32_t length = 1;
-    while (CellsOfRun(length) < cells) ++length;
+    while (length * common::kCellsPerSample + 0.5 < cells) ++length;
     return length;
 }
 // Run lengths, in samples, that round to a sync's cells.

@@ -32,10 +32,10 @@ HearingFigures Heard(int32_t samples, double peak, int32_t runs, int32_t syncRun
 TEST(Diagnose, FiguresOfAWindowGiveTheKind) {
     using enum DiagnosisKind;
     struct Case {
-        const char* name;
-        Mode mode;
+        const char* name = "";
+        Mode mode = Mode::Test;
         HearingFigures figures;
-        DiagnosisKind kind;
+        DiagnosisKind kind = None;
     };
     const Case cases[] = {
         // samples, peak, runs, sync runs, frames, errors

@@ -48,6 +48,9 @@ int main(int argc, char** argv) {
     statusLoop.journal = mode == common::Mode::Log ? &journal : nullptr;
     statusLoop.out = stdout;
     statusLoop.diagnostics = stderr;
+    // On stderr, what the input carries while nothing decodes.
+    app::Diagnosis diagnosis{mode, &status, &pipeline.hearing, stderr, StatusPeriodMs};
+    statusLoop.diagnosis = &diagnosis;
     RunStatusLoop(statusLoop);
 
     // After this no audio thread touches `runLog`.

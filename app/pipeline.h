@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "app/diagnosis.h"
 #include "app/run_log.h"
 #include "common/shared_types.h"
 #include "decode/frame_decoder.h"
@@ -17,6 +18,8 @@ struct Pipeline {
     // Log mode only.
     common::RunLog runLog;
     common::SharedStatus status;
+    // What the blocks carried (level, runs, sync runs), for the diagnosis when nothing decodes.
+    app::HearingWords hearing;
 };
 
 // What a decoder event changes in the words the test-mode status line shows: a completed frame
@@ -47,15 +50,25 @@ inline void UpdateStatusWords(common::SharedStatus& status, const decode::Decode
 // samples -> run slicer -> frame decoder -> status words.
 [[gnu::flatten]] inline void DecodeBlock(void* pipeline, const void* samples, uint32_t bytes) {
     Pipeline& p = *static_cast<Pipeline*>(pipeline);
-    decode::SliceBuffer(p.slicer, samples, bytes, [&p](common::Run run) {
+    int32_t runs = 0;
+    decode::SliceBuffer(p.slicer, samples, bytes, [&p, &runs](common::Run run) {
+        ++runs;
         UpdateStatusWords(p.status, decode::DecodeRun(p.decoder, run.length));
     });
+    // Frames begun are frames completed plus frames failed: no sync count needed here.
+    app::NoteBlock(p.hearing, p.slicer, bytes / 2, runs, 0);
 }
 
 // Log mode, a SampleSink over a Pipeline: samples -> run slicer -> run log (and the stop request
 // once it is full).
 [[gnu::flatten]] inline void LogBlock(void* pipeline, const void* samples, uint32_t bytes) {
     Pipeline& p = *static_cast<Pipeline*>(pipeline);
-    decode::SliceBuffer(p.slicer, samples, bytes,
-                        [&p](common::Run run) { AppendRun(p.runLog, p.status, run); });
+    int32_t runs = 0;
+    int32_t syncRuns = 0;
+    decode::SliceBuffer(p.slicer, samples, bytes, [&p, &runs, &syncRuns](common::Run run) {
+        ++runs;
+        syncRuns += static_cast<int32_t>(app::IsSyncRun(run.length));
+        AppendRun(p.runLog, p.status, run);
+    });
+    app::NoteBlock(p.hearing, p.slicer, bytes / 2, runs, syncRuns);
 }

@@ -107,6 +107,7 @@ void RunStatusLoop(StatusLoop& loop) {
             AppendToJournal(*loop.journal, *loop.runLog);
             linesSinceJournal = 0;
         }
+        if (loop.diagnosis != nullptr) app::TickDiagnosis(*loop.diagnosis);
         loop.sleep(loop.sleepContext, StatusPeriodMs);
     }
 }

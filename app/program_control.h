@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "app/diagnosis.h"
 #include "app/journal.h"
 #include "common/shared_types.h"
 
@@ -53,6 +54,8 @@ struct StatusLoop {
     SleepFunction sleep = SleepMilliseconds;
     void* sleepContext = nullptr;
     int32_t framesAtLastLine = 0;  // pcmFrames read right after the previous test-mode line
+    // When there is one, ticked after every line: says on stderr why nothing decodes.
+    app::Diagnosis* diagnosis = nullptr;
 };
 
 // Prints the status line of the mode, then sleeps StatusPeriodMs, for as long as stopRequested

@@ -30,6 +30,19 @@ constexpr std::array<uint16_t, 64> kCodeWords = {
     0b0000011000, 0b0000011100, 0b0000001100, 0b0000000111,  // 60 .. 63
 };
 
+// The word sent for a symbol of -1: the only word outside the code that, like every word in it,
+// starts with a 1, ends with a 0 and has no run of one cell. Its runs (8, 2) never add up to a
+// sync's 18 cells with the header or the gap beside them.
+constexpr uint16_t kOutsideWord = 0b1111111100;
+
+constexpr bool InCode(uint16_t word) {
+    for (uint16_t w : kCodeWords) {
+        if (w == word) return true;
+    }
+    return false;
+}
+static_assert(!InCode(kOutsideWord), "the word of a bad symbol must lie outside the code");
+
 // The two bits after a kind-B header carry nothing. Sent as 0s they lengthen the header's run of
 // zeros instead of making a one-cell pulse.
 constexpr uint32_t kSpareBits = 0b00;
@@ -90,7 +103,8 @@ void AppendFrameCells(std::vector<uint8_t>& cells, const Frame& frame, int32_t g
         words = kWordsKindB;
     }
     for (int32_t slot = firstSlot; slot < firstSlot + words; ++slot) {
-        AppendBits(cells, CodeWordOf(frame.slots[slot]), kCodeWordBits);
+        const int32_t symbol = frame.slots[slot];
+        AppendBits(cells, symbol < 0 ? kOutsideWord : CodeWordOf(symbol), kCodeWordBits);
     }
 }
 
@@ -110,7 +124,10 @@ std::vector<Frame> BuildFrames(const SynthConfig& config, SynthSummary& summary)
         frame.kind = KindOfFrame(config, f);
         // Every slot is drawn, used or not, so a frame's payload does not depend on its kind.
         for (int32_t& symbol : frame.slots) symbol = static_cast<int32_t>(NextBelow(payload, 64));
-        if (frame.kind == FrameKind::B) {
+        if (config.badWords) {
+            frame.slots.fill(-1);
+            ++(frame.kind == FrameKind::A ? summary.framesA : summary.framesB);
+        } else if (frame.kind == FrameKind::B) {
             const int32_t pos1 = Pos1ForFrame(config, summary.framesB);
             SetPos1(frame, pos1);
             summary.pos1Values.push_back(pos1);

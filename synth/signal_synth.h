@@ -37,7 +37,7 @@ const std::array<uint16_t, 64>& CodeWords();
 // One frame before it becomes cells. Kind A uses slots 0..14, kind B slots 16..31.
 struct Frame {
     FrameKind kind = FrameKind::A;
-    // symbols 0..63
+    // symbols 0..63, or -1 for a word outside the code
     std::array<int32_t, kSlotCount> slots{};
 };
 
@@ -77,6 +77,9 @@ struct SynthConfig {
     bool invert = false;
     // first-order low-pass time constant in samples, 0..10000; 0 = sharp edges
     double lowPass = 0.0;
+    // Every code word outside the code: syncs and headers are right, but each frame fails at its
+    // first word, and no frame carries Pos1.
+    bool badWords = false;
     // samples of silence (offset and noise only) before the first cell, 0..3600 s worth
     int32_t silenceBefore = 0;
     // samples of silence after the last cell, 0..3600 s worth
@@ -88,7 +91,7 @@ struct SynthConfig {
 struct SynthSummary {
     int32_t framesA = 0;
     int32_t framesB = 0;
-    // the Pos1 of every kind-B frame, in order
+    // the Pos1 of every kind-B frame, in order (none with badWords)
     std::vector<int32_t> pos1Values;
     // silence included
     int64_t sampleCount = 0;

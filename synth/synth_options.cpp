@@ -165,6 +165,7 @@ SynthCommand ParseSynthCommand(const std::vector<std::string>& args) {
     AddNumber(app, "--sweep-step", c.sweepStep, 1, kPos1Max);
     AddNumber(app, "--gap", c.gapCells, kMinGapCells, kMaxGapCells);
     AddNumber(app, "--seed", c.seed, 0, UINT64_MAX);
+    app.add_flag("--bad-words", c.badWords);
     AddNumber(app, "-c,--cell-length", c.cellLength, kMinCellLength, kMaxCellLength);
     AddNumber(app, "-a,--amplitude", c.amplitude, 0.0, 32767.0);
     AddNumber(app, "--offset", c.offset, -32768.0, 32767.0);
@@ -221,6 +222,8 @@ Content:
       --sweep-step N     Pos1 change per kind-B frame when sweeping, 1..1023 (default 1)
       --gap N            0-cells before every sync and at the end, 2..7 (default 4)
       --seed N           seed of payload symbols and noise, 64-bit (default 1)
+      --bad-words        every code word outside the code: syncs and headers are right,
+                         but every frame fails at its first word (no Pos1)
 Rendering:
   -c, --cell-length S    samples per bit cell, 3..100 (default 6.623)
   -a, --amplitude A      peak amplitude, 0..32767 (default 10000)

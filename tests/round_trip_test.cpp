@@ -166,6 +166,15 @@ TEST(RoundTrip, OddTrailingByteOfEveryCallIsIgnored) {
     }
 }
 
+TEST(RoundTrip, BadWordsFailEveryFrameAndCarryNoPos1) {
+    SynthConfig config;
+    config.frameCount = 40;
+    config.badWords = true;
+    const synth::SynthResult signal = synth::Synthesize(config);
+    EXPECT_TRUE(signal.summary.pos1Values.empty());
+    EXPECT_EQ(Decode(signal.samples, 512), (Decoded{0, 40, 0}));
+}
+
 TEST(RoundTrip, MarginalSignalsDecodeNoFalseFrames) {
     // With noise that sometimes crosses the threshold, frames may be lost, but a lost frame must
     // show as an error or a miss, never as an extra frame.

@@ -497,6 +497,7 @@ TEST(Options, ValuesReachTheConfig) {
     EXPECT_EQ(c.silenceBefore, 4410);
     EXPECT_EQ(c.silenceAfter, 441);
     EXPECT_EQ(c.seed, 18446744073709551615ull);
+    EXPECT_TRUE(Parse({"--raw", "--bad-words"}).config.badWords);
 }
 
 TEST(Options, SweepStartsAtZeroUnlessAStartIsGiven) {

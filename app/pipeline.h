@@ -10,6 +10,8 @@
 #include "decode/frame_decoder.h"
 #include "decode/run_slicer.h"
 
+namespace app {
+
 // Every record a block passes through; the live tool has one, in main.
 struct Pipeline {
     decode::RunSlicer slicer;
@@ -39,11 +41,10 @@ inline void UpdateStatusWords(common::SharedStatus& status, const decode::Decode
     }
 }
 
-// Both are flattened: with link-time optimization DecodeRun and AppendRun, though compiled in files
-// of their own, are inlined at the two places in the slicer's loop where a run ends, so that a run
-// costs no call.
+// Both are flattened so that, with link-time optimization, DecodeRun and AppendRun are inlined
+// where the slicer's loop ends a run: a run costs no call.
 
-// Test mode, a SampleSink (capture/sound_input.h) over a Pipeline:
+// Test mode, a capture::SampleSink over a Pipeline:
 // samples -> run slicer -> frame decoder -> status words.
 [[gnu::flatten]] inline void DecodeBlock(void* pipeline, const void* samples, uint32_t bytes) {
     Pipeline& p = *static_cast<Pipeline*>(pipeline);
@@ -52,10 +53,12 @@ inline void UpdateStatusWords(common::SharedStatus& status, const decode::Decode
     });
 }
 
-// Log mode, a SampleSink over a Pipeline: samples -> run slicer -> run log (and the stop request
+// Log mode, a capture::SampleSink over a Pipeline: samples -> run slicer -> run log (and the stop request
 // once it is full).
 [[gnu::flatten]] inline void LogBlock(void* pipeline, const void* samples, uint32_t bytes) {
     Pipeline& p = *static_cast<Pipeline*>(pipeline);
     decode::SliceBuffer(p.slicer, samples, bytes,
                         [&p](common::Run run) { AppendRun(p.runLog, p.status, run); });
 }
+
+}  // namespace app

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+namespace capture {
 namespace {
 
 // How far below the baseline the lead may fall before a loss is suspected: well above the 30 ms
@@ -80,3 +81,5 @@ uint64_t ObserveArrivals(ArrivalClock& clock, double nowSeconds, uint64_t sample
     }
     return 0;
 }
+
+}  // namespace capture

@@ -25,6 +25,8 @@
 
 #include <cstdint>
 
+namespace capture {
+
 enum class ArrivalPhase {
     AwaitingFirst,  // restarted; the first arrival sets the origin
     Tracking,       // the deficit is within the threshold
@@ -62,3 +64,5 @@ void NoteRanDry(ArrivalClock& clock, double nowSeconds);
 // Returns the number of samples found lost, to be reported once; 0 when nothing is to be reported
 // (also while a suspected loss is still settling).
 uint64_t ObserveArrivals(ArrivalClock& clock, double nowSeconds, uint64_t samplesReceived);
+
+}  // namespace capture

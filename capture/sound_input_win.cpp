@@ -22,6 +22,8 @@
 #include "common/shared_types.h"
 #include "common/signal_format.h"
 
+namespace capture {
+
 struct SoundInputDevice {
     HWAVEIN handle{};       // the open device; stays null when it could not be opened
     WAVEFORMATEX format{};  // PCM, mono, 44 100 Hz, 16 bits
@@ -170,9 +172,7 @@ void StopSoundInput(SoundInput& input) {
             header = nullptr;
         }
     } else {
-        std::fprintf(stderr,
-                     "vorlank: the audio device did not give back its buffers; "
-                     "they are left allocated\n");
+        std::fputs(kCaptureTexts.buffersKept, stderr);
     }
 
     // Once closed, no completion runs any more, so the record can go.
@@ -180,3 +180,5 @@ void StopSoundInput(SoundInput& input) {
     if (dev->allBack != nullptr) CloseHandle(dev->allBack);
     delete dev;
 }
+
+}  // namespace capture

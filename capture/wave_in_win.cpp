@@ -1,54 +1,12 @@
-// The wave-input functions of wave_in_win.h, over the real winmm.
-//
-// Three things make this layer more than a thin wrapper:
-//
-// 1. winmm's documentation forbids calling wave functions from inside a CALLBACK_FUNCTION
-//    routine ("Calling other wave functions will cause deadlock"), yet the capture sequence hands
-//    every buffer back with waveInAddBuffer from inside its completion routine. So the device is
-//    opened with CALLBACK_EVENT: the driver only signals an auto-reset event, and a worker thread
-//    of ours runs the caller's routine, where calling waveInAddBuffer is allowed.
-//
-// 2. Two caller buffers of 1024 bytes hold only 23 ms of sound, and a driver may hand over more
-//    than that in one go: wine's winmm fills headers in passes of up to 30 ms and only reports
-//    them at the end of a pass, so a caller whose two headers go straight to the driver loses
-//    about one sample in twelve there, however fast it re-queues. The driver therefore records
-//    into a deeper ring of blocks of our own (kBlocks x kBlockBytes, about 93 ms at 44.1 kHz
-//    mono 16-bit), and the worker copies each finished block, in order, into the caller's queued
-//    headers. A caller header is handed to the routine (WIM_DATA) as soon as it is full; a short
-//    late completion of the caller now only delays sound instead of dropping it.
-//
-// 3. Devices come late and go away (a USB adapter plugged in later or pulled, a sound server
-//    restarted), and winmm says nothing about either: a device that went away simply stops
-//    finishing blocks. The worker owns the driver's device and keeps it alive (the state machine
-//    below): it retries a device that cannot be opened about once a second, takes a device that
-//    finished no block for a second for gone, closes it and opens it again. The caller's headers
-//    and its routine carry on through all of it. winmm does not report sound it drops either, so
-//    the worker counts the samples of finished blocks against the clock (arrival_clock.h) and
-//    reports sound that never arrived.
-//
-// Opening may hang (a sound server that accepts the connection and never answers), so the open
-// itself runs on a thread of its own, the opener; the worker only asks for an attempt and takes
-// the result. Only waveInOpen waits for the first attempt, and waveInClose for the one in
-// progress, each for a bounded time (kFirstAttemptWaitMs, kOpenerWaitMs): after that waveInOpen
-// returns and the worker takes the result when it comes; waveInClose returns without the opener,
-// which, once its open returns, closes whatever it opened and frees the record itself, without
-// ever calling the caller's routine.
-//
-// Lines on stderr: those of sound_input.h, DEVICE being "default" for WAVE_MAPPER, otherwise the
-// device number. REASON is winmm's own words, or for a lost device "no sound for 1 s" (5 s right
-// after a start); N is the arrival clock's estimate of samples the driver kept no block for.
-// A device that cannot be opened is reported at the first attempt only.
-//
-// The handle given to the caller is the address of a WinWaveIn record of ours (an opaque token,
-// never dereferenced as a winmm handle), so two devices never share state.
-//
-// Stopping: waveInStop, waveInReset and waveInClose first end recording and wait for a routine
-// that is running to return. Ending recording takes the blocks back from the driver and drops
-// what they held; a later waveInStart records afresh. After waveInStop the caller's headers stay
-// queued and no sound moves into them; waveInReset and waveInClose give them back as winmm does,
-// each through one more WIM_DATA on the worker, as it is (partly filled or empty). waveInClose
-// completes those, sends WIM_CLOSE and ends the worker before it returns, so the routine never
-// runs after that; it must not be called from inside the routine.
+// The wave-input functions of wave_in_win.h over the real winmm. The device is opened with
+// CALLBACK_EVENT and a worker thread of ours runs the caller's routine, where winmm's calls are
+// allowed. The driver records into a deeper ring of blocks of ours (wine's winmm fills headers in
+// passes of up to 30 ms, more than two caller buffers hold), which the worker copies into the
+// caller's headers in order. The worker also keeps the driver's device alive: it reopens a device
+// that is missing or went silent, and counts arrivals against the clock, as winmm reports neither.
+// Opening may hang in a sound server, so waveInOpen of the driver runs on a thread of its own, the
+// opener; waveInClose leaves an open that hangs to it, and the opener then frees the record.
+// The handle given to the caller is the address of our WinWaveIn record, never a winmm handle.
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -56,9 +14,10 @@
 #include <initializer_list>
 
 #include "capture/arrival_clock.h"
+#include "capture/sound_input.h"
 #include "capture/wave_in_win.h"
 
-namespace wave {
+namespace capture::wave {
 namespace {
 
 // The driver's ring: 8 blocks of 1024 bytes. Each finished block is copied out and re-queued at
@@ -89,29 +48,12 @@ constexpr DWORD kOpenerWaitMs = 500;
 // returned, the device records. An open that hangs is not waited for beyond this.
 constexpr DWORD kFirstAttemptWaitMs = 1000;
 
-// The worker's one state: what it holds of the driver's device.
-//
-//   from              event                       to                what is done
-//   WaitingForDevice  the retry time comes        Opening           the opener asked to open
-//   Opening           the open failed             WaitingForDevice  retry in 1 s; the first time,
-//                                                                   "cannot open"
-//   Opening           the open succeeded          Ready             blocks prepared; "is open" or
-//                                                                   "is back" when one is due
-//                                                 or Starting       ... and recording started, if
-//                                                                   the caller has asked for it
-//   Ready             waveInStart                 Starting          blocks queued, driver started,
-//                                                                   arrival clock restarted
-//   Starting          the first block finished    Recording
-//   Starting          no block for 5 s            WaitingForDevice  "is gone"; device closed;
-//   Recording         no block for 1 s                              retry in 1 s
-//   Starting or       the driver refuses a block  WaitingForDevice  the same
-//   Recording         or the start
-//   Starting or       waveInStop, waveInReset     Ready             driver reset: blocks back,
-//   Recording                                                       what they held dropped
-//   all but Closed    waveInClose                 Closed            device, if any, reset and
-//                                                                   closed; the worker ends
-//
-// Sound moves into the caller's headers only in Starting and Recording.
+// What the worker holds of the driver's device. WaitingForDevice -> Opening when the retry time
+// comes; Opening -> WaitingForDevice when the open fails, or -> Ready (then Starting, if the caller
+// asked for recording); Ready -> Starting on waveInStart; Starting -> Recording with the first
+// finished block. Starting or Recording -> WaitingForDevice when the device is lost (silent, or a
+// refusal), -> Ready on waveInStop or waveInReset. Any -> Closed on waveInClose. Sound moves into
+// the caller's headers only in Starting and Recording.
 enum class DeviceState {
     WaitingForDevice,  // no device; the next attempt is due at retryAtSeconds
     Opening,           // an attempt is with the opener
@@ -195,7 +137,7 @@ double Seconds(const WinWaveIn& in) {
     return static_cast<double>(now.QuadPart) / in.ticksPerSecond;
 }
 
-__attribute__((format(printf, 1, 2))) void Say(const char* format, ...) {
+void Say(const char* format, ...) {
     std::va_list args;
     va_start(args, format);
     std::vfprintf(stderr, format, args);
@@ -355,7 +297,7 @@ void CloseDriver(WinWaveIn& in) {
 
 // Requires `lock`. The device went away: say so once, close it and try again in a while.
 void LoseDevice(WinWaveIn& in, double now, const char* reason) {
-    Say("vorlank: audio input \"%s\" is gone (%s); waiting for it to come back\n", in.name, reason);
+    Say(kCaptureTexts.gone, in.name, reason);
     CloseDriver(in);
     in.state = DeviceState::WaitingForDevice;
     in.retryAtSeconds = now + kRetrySeconds;
@@ -377,7 +319,7 @@ void TakeAttempt(WinWaveIn& in, double now) {
         if (in.notice == Notice::None) {
             char reason[MAXERRORLENGTH];
             DescribeResult(result, reason, sizeof reason);
-            Say("vorlank: cannot open audio input \"%s\": %s\n", in.name, reason);
+            Say(kCaptureTexts.cannotOpen, in.name, reason);
             in.notice = Notice::Opened;
         }
         in.state = DeviceState::WaitingForDevice;
@@ -392,9 +334,9 @@ void TakeAttempt(WinWaveIn& in, double now) {
         ::waveInPrepareHeader(in.device, &block.header, sizeof(WAVEHDR));
     }
     if (in.notice == Notice::Opened) {
-        Say("vorlank: audio input \"%s\" is open; capture has started\n", in.name);
+        Say(kCaptureTexts.opened, in.name);
     } else if (in.notice == Notice::Back) {
-        Say("vorlank: audio input \"%s\" is back; capture has resumed\n", in.name);
+        Say(kCaptureTexts.back, in.name);
     }
     in.notice = Notice::None;
     in.state = DeviceState::Ready;
@@ -413,8 +355,7 @@ void WatchSound(WinWaveIn& in, double now) {
         in.state = DeviceState::Recording;
         const uint64_t lost = ObserveArrivals(in.arrivals, now, in.samplesReceived);
         if (lost > 0) {
-            Say("vorlank: audio input overrun, about %llu samples lost\n",
-                static_cast<unsigned long long>(lost));
+            Say(kCaptureTexts.overrun, static_cast<unsigned long long>(lost));
         }
         return;
     }
@@ -425,7 +366,7 @@ void WatchSound(WinWaveIn& in, double now) {
         in.state == DeviceState::Starting ? kSilentSecondsStarting : kSilentSecondsRecording;
     if (now - in.lastArrivalSeconds >= silentSeconds) {
         char reason[32];
-        std::snprintf(reason, sizeof reason, "no sound for %d s", silentSeconds);
+        std::snprintf(reason, sizeof reason, kCaptureTexts.silent, silentSeconds);
         LoseDevice(in, now, reason);
     }
 }
@@ -723,4 +664,4 @@ MMRESULT waveInClose(HWAVEIN device) {
     return MMSYSERR_NOERROR;
 }
 
-}  // namespace wave
+}  // namespace capture::wave

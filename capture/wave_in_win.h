@@ -22,7 +22,7 @@
 
 #include <mmsystem.h>  // needs <windows.h> before it
 
-namespace wave {
+namespace capture::wave {
 
 // Signature of the completion routine given to waveInOpen as its callback.
 using WaveInProc = void (*)(HWAVEIN device, UINT message, DWORD_PTR instance, DWORD_PTR param1,
@@ -38,4 +38,4 @@ MMRESULT waveInStop(HWAVEIN device);
 MMRESULT waveInReset(HWAVEIN device);
 MMRESULT waveInClose(HWAVEIN device);
 
-}  // namespace wave
+}  // namespace capture::wave

@@ -33,6 +33,8 @@
 
 namespace {
 
+using namespace app;
+
 namespace fs = std::filesystem;
 using common::PublishCount;
 using common::ReadWord;
@@ -86,15 +88,15 @@ struct TmpDirVariable {
     }
 };
 
-// A run log of `nbSamples` entries at `logPath`, its journal opened, stderr captured.
+// A run log of `capacity` entries at `logPath`, its journal opened, stderr captured.
 struct JournaledLog {
     RunLog log;
     CapturedOutput out;
     CapturedOutput diagnostics;
     Journal journal;
-    JournaledLog(const std::string& logPath, const char* nbSamples) {
+    JournaledLog(const std::string& logPath, int32_t capacity) {
         // `logPath` must outlive the log, as argv does in the tool.
-        EXPECT_EQ(Create(log, logPath.c_str(), nbSamples, out.file), 0);
+        EXPECT_EQ(CreateRunLog(log, logPath.c_str(), capacity, out.file), 0);
         OpenJournal(journal, log, diagnostics.file);
     }
     JournaledLog(const JournaledLog&) = delete;
@@ -108,7 +110,7 @@ struct JournaledLog {
 TEST(Journal, FollowsTheSlicerWhileItFillsTheLogAndGoesAtANormalEnd) {
     TempDir dir;
     const std::string logPath = (dir.path / "runs.bin").string();
-    JournaledLog j(logPath, "60000");
+    JournaledLog j(logPath, 60000);
     RunLog& log = j.log;
     Journal& journal = j.journal;
     ASSERT_EQ(journal.path, logPath + ".partial");
@@ -159,7 +161,7 @@ TEST(Journal, WithoutRunsNothingIsKept) {
         TempDir dir;
         const std::string logPath = (dir.path / "runs.bin").string();
         std::ofstream(logPath) << "";
-        JournaledLog j(logPath, "100");
+        JournaledLog j(logPath, 100);
         AppendToJournal(j.journal, j.log);
         CloseJournal(j.journal, j.log, logExitCode);
         EXPECT_FALSE(fs::exists(logPath + ".partial")) << "log exit code " << logExitCode;
@@ -232,7 +234,7 @@ TEST(Journal, OutOfRoomMovesToTheTemporaryDirectoryOnce) {
         TmpDirVariable variable(tmp.string());
         if (c.earlierJournal) std::ofstream(tmp / "runs.bin.partial") << "earlier run";
         const std::string logPath = (dir.path / c.logName).string();
-        JournaledLog j(logPath, "100");
+        JournaledLog j(logPath, 100);
         RunLog& log = j.log;
         Journal& journal = j.journal;
         std::copy(std::begin(runs), std::end(runs), log.entries);
@@ -293,7 +295,7 @@ struct PlaceCase {
     const char* name;
     const char* logName;  // relative to the test's folder, D below
     const char* tmpDir;   // TMPDIR, relative to the test's folder
-    const char* nbSamples;
+    int32_t capacity;
     std::vector<const char*> taken;  // files that exist before the journal is opened
     const char* journal;             // where it must go; nullptr: no journal at all
     const char* openLine;            // stderr at the start, with D for the test's folder
@@ -303,11 +305,11 @@ struct PlaceCase {
 // and the log counts as not written: the journal stays, holds them, and stderr names it.
 TEST(Journal, GoesBesideTheLogElseToTheTemporaryDirectoryWithoutReplacingAnything) {
     const PlaceCase cases[] = {
-        {"Beside", "runs.bin", "tmp", "100", {}, "runs.bin.partial", ""},
+        {"Beside", "runs.bin", "tmp", 100, {}, "runs.bin.partial", ""},
         {"NamesTaken",
          "runs.bin",
          "tmp",
-         "100",
+         100,
          {"runs.bin.partial", "runs.bin.1.partial"},
          "runs.bin.2.partial",
          "vorlank: cannot create journal \"D/runs.bin.partial\" (File exists); using "
@@ -315,7 +317,7 @@ TEST(Journal, GoesBesideTheLogElseToTheTemporaryDirectoryWithoutReplacingAnythin
         {"MissingDirectory",
          "missing/runs.bin",
          "tmp",
-         "100",
+         100,
          {},
          "tmp/runs.bin.partial",
          "vorlank: cannot create journal \"D/missing/runs.bin.partial\" (No such file or "
@@ -323,13 +325,13 @@ TEST(Journal, GoesBesideTheLogElseToTheTemporaryDirectoryWithoutReplacingAnythin
         {"NowhereAtAll",
          "missing/runs.bin",
          "missing-too",
-         "100",
+         100,
          {},
          nullptr,
          "vorlank: cannot create journal \"D/missing/runs.bin.partial\" (No such file or "
          "directory) nor \"D/missing-too/runs.bin.partial\" (No such file or directory); logging "
          "without a journal\n"},
-        {"CapacityZero", "runs.bin", "tmp", "0", {}, nullptr, ""},
+        {"CapacityZero", "runs.bin", "tmp", 0, {}, nullptr, ""},
     };
     for (const PlaceCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -339,7 +341,7 @@ TEST(Journal, GoesBesideTheLogElseToTheTemporaryDirectoryWithoutReplacingAnythin
         TmpDirVariable tmp(d + "/" + c.tmpDir);
         for (const char* name : c.taken) std::ofstream(dir.path / name) << "earlier run";
         const std::string logPath = d + "/" + c.logName;
-        JournaledLog j(logPath, c.nbSamples);
+        JournaledLog j(logPath, c.capacity);
         RunLog& log = j.log;
         Journal& journal = j.journal;
 
@@ -395,7 +397,7 @@ TEST(Journal, FailedWritesAreSaidOnceAndCaughtUpFromTheByteTheyStoppedAt) {
         char* said = nullptr;
         size_t saidBytes = 0;
         FILE* diagnostics = open_memstream(&said, &saidBytes);
-        ASSERT_EQ(Create(log, logPath.c_str(), "100", out.file), 0);
+        ASSERT_EQ(CreateRunLog(log, logPath.c_str(), 100, out.file), 0);
         Journal journal;
         OpenJournal(journal, log, diagnostics);
         for (int32_t k = 0; k < 7; ++k) log.entries[k] = 1000 + k;

@@ -34,6 +34,8 @@
 
 namespace {
 
+using namespace capture;
+
 using common::ReadWord;
 
 using Clock = std::chrono::steady_clock;

@@ -76,7 +76,8 @@ int WriteEntries(int file, const common::RunLog& log, int64_t& bytes, int64_t wa
         const int64_t first = bytes / kEntryBytes;
         const int64_t entries = std::min<int64_t>(wantedBytes / kEntryBytes - first, kChunkEntries);
         for (int64_t k = 0; k < entries; ++k) {
-            common::EncodeLe32(static_cast<uint32_t>(log.entries[first + k]), &chunk[k * kEntryBytes]);
+            common::EncodeLe32(static_cast<uint32_t>(log.entries[first + k]),
+                               &chunk[k * kEntryBytes]);
         }
         const int64_t skip = bytes % kEntryBytes;
         int error = 0;

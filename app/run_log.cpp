@@ -15,7 +15,8 @@ int32_t CreateRunLog(common::RunLog& log, const char* path, int32_t runCount, FI
         // calloc rather than new[] + fill: large blocks come straight from the system already
         // zeroed, so nothing is touched until the slicer writes it, and the tail of a log stopped
         // early is written as zeros.
-        entries = static_cast<int32_t*>(std::calloc(static_cast<size_t>(runCount), sizeof(int32_t)));
+        entries =
+            static_cast<int32_t*>(std::calloc(static_cast<size_t>(runCount), sizeof(int32_t)));
         if (entries == nullptr) {
             std::fprintf(out, kAppTexts.noMemory, static_cast<long>(runCount));
             std::fflush(out);

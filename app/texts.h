@@ -24,7 +24,8 @@ inline constexpr struct AppTexts {
     // Standard error.
     const char* outputGone = "vorlank: standard output is gone (%s); stopping\n";
     // Wanted path, reason, path used.
-    const char* journalElsewhere = "vorlank: cannot create journal \"%s\" (%s); using \"%s\" instead\n";
+    const char* journalElsewhere =
+        "vorlank: cannot create journal \"%s\" (%s); using \"%s\" instead\n";
     // Wanted path, reason, temporary path, reason.
     const char* journalNowhere =
         "vorlank: cannot create journal \"%s\" (%s) nor \"%s\" (%s); logging without a journal\n";

@@ -36,7 +36,8 @@ inline constexpr struct CaptureTexts {
     const char* noFormat =
         "vorlank: audio input \"%s\" does not take %u-channel 16-bit samples at %u Hz: %s\n";
     // ALSA. Device, rate granted, rate wanted.
-    const char* wrongRate = "vorlank: audio input \"%s\" runs at %u Hz, not %u Hz; nothing is captured\n";
+    const char* wrongRate =
+        "vorlank: audio input \"%s\" runs at %u Hz, not %u Hz; nothing is captured\n";
     // ALSA, as perror's prefix: the eventfd that wakes the capture thread cannot be made.
     const char* noWakeup = "vorlank: audio input wake-up descriptor";
     // winmm: the reason of "gone" for a device that finishes no block for 1 s (5 s after a start).

@@ -20,32 +20,30 @@
 namespace capture::wave {
 namespace {
 
-// The driver's ring: 8 blocks of 1024 bytes. Each finished block is copied out and re-queued at
-// once, so the caller may fall up to about 93 ms behind (at 88 200 bytes/s) before sound is lost.
+// The driver's ring: each finished block is copied out and re-queued at once, so the caller may
+// fall up to about 93 ms behind before sound is lost.
 constexpr unsigned kBlocks = 8;
 constexpr DWORD kBlockBytes = 1024;
 
-// More headers than any caller queues at once; the capture sequence rotates two. A fixed ring keeps
-// waveInAddBuffer, which runs once per buffer on the completion thread, free of allocation.
+// More headers than any caller queues at once; a fixed ring keeps waveInAddBuffer free of
+// allocation.
 constexpr unsigned kQueueCapacity = 16;
 
 // The worker wakes at least this often to look at the clock, with or without sound.
 constexpr DWORD kTickMs = 100;
 // Between two attempts to open a device that is missing.
 constexpr double kRetrySeconds = 1.0;
-// A recording device that finishes no block for this long is gone. Under wine the first block
-// after a start takes one to two seconds (the sound server sets up the stream), hence the longer
-// wait for the first one.
+// A recording device that finishes no block for this long is gone; under wine the first block
+// after a start takes one to two seconds, while the sound server sets up the stream.
 constexpr int kSilentSecondsRecording = 1;
 constexpr int kSilentSecondsStarting = 5;
-// A tick this much later than asked for means the process itself was held (stopped, suspended or
-// starved), not the device: the silence is then counted afresh from that tick.
+// A tick this much late means the process itself was held, not the device: the silence is then
+// counted afresh from that tick.
 constexpr double kHeldSeconds = 0.5;
 // How long waveInClose waits for an open attempt in progress before it leaves it behind.
 constexpr DWORD kOpenerWaitMs = 500;
-// How long waveInOpen waits for the first attempt. An open normally takes a few milliseconds, and
-// waiting for it keeps winmm's order for the caller: once waveInOpen and waveInStart have
-// returned, the device records. An open that hangs is not waited for beyond this.
+// How long waveInOpen waits for the first attempt (normally a few milliseconds), so that, as with
+// winmm, the device records once waveInOpen and waveInStart have returned.
 constexpr DWORD kFirstAttemptWaitMs = 1000;
 
 // What the worker holds of the driver's device. WaitingForDevice -> Opening when the retry time
@@ -54,14 +52,7 @@ constexpr DWORD kFirstAttemptWaitMs = 1000;
 // finished block. Starting or Recording -> WaitingForDevice when the device is lost (silent, or a
 // refusal), -> Ready on waveInStop or waveInReset. Any -> Closed on waveInClose. Sound moves into
 // the caller's headers only in Starting and Recording.
-enum class DeviceState {
-    WaitingForDevice,  // no device; the next attempt is due at retryAtSeconds
-    Opening,           // an attempt is with the opener
-    Ready,             // open, blocks prepared, none with the driver
-    Starting,          // recording, no block finished yet since the start
-    Recording,         // recording, blocks finishing
-    Closed,            // waveInClose has run; the worker ends
-};
+enum class DeviceState { WaitingForDevice, Opening, Ready, Starting, Recording, Closed };
 
 // The opener's side of an attempt, handed back and forth under the lock.
 //   None -> Asked (worker) -> Busy (opener) -> Finished (opener) -> None (worker takes the result)
@@ -73,48 +64,59 @@ enum class Notice { None, Opened, Back };
 
 struct Block {
     WAVEHDR header{};
-    DWORD consumed = 0;  // bytes of header.dwBytesRecorded already copied to caller headers
+    // Bytes of header.dwBytesRecorded already copied to caller headers.
+    DWORD consumed = 0;
     char data[kBlockBytes];
 };
 
 struct WinWaveIn {
-    // Fixed at open.
     UINT deviceId = WAVE_MAPPER;
     WAVEFORMATEX format{};
-    char name[16] = {};  // as the stderr lines call the device
+    // As the stderr lines call the device.
+    char name[16] = {};
     WaveInProc routine = nullptr;
     DWORD_PTR instance = 0;
-    double ticksPerSecond = 1;   // of QueryPerformanceCounter
-    HANDLE wakeEvent = nullptr;  // auto-reset; set by winmm (open, close, each finished block), by
-                                 // the opener and by waveInAddBuffer
-    HANDLE openEvent = nullptr;  // auto-reset; asks the opener for an attempt
-    HANDLE attemptEvent = nullptr;  // auto-reset; set by the opener after each attempt
-    HANDLE quitEvent = nullptr;     // manual-reset; set by waveInClose to end both threads
+    // Of QueryPerformanceCounter.
+    double ticksPerSecond = 1;
+    // Auto-reset; set by winmm (open, close, each finished block), the opener and waveInAddBuffer.
+    HANDLE wakeEvent = nullptr;
+    // Auto-reset; asks the opener for an attempt.
+    HANDLE openEvent = nullptr;
+    // Auto-reset; set by the opener after each attempt.
+    HANDLE attemptEvent = nullptr;
+    // Manual-reset; set by waveInClose to end both threads.
+    HANDLE quitEvent = nullptr;
     HANDLE worker = nullptr;
     HANDLE opener = nullptr;
 
     // Guards everything below it. Never held while the routine runs.
     CRITICAL_SECTION lock;
     DeviceState state = DeviceState::Opening;
-    ::HWAVEIN device = nullptr;  // the driver's device in Ready, Starting and Recording
+    // The driver's device in Ready, Starting and Recording.
+    ::HWAVEIN device = nullptr;
     // The caller's wish: from waveInStart to a stop, reset or close.
     bool recordingRequested = false;
     Notice notice = Notice::None;
     double retryAtSeconds = 0;
-    double lastArrivalSeconds = 0;  // when a block last finished, or recording started
-    double lastTickSeconds = 0;     // when the worker last looked at the clock
+    // When a block last finished, or recording started.
+    double lastArrivalSeconds = 0;
+    double lastTickSeconds = 0;
 
     Block blocks[kBlocks];
-    unsigned oldestBlock = 0;      // the block the driver finishes next; they finish in ring order
-    unsigned countedBlocks = 0;    // finished blocks, from the oldest on, whose samples are counted
-    uint64_t samplesReceived = 0;  // since recording started
-    uint64_t samplesObserved = 0;  // as far as the arrival clock has seen them
+    // The block the driver finishes next; they finish in ring order.
+    unsigned oldestBlock = 0;
+    // Finished blocks, from the oldest on, whose samples are counted.
+    unsigned countedBlocks = 0;
+    // Samples since recording started, and as far as the arrival clock has seen them.
+    uint64_t samplesReceived = 0;
+    uint64_t samplesObserved = 0;
     ArrivalClock arrivals;
 
-    WAVEHDR* queue[kQueueCapacity] = {};  // the caller's headers, oldest first
+    // The caller's headers, oldest first; the oldest `givenBack` are completed as they are.
+    WAVEHDR* queue[kQueueCapacity] = {};
     unsigned head = 0;
     unsigned size = 0;
-    unsigned givenBack = 0;  // the oldest `givenBack` of them are to be completed as they are
+    unsigned givenBack = 0;
 
     Attempt attempt = Attempt::None;
     ::HWAVEIN attemptDevice = nullptr;
@@ -354,9 +356,7 @@ void WatchSound(WinWaveIn& in, double now) {
         in.lastArrivalSeconds = now;
         in.state = DeviceState::Recording;
         const uint64_t lost = ObserveArrivals(in.arrivals, now, in.samplesReceived);
-        if (lost > 0) {
-            Say(kCaptureTexts.overrun, static_cast<unsigned long long>(lost));
-        }
+        if (lost > 0) Say(kCaptureTexts.overrun, static_cast<unsigned long long>(lost));
         return;
     }
     // With every block finished and none given back yet, the driver has nowhere to record to:
@@ -511,11 +511,7 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, 
     in->deviceId = deviceId;
     in->format = *format;
     in->format.cbSize = 0;
-    if (deviceId == WAVE_MAPPER) {
-        std::snprintf(in->name, sizeof in->name, "default");
-    } else {
-        std::snprintf(in->name, sizeof in->name, "%u", deviceId);
-    }
+    std::snprintf(in->name, sizeof in->name, deviceId == WAVE_MAPPER ? "default" : "%u", deviceId);
     in->routine = reinterpret_cast<WaveInProc>(callback);
     in->instance = instance;
     LARGE_INTEGER frequency;

@@ -42,11 +42,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string& w : storage) words.push_back(w.c_str());
 
     static FILE* sink = std::fopen("/dev/null", "w");
-    const app::CommandLine parsed = app::ParseCommandLine(static_cast<int>(words.size()), words.data(), sink);
+    const app::CommandLine parsed =
+        app::ParseCommandLine(static_cast<int>(words.size()), words.data(), sink);
     const bool test = std::strcmp(words[0], "T") == 0;
     const int64_t runCount = words.size() >= 3 ? app::ReadCount(words[2]) : -1;
-    const bool log = !test && std::strcmp(words[0], "L") == 0 && runCount >= 0 &&
-                     runCount < app::kMaxLogEntries;
+    const bool log =
+        !test && std::strcmp(words[0], "L") == 0 && runCount >= 0 && runCount < app::kMaxLogEntries;
     Check(parsed.exitCode == (test || log ? 0 : 1));
     if (test) Check(parsed.mode == common::Mode::Test);
     if (log) {

@@ -117,7 +117,7 @@ LiveCounts LiveTestMode(const std::vector<int16_t>& samples) {
     const std::vector<uint8_t> bytes = synth::SamplesToBytes(samples);
     for (size_t at = 0; at < bytes.size(); at += 1024) {
         app::DecodeBlock(&live, bytes.data() + at,
-                    static_cast<uint32_t>(std::min<size_t>(1024, bytes.size() - at)));
+                         static_cast<uint32_t>(std::min<size_t>(1024, bytes.size() - at)));
     }
     return {ReadWord(live.status.pcmFrames), ReadWord(live.status.pcmErrors),
             ReadWord(live.status.pos1)};

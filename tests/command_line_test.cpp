@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/pipeline.h"
 #include "app/command_line.h"
+#include "app/pipeline.h"
 #include "app/status_loop.h"
 #include "app/texts.h"
 #include "app_test_output.h"

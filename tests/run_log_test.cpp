@@ -73,8 +73,7 @@ TEST(CreateRunLog, ZeroFills) {
 
 // A run log as the slicer leaves it: `runs` stored, the rest of the capacity untouched. `path`
 // must outlive the log, as argv does in the tool.
-void FillLog(RunLog& log, const char* path, int32_t capacity,
-             const std::vector<int32_t>& runs) {
+void FillLog(RunLog& log, const char* path, int32_t capacity, const std::vector<int32_t>& runs) {
     CapturedOutput unused;
     EXPECT_EQ(CreateRunLog(log, path, capacity, unused.file), 0);
     for (size_t k = 0; k < runs.size(); ++k) log.entries[k] = runs[k];

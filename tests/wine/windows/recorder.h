@@ -20,6 +20,8 @@
 
 namespace wavetest {
 
+namespace wave = capture::wave;
+
 constexpr DWORD kRate = 44100;
 constexpr DWORD kBufferBytes = 1024;
 
@@ -82,7 +84,7 @@ inline void CALLBACK Record(HWAVEIN device, UINT message, DWORD_PTR instance, DW
     const int index = ++rec.dataCount;
     if (rec.slowEvery > 0 && index % rec.slowEvery == 0) Sleep(40);
     if (const DWORD hold = rec.holdNextMs.exchange(0); hold > 0) Sleep(hold);
-    if (rec.requeue) capture::wave::waveInAddBuffer(device, header, sizeof(WAVEHDR));
+    if (rec.requeue) wave::waveInAddBuffer(device, header, sizeof(WAVEHDR));
 }
 
 // Two 1024-byte buffers with dwUser 0 and 1, as the capture sequence keeps them.
@@ -99,7 +101,7 @@ struct Buffers {
 };
 
 inline MMRESULT OpenRecorder(Recorder& rec, const WAVEFORMATEX& format) {
-    return capture::wave::waveInOpen(&rec.handle, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&Record),
+    return wave::waveInOpen(&rec.handle, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&Record),
                             reinterpret_cast<DWORD_PTR>(&rec), CALLBACK_FUNCTION);
 }
 
@@ -124,24 +126,24 @@ inline bool InQueue(WAVEHDR& header) {
 inline void TakeDown(Recorder& rec, Buffers& buffers) {
     rec.requeue = false;
     Sleep(100);
-    EXPECT_EQ(capture::wave::waveInStop(rec.handle), MMSYSERR_NOERROR);
-    EXPECT_EQ(capture::wave::waveInReset(rec.handle), MMSYSERR_NOERROR);
+    EXPECT_EQ(wave::waveInStop(rec.handle), MMSYSERR_NOERROR);
+    EXPECT_EQ(wave::waveInReset(rec.handle), MMSYSERR_NOERROR);
     ASSERT_TRUE(
         WaitUntil([&] { return !InQueue(buffers.headers[0]) && !InQueue(buffers.headers[1]); }));
     for (WAVEHDR& header : buffers.headers) {
-        EXPECT_EQ(capture::wave::waveInUnprepareHeader(rec.handle, &header, sizeof(WAVEHDR)),
+        EXPECT_EQ(wave::waveInUnprepareHeader(rec.handle, &header, sizeof(WAVEHDR)),
                   MMSYSERR_NOERROR);
     }
-    EXPECT_EQ(capture::wave::waveInClose(rec.handle), MMSYSERR_NOERROR);
+    EXPECT_EQ(wave::waveInClose(rec.handle), MMSYSERR_NOERROR);
 }
 
 inline void StartRecording(Recorder& rec, Buffers& buffers) {
     for (WAVEHDR& header : buffers.headers) {
-        ASSERT_EQ(capture::wave::waveInPrepareHeader(rec.handle, &header, sizeof(WAVEHDR)),
+        ASSERT_EQ(wave::waveInPrepareHeader(rec.handle, &header, sizeof(WAVEHDR)),
                   MMSYSERR_NOERROR);
-        ASSERT_EQ(capture::wave::waveInAddBuffer(rec.handle, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+        ASSERT_EQ(wave::waveInAddBuffer(rec.handle, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
     }
-    ASSERT_EQ(capture::wave::waveInStart(rec.handle), MMSYSERR_NOERROR);
+    ASSERT_EQ(wave::waveInStart(rec.handle), MMSYSERR_NOERROR);
 }
 
 constexpr uint16_t kRampStep = 7;

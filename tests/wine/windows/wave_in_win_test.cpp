@@ -28,7 +28,7 @@ TEST(WaveInWin, OpenRefusesWhatTheCaptureSequenceNeverAsksFor) {
         const WAVEFORMATEX format = MonoPcm16(c.blockAlign);
         HWAVEIN handle{};
         EXPECT_EQ(
-            capture::wave::waveInOpen(&handle, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&Record),
+            wave::waveInOpen(&handle, WAVE_MAPPER, &format, reinterpret_cast<DWORD_PTR>(&Record),
                              reinterpret_cast<DWORD_PTR>(&rec), c.flags),
             MMSYSERR_INVALPARAM)
             << c.what;
@@ -42,13 +42,13 @@ TEST(WaveInWin, CallsOnANullHandleAreRefused) {
     Buffers buffers;
     WAVEHDR* header = &buffers.headers[0];
     const HWAVEIN none{};
-    EXPECT_EQ(capture::wave::waveInPrepareHeader(none, header, sizeof(WAVEHDR)), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(capture::wave::waveInAddBuffer(none, header, sizeof(WAVEHDR)), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(capture::wave::waveInStart(none), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(capture::wave::waveInStop(none), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(capture::wave::waveInReset(none), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(capture::wave::waveInUnprepareHeader(none, header, sizeof(WAVEHDR)), MMSYSERR_INVALHANDLE);
-    EXPECT_EQ(capture::wave::waveInClose(none), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(wave::waveInPrepareHeader(none, header, sizeof(WAVEHDR)), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(wave::waveInAddBuffer(none, header, sizeof(WAVEHDR)), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(wave::waveInStart(none), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(wave::waveInStop(none), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(wave::waveInReset(none), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(wave::waveInUnprepareHeader(none, header, sizeof(WAVEHDR)), MMSYSERR_INVALHANDLE);
+    EXPECT_EQ(wave::waveInClose(none), MMSYSERR_INVALHANDLE);
     EXPECT_EQ(header->dwFlags, 0u);
 }
 
@@ -59,18 +59,18 @@ TEST(WaveInWin, HeadersFollowWinmmRulesAndComeBackThroughTheRoutineOnReset) {
     Buffers buffers;
     WAVEHDR& header = buffers.headers[1];
 
-    EXPECT_EQ(capture::wave::waveInAddBuffer(rec.handle, &header, sizeof(WAVEHDR)), WAVERR_UNPREPARED);
-    ASSERT_EQ(capture::wave::waveInPrepareHeader(rec.handle, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
-    ASSERT_EQ(capture::wave::waveInAddBuffer(rec.handle, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
-    EXPECT_EQ(capture::wave::waveInAddBuffer(rec.handle, &header, sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
-    EXPECT_EQ(capture::wave::waveInUnprepareHeader(rec.handle, &header, sizeof(WAVEHDR)),
+    EXPECT_EQ(wave::waveInAddBuffer(rec.handle, &header, sizeof(WAVEHDR)), WAVERR_UNPREPARED);
+    ASSERT_EQ(wave::waveInPrepareHeader(rec.handle, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(wave::waveInAddBuffer(rec.handle, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    EXPECT_EQ(wave::waveInAddBuffer(rec.handle, &header, sizeof(WAVEHDR)), WAVERR_STILLPLAYING);
+    EXPECT_EQ(wave::waveInUnprepareHeader(rec.handle, &header, sizeof(WAVEHDR)),
               WAVERR_STILLPLAYING);
 
     // Never started: the reset gives the header back empty, through one WIM_DATA.
-    ASSERT_EQ(capture::wave::waveInReset(rec.handle), MMSYSERR_NOERROR);
+    ASSERT_EQ(wave::waveInReset(rec.handle), MMSYSERR_NOERROR);
     ASSERT_TRUE(WaitUntil([&] { return rec.dataCount.load() == 1; }));
-    EXPECT_EQ(capture::wave::waveInUnprepareHeader(rec.handle, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
-    ASSERT_EQ(capture::wave::waveInClose(rec.handle), MMSYSERR_NOERROR);
+    EXPECT_EQ(wave::waveInUnprepareHeader(rec.handle, &header, sizeof(WAVEHDR)), MMSYSERR_NOERROR);
+    ASSERT_EQ(wave::waveInClose(rec.handle), MMSYSERR_NOERROR);
 
     std::lock_guard<std::mutex> guard(rec.lock);
     ASSERT_EQ(rec.messages.size(), 3u);

@@ -19,12 +19,20 @@ bool RequestConsoleStop(ConsoleStop& stop) {
 
 void SleepUntilStopRequest(void* consoleStop, int32_t milliseconds) {
     ConsoleStop& stop = *static_cast<ConsoleStop*>(consoleStop);
-    {
-        std::unique_lock<std::mutex> guard(stop.lock);
-        stop.changed.wait_for(guard, std::chrono::milliseconds(milliseconds),
-                              [&stop] { return stop.requests != stop.announced; });
+    // The whole period is slept, as a plain sleep would: the loop's rhythm, and the moment the
+    // tool goes on to shut down after a stop, stay what they are.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> guard(stop.lock);
+            if (!stop.changed.wait_until(guard, deadline,
+                                         [&stop] { return stop.requests != stop.announced; })) {
+                return;
+            }
+        }
+        AnnounceStopRequests(stop);
     }
-    AnnounceStopRequests(stop);
 }
 
 void AnnounceStopRequests(ConsoleStop& stop) {

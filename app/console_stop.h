@@ -56,8 +56,8 @@ void InstallConsoleStop(ConsoleStop& stop, common::SharedStatus& status, FILE* o
 // main sequence is done.
 bool RequestConsoleStop(ConsoleStop& stop);
 
-// Main thread, a SleepFunction over a ConsoleStop: waits `milliseconds` or until a request that
-// has not been printed yet, then prints the requests not printed yet.
+// Main thread, a SleepFunction over a ConsoleStop: sleeps `milliseconds`, printing every request
+// as it comes.
 void SleepUntilStopRequest(void* consoleStop, int32_t milliseconds);
 
 // Main thread: prints kAppTexts.stopping once for every request not printed yet.

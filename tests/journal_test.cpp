@@ -20,13 +20,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "app/run_log.h"
+#include "app/texts.h"
 #include "app_test_output.h"
 #include "decode/run_slicer.h"
 #include "test_folder.h"
@@ -188,11 +187,12 @@ void FillDiskUnder(Journal& journal) {
     ASSERT_GE(journal.file, 0);
 }
 
-// One line of stderr: `parts` joined, then a line feed.
-std::string Line(std::initializer_list<std::string_view> parts) {
-    std::string line;
-    for (std::string_view part : parts) line += part;
-    return line + "\n";
+// A line of kAppTexts filled in with `args` (C strings and longs).
+template <typename... Args>
+std::string Said(const char* format, Args... args) {
+    char line[2048];
+    std::snprintf(line, sizeof line, format, args...);
+    return line;
 }
 
 struct FullDiskCase {
@@ -224,8 +224,7 @@ TEST(Journal, OutOfRoomMovesToTheTemporaryDirectoryOnce) {
          "runs.bin.partial", 3},
     };
     const int32_t runs[] = {9, 8, 10, 6, 0x01020304, 7, 11, 12};
-    const std::string noRoom = std::strerror(ENOSPC);
-    const char* stillWritten = "); the log file is still written at the end";
+    const char* noRoom = std::strerror(ENOSPC);
     for (const FullDiskCase& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
@@ -249,16 +248,14 @@ TEST(Journal, OutOfRoomMovesToTheTemporaryDirectoryOnce) {
         PublishCount(log.count, 5);
         AppendToJournal(journal, log);
         if (startsBeside) {
-            said += Line({"vorlank: cannot write journal \"", first, "\" (", noRoom,
-                          "); moved it to \"", journal.path, "\""});
+            said += Said(kAppTexts.journalMoved, first.c_str(), noRoom, journal.path.c_str());
             EXPECT_FALSE(fs::exists(first));
         } else {
-            said += Line({"vorlank: cannot write journal \"", first, "\" (", noRoom, stillWritten});
+            said += Said(kAppTexts.journalNotWritten, first.c_str(), noRoom);
         }
         if (c.temporaryFills) {
             FillDiskUnder(journal);
-            said += Line(
-                {"vorlank: cannot write journal \"", journal.path, "\" (", noRoom, stillWritten});
+            said += Said(kAppTexts.journalNotWritten, journal.path.c_str(), noRoom);
         }
         PublishCount(log.count, 8);
         AppendToJournal(journal, log);
@@ -276,13 +273,10 @@ TEST(Journal, OutOfRoomMovesToTheTemporaryDirectoryOnce) {
         if (c.logExitCode == 0) {
             EXPECT_FALSE(fs::exists(moved));
         } else if (c.runsInJournal == 8) {
-            said += Line({"vorlank: log file \"", logPath,
-                          "\" is missing or incomplete; its 8 runs are in journal \"",
-                          moved.string(), "\""});
+            said += Said(kAppTexts.journalHoldsAll, logPath.c_str(), 8L, moved.string().c_str());
         } else {
-            said += Line({"vorlank: log file \"", logPath,
-                          "\" is missing or incomplete; journal \"", moved.string(), "\" holds ",
-                          std::to_string(c.runsInJournal), " of its 8 runs"});
+            said += Said(kAppTexts.journalHoldsSome, logPath.c_str(), moved.string().c_str(),
+                         static_cast<long>(c.runsInJournal), 8L);
         }
         EXPECT_EQ(j.diagnostics.Text(), said);
     }
@@ -368,9 +362,7 @@ TEST(Journal, GoesBesideTheLogElseToTheTemporaryDirectoryWithoutReplacingAnythin
         EXPECT_EQ(journal.path, where);
         EXPECT_EQ(FileText(where), LittleEndian(runs, 3));
         std::string said = openLine;
-        said +=
-            "vorlank: log file \"" + logPath + "\" is missing or incomplete; its 3 runs are in ";
-        said += "journal \"" + where + "\"\n";
+        said += Said(kAppTexts.journalHoldsAll, logPath.c_str(), 3L, where.c_str());
         EXPECT_EQ(j.diagnostics.Text(), said);
     }
 }
@@ -417,17 +409,13 @@ TEST(Journal, FailedWritesAreSaidOnceAndCaughtUpFromTheByteTheyStoppedAt) {
         CloseJournal(journal, log, 1);
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
 
-        const std::string failed = "vorlank: cannot write journal \"" + journal.path +
-                                   "\" (File too large) nor move it to \"" + tmp.string() +
-                                   "/runs.bin.partial\" (File too large); the log file is still "
-                                   "written at the end\n";
-        const std::string kept = writesRecover ? "vorlank: log file \"" + logPath +
-                                                     "\" is missing or incomplete; its 7 runs are "
-                                                     "in journal \"" +
-                                                     journal.path + "\"\n"
-                                               : "vorlank: log file \"" + logPath +
-                                                     "\" is missing or incomplete; journal \"" +
-                                                     journal.path + "\" holds 2 of its 7 runs\n";
+        const char* tooLarge = std::strerror(EFBIG);
+        const std::string failed = Said(kAppTexts.journalNotMoved, journal.path.c_str(), tooLarge,
+                                        (tmp.string() + "/runs.bin.partial").c_str(), tooLarge);
+        const std::string kept =
+            writesRecover
+                ? Said(kAppTexts.journalHoldsAll, logPath.c_str(), 7L, journal.path.c_str())
+                : Said(kAppTexts.journalHoldsSome, logPath.c_str(), journal.path.c_str(), 2L, 7L);
         std::fclose(diagnostics);
         EXPECT_EQ(std::string(said, saidBytes), failed + kept);
         std::free(said);

@@ -23,32 +23,23 @@ inline constexpr struct AppTexts {
 
     // Standard error.
     const char* outputGone = "vorlank: standard output is gone (%s); stopping\n";
-    // Wanted path, reason, path used.
     const char* journalElsewhere =
         "vorlank: cannot create journal \"%s\" (%s); using \"%s\" instead\n";
-    // Wanted path, reason, temporary path, reason.
     const char* journalNowhere =
         "vorlank: cannot create journal \"%s\" (%s) nor \"%s\" (%s); logging without a journal\n";
-    // Path, reason, new path.
     const char* journalMoved = "vorlank: cannot write journal \"%s\" (%s); moved it to \"%s\"\n";
-    // Path, reason, new path, reason.
     const char* journalNotMoved =
         "vorlank: cannot write journal \"%s\" (%s) nor move it to \"%s\" (%s); the log file is "
         "still written at the end\n";
-    // Path, reason.
     const char* journalNotWritten =
         "vorlank: cannot write journal \"%s\" (%s); the log file is still written at the end\n";
-    // Log path, runs, journal path.
     const char* journalHoldsAll =
         "vorlank: log file \"%s\" is missing or incomplete; its %ld runs are in journal \"%s\"\n";
-    // Log path, journal path, runs journaled, runs.
     const char* journalHoldsSome =
         "vorlank: log file \"%s\" is missing or incomplete; journal \"%s\" holds %ld of its %ld "
         "runs\n";
-    // Log path, reason, journal path.
     const char* logNotSynced =
         "vorlank: log file \"%s\" may not have reached the disk (%s); journal \"%s\" kept\n";
-    // Path, reason.
     const char* journalNotRemoved = "vorlank: cannot remove journal \"%s\" (%s)\n";
 } kAppTexts;
 

@@ -2,24 +2,67 @@
 
 #include <chrono>
 
-namespace {
+#include "app/texts.h"
 
-// Granularity of the wait for the main sequence: fine against the ~5 s grace period, coarse
-// enough to cost nothing while waiting.
-constexpr int32_t kWaitStepMs = 10;
+namespace app {
 
-}  // namespace
+bool RequestConsoleStop(ConsoleStop& stop) {
+    {
+        const std::lock_guard<std::mutex> guard(stop.lock);
+        if (stop.mainSequenceDone) return false;
+        ++stop.requests;
+        common::WriteWord(stop.status->stopRequested, 1);
+    }
+    stop.changed.notify_all();
+    return true;
+}
 
-void RequestConsoleStop(ConsoleStop& stop) {
-    common::WriteWord(stop.status->stopRequested, 1);
-    std::fputs("Stopping...\n", stop.out);
-    std::fflush(stop.out);
+void SleepUntilStopRequest(void* consoleStop, int32_t milliseconds) {
+    ConsoleStop& stop = *static_cast<ConsoleStop*>(consoleStop);
+    // The whole period is slept, as a plain sleep would: the loop's rhythm, and the moment the
+    // tool goes on to shut down after a stop, stay what they are.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> guard(stop.lock);
+            if (!stop.changed.wait_until(guard, deadline,
+                                         [&stop] { return stop.requests != stop.announced; })) {
+                return;
+            }
+        }
+        AnnounceStopRequests(stop);
+    }
+}
+
+void AnnounceStopRequests(ConsoleStop& stop) {
+    int32_t requests = 0;
+    {
+        const std::lock_guard<std::mutex> guard(stop.lock);
+        requests = stop.requests;
+    }
+    for (; stop.announced < requests; ++stop.announced) {
+        std::fputs(kAppTexts.stopping, stop.out);
+        std::fflush(stop.out);
+    }
+}
+
+void CloseStopRequests(ConsoleStop& stop) {
+    // Printed before a waiting close handler is let go: Windows ends the process once it returns.
+    AnnounceStopRequests(stop);
+    {
+        const std::lock_guard<std::mutex> guard(stop.lock);
+        stop.mainSequenceDone = true;
+    }
+    // A request may have come between the two.
+    AnnounceStopRequests(stop);
+    stop.changed.notify_all();
 }
 
 bool WaitMainSequenceDone(ConsoleStop& stop, int32_t timeoutMs) {
-    for (int32_t waited = 0; common::ReadWord(stop.mainSequenceDone) == 0; waited += kWaitStepMs) {
-        if (waited >= timeoutMs) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(kWaitStepMs));
-    }
-    return true;
+    std::unique_lock<std::mutex> guard(stop.lock);
+    return stop.changed.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                                 [&stop] { return stop.mainSequenceDone; });
 }
+
+}  // namespace app

@@ -1,6 +1,6 @@
-// POSIX binding of the console stop: the terminal's stop keys and the usual termination requests
-// are fetched synchronously by one watcher thread, so the stop request runs as ordinary code
-// (it may print and flush) instead of inside an asynchronous signal handler.
+// POSIX binding of the console stop: the stop signals are blocked in every thread and fetched
+// synchronously by one watcher thread, so a request runs as ordinary code, never inside an
+// asynchronous signal handler.
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -10,15 +10,15 @@
 
 #include "app/console_stop.h"
 
+namespace app {
 namespace {
 
 // Ctrl+C, Ctrl+\ (the terminal's counterpart of Ctrl+Break), a polite kill, and the terminal
-// going away: each asks the tool to stop in order and write its log.
+// going away.
 constexpr int kStopSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
 
-// The stop signals the watcher fetches. A signal that the tool inherited as ignored (nohup, or a
-// background job of a non-interactive shell) stays ignored: whoever started the tool asked for
-// that, and an ignored signal would never reach sigwait anyway.
+// A signal inherited as ignored (nohup, a background job of a non-interactive shell) stays
+// ignored: whoever started the tool asked for that.
 sigset_t WatchedSignals() {
     sigset_t signals;
     sigemptyset(&signals);
@@ -42,10 +42,8 @@ int FirstSignal(const sigset_t& signals) {
 void WatchStopSignals(ConsoleStop* stop, sigset_t signals) {
     for (;;) {
         int signal = 0;
-        if (sigwait(&signals, &signal) != 0) continue;
-        // MarkMainSequenceDone wakes the watcher with one of its own signals to end it.
-        if (common::ReadWord(stop->mainSequenceDone) != 0) return;
-        RequestConsoleStop(*stop);
+        // MarkMainSequenceDone wakes the watcher with one of its signals; the request then fails.
+        if (sigwait(&signals, &signal) == 0 && !RequestConsoleStop(*stop)) return;
     }
 }
 
@@ -71,18 +69,18 @@ void InstallConsoleStop(ConsoleStop& stop, common::SharedStatus& status, FILE* o
     stop.status = &status;
     stop.out = out;
     const sigset_t signals = WatchedSignals();
-    // Blocked here, on the main thread, before any other thread exists: every thread started
-    // later (the watcher, the capture threads) inherits the mask, so the signals stay pending
-    // until the watcher's sigwait takes them.
+    // Every thread started later inherits the mask, so the signals stay pending until the
+    // watcher's sigwait takes them.
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     if (FirstSignal(signals) != 0) stop.watcher = std::thread(WatchStopSignals, &stop, signals);
 }
 
 void MarkMainSequenceDone(ConsoleStop& stop) {
-    common::WriteWord(stop.mainSequenceDone, 1);
+    CloseStopRequests(stop);
     if (!stop.watcher.joinable()) return;
-    // Wake the watcher with a signal it waits for; it sees the flag and returns. Stop signals
-    // arriving from now on stay blocked and pending until the process ends.
+    // Stop signals arriving from now on stay blocked and pending until the process ends.
     pthread_kill(stop.watcher.native_handle(), FirstSignal(WatchedSignals()));
     stop.watcher.join();
 }
+
+}  // namespace app

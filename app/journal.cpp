@@ -4,6 +4,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/texts.h"
+#include "common/little_endian.h"
+
+namespace app {
 namespace {
 
 constexpr const char* kSuffix = ".partial";
@@ -57,19 +61,9 @@ std::string TemporaryBase(const common::RunLog& log) {
 void ReportFailure(Journal& journal, int error) {
     if (journal.failureReported) return;
     journal.failureReported = true;
-    std::fprintf(journal.diagnostics,
-                 "vorlank: cannot write journal \"%s\" (%s); the log file is still written at the "
-                 "end\n",
-                 journal.path.c_str(), std::strerror(error));
+    std::fprintf(journal.diagnostics, kAppTexts.journalNotWritten, journal.path.c_str(),
+                 std::strerror(error));
     std::fflush(journal.diagnostics);
-}
-
-void PutLe32(int32_t value, uint8_t* out) {
-    const auto v = static_cast<uint32_t>(value);
-    out[0] = static_cast<uint8_t>(v);
-    out[1] = static_cast<uint8_t>(v >> 8);
-    out[2] = static_cast<uint8_t>(v >> 16);
-    out[3] = static_cast<uint8_t>(v >> 24);
 }
 
 // Writes the entries of `log` from byte `bytes` of their encoding up to `wantedBytes` (whole
@@ -82,7 +76,8 @@ int WriteEntries(int file, const common::RunLog& log, int64_t& bytes, int64_t wa
         const int64_t first = bytes / kEntryBytes;
         const int64_t entries = std::min<int64_t>(wantedBytes / kEntryBytes - first, kChunkEntries);
         for (int64_t k = 0; k < entries; ++k) {
-            PutLe32(log.entries[first + k], &chunk[k * kEntryBytes]);
+            common::EncodeLe32(static_cast<uint32_t>(log.entries[first + k]),
+                               &chunk[k * kEntryBytes]);
         }
         const int64_t skip = bytes % kEntryBytes;
         int error = 0;
@@ -96,8 +91,7 @@ int WriteEntries(int file, const common::RunLog& log, int64_t& bytes, int64_t wa
 
 void RemoveJournal(const std::string& path, FILE* diagnostics) {
     if (std::remove(path.c_str()) != 0) {
-        std::fprintf(diagnostics, "vorlank: cannot remove journal \"%s\" (%s)\n", path.c_str(),
-                     std::strerror(errno));
+        std::fprintf(diagnostics, kAppTexts.journalNotRemoved, path.c_str(), std::strerror(errno));
         std::fflush(diagnostics);
     }
 }
@@ -123,18 +117,14 @@ void MoveToTemporaryDirectory(Journal& journal, const common::RunLog& log, int64
     }
     if (error != 0) {
         journal.failureReported = true;
-        std::fprintf(journal.diagnostics,
-                     "vorlank: cannot write journal \"%s\" (%s) nor move it to \"%s\" (%s); the "
-                     "log file is still written at the end\n",
-                     journal.path.c_str(), std::strerror(cause), path.c_str(),
-                     std::strerror(error));
+        std::fprintf(journal.diagnostics, kAppTexts.journalNotMoved, journal.path.c_str(),
+                     std::strerror(cause), path.c_str(), std::strerror(error));
         std::fflush(journal.diagnostics);
         return;
     }
     CloseFile(journal.file);
-    std::fprintf(journal.diagnostics,
-                 "vorlank: cannot write journal \"%s\" (%s); moved it to \"%s\"\n",
-                 journal.path.c_str(), std::strerror(cause), path.c_str());
+    std::fprintf(journal.diagnostics, kAppTexts.journalMoved, journal.path.c_str(),
+                 std::strerror(cause), path.c_str());
     std::fflush(journal.diagnostics);
     RemoveJournal(journal.path, journal.diagnostics);
     journal.file = file;
@@ -159,15 +149,11 @@ void OpenJournal(Journal& journal, const common::RunLog& log, FILE* diagnostics)
     if (journal.file < 0)
         journal.file = CreateInSeries(TemporaryBase(log), journal.path, tempError);
     if (journal.file >= 0) {
-        std::fprintf(diagnostics,
-                     "vorlank: cannot create journal \"%s\" (%s); using \"%s\" instead\n",
-                     wanted.c_str(), std::strerror(besideError), journal.path.c_str());
+        std::fprintf(diagnostics, kAppTexts.journalElsewhere, wanted.c_str(),
+                     std::strerror(besideError), journal.path.c_str());
     } else {
-        std::fprintf(diagnostics,
-                     "vorlank: cannot create journal \"%s\" (%s) nor \"%s\" (%s); logging without "
-                     "a journal\n",
-                     wanted.c_str(), std::strerror(besideError), journal.path.c_str(),
-                     std::strerror(tempError));
+        std::fprintf(diagnostics, kAppTexts.journalNowhere, wanted.c_str(),
+                     std::strerror(besideError), journal.path.c_str(), std::strerror(tempError));
         journal.path.clear();
     }
     std::fflush(diagnostics);
@@ -203,24 +189,19 @@ void CloseJournal(Journal& journal, const common::RunLog& log, int32_t logExitCo
             RemoveJournal(journal.path, journal.diagnostics);
             return;
         }
-        std::fprintf(journal.diagnostics,
-                     "vorlank: log file \"%s\" may not have reached the disk (%s); journal \"%s\" "
-                     "kept\n",
-                     log.path, std::strerror(error), journal.path.c_str());
+        std::fprintf(journal.diagnostics, kAppTexts.logNotSynced, log.path, std::strerror(error),
+                     journal.path.c_str());
     } else if (runs == 0) {
         RemoveJournal(journal.path, journal.diagnostics);
         return;
     } else if (journaled == runs) {
-        std::fprintf(journal.diagnostics,
-                     "vorlank: log file \"%s\" is missing or incomplete; its %ld runs are in "
-                     "journal \"%s\"\n",
-                     log.path, static_cast<long>(runs), journal.path.c_str());
+        std::fprintf(journal.diagnostics, kAppTexts.journalHoldsAll, log.path,
+                     static_cast<long>(runs), journal.path.c_str());
     } else {
-        std::fprintf(
-            journal.diagnostics,
-            "vorlank: log file \"%s\" is missing or incomplete; journal \"%s\" holds %ld of "
-            "its %ld runs\n",
-            log.path, journal.path.c_str(), static_cast<long>(journaled), static_cast<long>(runs));
+        std::fprintf(journal.diagnostics, kAppTexts.journalHoldsSome, log.path,
+                     journal.path.c_str(), static_cast<long>(journaled), static_cast<long>(runs));
     }
     std::fflush(journal.diagnostics);
 }
+
+}  // namespace app

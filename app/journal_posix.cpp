@@ -8,6 +8,8 @@
 
 #include "app/journal.h"
 
+namespace app {
+
 int CreateNewFile(const std::string& path, int& error) {
     // O_EXCL: never an existing file, and never through a symbolic link, which matters in a
     // temporary directory that everyone may write to. The mode is the log file's (0666 less the
@@ -59,3 +61,5 @@ std::string TemporaryDirectory() {
     if (path.back() != '/') path += '/';
     return path;
 }
+
+}  // namespace app

@@ -12,6 +12,7 @@
 
 #include "app/journal.h"
 
+namespace app {
 namespace {
 
 // The C library's errno value for a Win32 error of a write or flush, for the messages; the C
@@ -87,3 +88,5 @@ std::string TemporaryDirectory() {
     if (length == 0 || length > MAX_PATH) return std::string();
     return std::string(path, length);
 }
+
+}  // namespace app

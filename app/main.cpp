@@ -4,44 +4,46 @@
 // blocks down the pipeline of the mode (app/pipeline.h), and runs the main sequence in order.
 #include <cstdio>
 
+#include "app/command_line.h"
 #include "app/console_stop.h"
 #include "app/journal.h"
 #include "app/pipeline.h"
-#include "app/program_control.h"
 #include "app/run_log.h"
+#include "app/status_loop.h"
 #include "capture/sound_input.h"
 #include "common/shared_types.h"
 
 int main(int argc, char** argv) {
-    PrepareStandardStreams();
-    const CommandLine commandLine = ParseCommandLine(argc - 1, argv + 1, stdout);
+    app::PrepareStandardStreams();
+    const app::CommandLine commandLine = app::ParseCommandLine(argc - 1, argv + 1, stdout);
     if (commandLine.exitCode != 0) return commandLine.exitCode;
 
     // Static storage: a console event may still be delivered on its own thread while the process
     // is exiting, after main's frame is gone; the records it touches must outlive main.
-    static Pipeline pipeline;
-    static ConsoleStop consoleStop;
-    static SoundInput soundInput;
-    static Journal journal;
+    static app::Pipeline pipeline;
+    static app::ConsoleStop consoleStop;
+    static capture::SoundInput soundInput;
+    static app::Journal journal;
     const common::Mode mode = commandLine.mode;
     common::SharedStatus& status = pipeline.status;
     common::RunLog& runLog = pipeline.runLog;
 
     if (mode == common::Mode::Log) {
-        const int32_t created = Create(runLog, commandLine.fileName, commandLine.nbSamples, stdout);
+        const int32_t created =
+            app::CreateRunLog(runLog, commandLine.fileName, commandLine.runCount, stdout);
         if (created != 0) return created;
-        OpenJournal(journal, runLog, stderr);
+        app::OpenJournal(journal, runLog, stderr);
     }
 
-    InstallConsoleStop(consoleStop, status, stdout);
+    app::InstallConsoleStop(consoleStop, status, stdout);
 
-    // From here the sound input's thread sends every filled block down the pipeline of the mode:
-    // to the frame decoder and the status words in test mode, to the run log in log mode.
-    soundInput.sink = SampleSink{mode == common::Mode::Test ? &DecodeBlock : &LogBlock, &pipeline};
+    // From here the sound input's thread sends every filled block down the pipeline of the mode.
+    soundInput.sink = capture::SampleSink{
+        mode == common::Mode::Test ? &app::DecodeBlock : &app::LogBlock, &pipeline};
     soundInput.capturing = &status.capturing;
-    StartSoundInput(soundInput);
+    capture::StartSoundInput(soundInput);
 
-    StatusLoop statusLoop;
+    app::StatusLoop statusLoop;
     statusLoop.mode = mode;
     statusLoop.status = &status;
     statusLoop.runLog = &runLog;
@@ -49,21 +51,25 @@ int main(int argc, char** argv) {
     statusLoop.out = stdout;
     statusLoop.diagnostics = stderr;
     // On stderr, what the input carries while nothing decodes.
-    app::Diagnosis diagnosis{mode, &status, &pipeline.hearing, stderr, StatusPeriodMs};
+    app::Diagnosis diagnosis{mode, &status, &pipeline.hearing, stderr, app::kStatusPeriodMs};
     statusLoop.diagnosis = &diagnosis;
-    RunStatusLoop(statusLoop);
+    statusLoop.sleep = app::SleepUntilStopRequest;
+    statusLoop.sleepContext = &consoleStop;
+    app::RunStatusLoop(statusLoop);
+    app::AnnounceStopRequests(consoleStop);
 
     // After this no audio thread touches `runLog`.
-    StopSoundInput(soundInput);
+    capture::StopSoundInput(soundInput);
+    app::AnnounceStopRequests(consoleStop);
 
     int32_t exitCode = 0;
     if (mode == common::Mode::Log) {
         // The journal is made complete before the log file is tried: WriteLogFile releases the
         // entries, and if the file fails the journal is what remains.
-        AppendToJournal(journal, runLog);
-        exitCode = WriteLogFile(runLog, stdout);
-        CloseJournal(journal, runLog, exitCode);
+        app::AppendToJournal(journal, runLog);
+        exitCode = app::WriteLogFile(runLog, stdout);
+        app::CloseJournal(journal, runLog, exitCode);
     }
-    MarkMainSequenceDone(consoleStop);
+    app::MarkMainSequenceDone(consoleStop);
     return exitCode;
 }

@@ -11,6 +11,8 @@
 #include "decode/frame_decoder.h"
 #include "decode/run_slicer.h"
 
+namespace app {
+
 // Every record a block passes through; the live tool has one, in main.
 struct Pipeline {
     decode::RunSlicer slicer;
@@ -19,7 +21,7 @@ struct Pipeline {
     common::RunLog runLog;
     common::SharedStatus status;
     // What the blocks carried (level, runs, sync runs), for the diagnosis when nothing decodes.
-    app::HearingWords hearing;
+    HearingWords hearing;
 };
 
 // What a decoder event changes in the words the test-mode status line shows: a completed frame
@@ -42,11 +44,10 @@ inline void UpdateStatusWords(common::SharedStatus& status, const decode::Decode
     }
 }
 
-// Both are flattened: with link-time optimization DecodeRun and AppendRun, though compiled in files
-// of their own, are inlined at the two places in the slicer's loop where a run ends, so that a run
-// costs no call.
+// Both are flattened so that, with link-time optimization, DecodeRun and AppendRun are inlined
+// where the slicer's loop ends a run: a run costs no call.
 
-// Test mode, a SampleSink (capture/sound_input.h) over a Pipeline:
+// Test mode, a capture::SampleSink over a Pipeline:
 // samples -> run slicer -> frame decoder -> status words.
 [[gnu::flatten]] inline void DecodeBlock(void* pipeline, const void* samples, uint32_t bytes) {
     Pipeline& p = *static_cast<Pipeline*>(pipeline);
@@ -56,10 +57,10 @@ inline void UpdateStatusWords(common::SharedStatus& status, const decode::Decode
         UpdateStatusWords(p.status, decode::DecodeRun(p.decoder, run.length));
     });
     // Frames begun are frames completed plus frames failed: no sync count needed here.
-    app::NoteBlock(p.hearing, p.slicer, bytes / 2, runs, 0);
+    NoteBlock(p.hearing, p.slicer, bytes / 2, runs, 0);
 }
 
-// Log mode, a SampleSink over a Pipeline: samples -> run slicer -> run log (and the stop request
+// Log mode, a capture::SampleSink over a Pipeline: samples -> run slicer -> run log (and the stop request
 // once it is full).
 [[gnu::flatten]] inline void LogBlock(void* pipeline, const void* samples, uint32_t bytes) {
     Pipeline& p = *static_cast<Pipeline*>(pipeline);
@@ -67,8 +68,10 @@ inline void UpdateStatusWords(common::SharedStatus& status, const decode::Decode
     int32_t syncRuns = 0;
     decode::SliceBuffer(p.slicer, samples, bytes, [&p, &runs, &syncRuns](common::Run run) {
         ++runs;
-        syncRuns += static_cast<int32_t>(app::IsSyncRun(run.length));
+        syncRuns += static_cast<int32_t>(IsSyncRun(run.length));
         AppendRun(p.runLog, p.status, run);
     });
-    app::NoteBlock(p.hearing, p.slicer, bytes / 2, runs, syncRuns);
+    NoteBlock(p.hearing, p.slicer, bytes / 2, runs, syncRuns);
 }
+
+}  // namespace app

@@ -3,71 +3,40 @@
 #include <bit>
 #include <cstdlib>
 
+#include "app/texts.h"
+#include "common/little_endian.h"
 #include "decode/run_slicer.h"
 
-namespace {
+namespace app {
 
-// Beyond this magnitude the value is clamped; it only has to stay well past MaxLogEntries.
-constexpr int64_t kCountLimit = int64_t{1} << 31;
-
-// The C locale's white space, which is what atol skips.
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-}  // namespace
-
-int64_t ReadCount(const char* word) {
-    const char* p = word;
-    while (IsBlank(*p)) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
-        ++p;
-    }
-    int64_t magnitude = 0;
-    for (; *p >= '0' && *p <= '9'; ++p) {
-        if (magnitude < kCountLimit) magnitude = magnitude * 10 + (*p - '0');
-    }
-    if (negative) return magnitude > kCountLimit ? -kCountLimit : -magnitude;
-    return magnitude >= kCountLimit ? kCountLimit - 1 : magnitude;
-}
-
-int32_t Create(common::RunLog& log, const char* fileName, const char* nbSamples, FILE* out) {
-    const int64_t capacity = ReadCount(nbSamples);
-    if (capacity < 0 || capacity >= MaxLogEntries) {
-        std::fprintf(out, "ERROR NbSamples out of range \"%s\"\n", nbSamples);
-        std::fflush(out);
-        return 1;
-    }
+int32_t CreateRunLog(common::RunLog& log, const char* path, int32_t runCount, FILE* out) {
     int32_t* entries = nullptr;
-    if (capacity > 0) {
+    if (runCount > 0) {
         // calloc rather than new[] + fill: large blocks come straight from the system already
         // zeroed, so nothing is touched until the slicer writes it, and the tail of a log stopped
-        // early is written as zeros instead of whatever the heap held.
+        // early is written as zeros.
         entries =
-            static_cast<int32_t*>(std::calloc(static_cast<size_t>(capacity), sizeof(int32_t)));
+            static_cast<int32_t*>(std::calloc(static_cast<size_t>(runCount), sizeof(int32_t)));
         if (entries == nullptr) {
-            std::fprintf(out, "ERROR not enough memory for %ld entries\n",
-                         static_cast<long>(capacity));
+            std::fprintf(out, kAppTexts.noMemory, static_cast<long>(runCount));
             std::fflush(out);
             return 1;
         }
     }
-    log.path = fileName;
-    log.capacity = static_cast<int32_t>(capacity);
+    log.path = path;
+    log.capacity = runCount;
     log.entries = entries;
     common::WriteWord(log.count, 0);
     return 0;
 }
 
 int32_t WriteLogFile(common::RunLog& log, FILE* out) {
-    std::fputs("Writing logfile...\n", out);
+    std::fputs(kAppTexts.writingLog, out);
     std::fflush(out);
 
     FILE* file = std::fopen(log.path, "wb");
     if (file == nullptr) {
-        std::fprintf(out, "ERROR opening file \"%s\"\n", log.path);
+        std::fprintf(out, kAppTexts.cannotOpenLog, log.path);
         std::fflush(out);
         std::free(log.entries);
         log.entries = nullptr;
@@ -76,14 +45,10 @@ int32_t WriteLogFile(common::RunLog& log, FILE* out) {
 
     // The file is little-endian whatever the host; capture has stopped, so the entries may be
     // turned in place.
-    static_assert(
-        std::endian::native == std::endian::little || std::endian::native == std::endian::big,
-        "the log writer knows only little- and big-endian hosts");
-    if constexpr (std::endian::native == std::endian::big) {
+    if constexpr (std::endian::native != std::endian::little) {
         for (int32_t k = 0; k < log.capacity; ++k) {
-            const auto v = static_cast<uint32_t>(log.entries[k]);
-            log.entries[k] = static_cast<int32_t>((v >> 24) | ((v >> 8) & 0x0000FF00u) |
-                                                  ((v << 8) & 0x00FF0000u) | (v << 24));
+            common::EncodeLe32(static_cast<uint32_t>(log.entries[k]),
+                               reinterpret_cast<uint8_t*>(&log.entries[k]));
         }
     }
 
@@ -96,7 +61,7 @@ int32_t WriteLogFile(common::RunLog& log, FILE* out) {
     log.entries = nullptr;
 
     if (!complete) {
-        std::fprintf(out, "ERROR writing to file \"%s\"\n", log.path);
+        std::fprintf(out, kAppTexts.cannotWriteLog, log.path);
         std::fflush(out);
         return 1;
     }
@@ -129,3 +94,5 @@ std::vector<int32_t> LoggedRuns(const uint8_t* bytes, size_t count) {
     entries.resize(static_cast<size_t>(common::ReadWord(log.count)));
     return entries;
 }
+
+}  // namespace app

@@ -21,6 +21,9 @@
 
 namespace {
 
+using app::DecodeBlock;
+using app::Pipeline;
+
 // One capture buffer: 512 samples, 11.6 ms.
 constexpr uint32_t kBufferBytes = 1024;
 // The time a buffer may take, in microseconds: while it is sliced, the device fills the other one.

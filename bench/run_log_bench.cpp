@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr const char* kEntries = "100000000";
+constexpr int32_t kEntries = 100000000;
 
 std::string LogPath() {
     const char* dir = std::getenv("TMPDIR");
@@ -22,7 +22,8 @@ void BM_CreateLog100M(benchmark::State& state) {
     FILE* sink = std::fopen("/dev/null", "w");
     for (auto _ : state) {
         common::RunLog log;
-        if (Create(log, "unused", kEntries, sink) != 0) state.SkipWithError("cannot allocate");
+        if (app::CreateRunLog(log, "unused", kEntries, sink) != 0)
+            state.SkipWithError("cannot allocate");
         benchmark::DoNotOptimize(log.entries);
         state.PauseTiming();
         std::free(log.entries);
@@ -39,11 +40,12 @@ void BM_WriteLog100M(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         common::RunLog log;
-        if (Create(log, path.c_str(), kEntries, sink) != 0) state.SkipWithError("cannot allocate");
+        if (app::CreateRunLog(log, path.c_str(), kEntries, sink) != 0)
+            state.SkipWithError("cannot allocate");
         for (int32_t i = 0; i < log.capacity; ++i) log.entries[i] = 1 + i % 97;
         common::WriteWord(log.count, log.capacity);
         state.ResumeTiming();
-        if (WriteLogFile(log, sink) != 0) state.SkipWithError("cannot write the log file");
+        if (app::WriteLogFile(log, sink) != 0) state.SkipWithError("cannot write the log file");
     }
     std::remove(path.c_str());
     std::fclose(sink);

@@ -26,7 +26,7 @@ std::vector<int32_t> SignalRuns() {
     config.seed = 42;
     const std::vector<uint8_t> bytes = synth::SamplesToBytes(synth::Synthesize(config).samples);
 
-    std::vector<int32_t> entries = LoggedRuns(bytes.data(), bytes.size());
+    std::vector<int32_t> entries = app::LoggedRuns(bytes.data(), bytes.size());
     entries.resize(entries.size() & ~size_t{1});
     return entries;
 }

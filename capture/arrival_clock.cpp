@@ -1,8 +1,17 @@
+// lead     = samples received / rate - seconds since the first arrival
+// baseline = the lead's recent maximum: it follows the lead up at once and falls by at most the
+//            drift allowance, so a card whose clock runs up to 0.5 % slow is never taken for loss
+// deficit  = baseline - lead
+// Delivery is bursty, so the deficit moves by tens of milliseconds all the time. Above the loss
+// threshold a loss is suspected; if it is still there after the caller's settling time, sound that
+// was only held up would have arrived by then, so it is reported once and the baseline restarts.
+// The first arrival sets the origin: the first samples' delay is start-up latency, not loss.
 #include "capture/arrival_clock.h"
 
 #include <algorithm>
 #include <cmath>
 
+namespace capture {
 namespace {
 
 // How far below the baseline the lead may fall before a loss is suspected: well above the 30 ms
@@ -80,3 +89,5 @@ uint64_t ObserveArrivals(ArrivalClock& clock, double nowSeconds, uint64_t sample
     }
     return 0;
 }
+
+}  // namespace capture

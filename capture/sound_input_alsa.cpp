@@ -1,21 +1,7 @@
-// The sound input over ALSA, on the "default" capture device (see sound_input.h).
-//
-// One thread per input does all of it: it opens the device, reads periods of 512 samples into
-// one block and hands the block to the sink each time it is full. The PCM is opened non-blocking
-// and the thread waits in poll() on the PCM's descriptors plus an eventfd that StopSoundInput
-// writes: a read through the PulseAudio or PipeWire plugin may otherwise never return when no
-// sound arrives, and stopping must never hang.
-//
-// While there is no device the thread tries to open it about once a second; when capture fails
-// (-ENODEV, -EIO, -EBADFD, an overrun that recurs before a single sample could be read) it closes
-// the PCM and goes back to that. Opening, closing and restarting a PCM may wait on a sound server
-// without a time limit (one that accepts the connection but does not answer), so StopSoundInput
-// gives a thread inside such a call only a short grace, then lets it go (see CaptureState).
-//
-// Besides the lines of sound_input.h, a device that opens but refuses the format is reported
-// once while it is away, in one of two lines:
-//   vorlank: audio input "default" does not take 1-channel 16-bit samples at 44100 Hz: REASON
-//   vorlank: audio input "default" runs at N Hz, not 44100 Hz; nothing is captured
+// The sound input over ALSA's "default" capture device. One thread per input opens the device,
+// reads periods of 512 samples into one block and hands the block on each time it is full. The PCM
+// is non-blocking and the thread waits in poll() on it and on an eventfd that StopSoundInput
+// writes: a read through the PulseAudio or PipeWire plugin may otherwise never return.
 #include <alsa/asoundlib.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -38,25 +24,24 @@
 #include "common/shared_types.h"
 #include "common/signal_format.h"
 
+namespace capture {
 namespace {
 
 constexpr const char* kDeviceName = "default";
 constexpr unsigned kRateHz = common::kSampleRateHz;
 constexpr unsigned kChannels = 1;
-constexpr unsigned kFrameBytes = 2;  // S16_LE, mono
+// S16_LE, mono.
+constexpr unsigned kFrameBytes = 2;
 // One period is one block of the sink's; eight periods (about 93 ms) of ring buffer give the
 // sink slack before an overrun.
 constexpr snd_pcm_uframes_t kPeriodFrames = kSoundBlockBytes / kFrameBytes;
 constexpr snd_pcm_uframes_t kRingPeriods = 8;
-// A PCM polls on one or two descriptors (hw, pulse, pipewire: one); room for more, plus the
-// wake-up descriptor, so that no reopen needs memory.
+// A PCM polls on one or two descriptors; room for more, so that no reopen needs memory.
 constexpr size_t kMaxPollFds = 16;
-// When the PCM's descriptors report data that is not there (the pulse plugin does so for a second
-// or two while its stream connects), the thread waits this long for a wake-up before reading
-// again, instead of spinning on poll().
+// When the PCM's descriptors report data that is not there (the pulse plugin does so while its
+// stream connects), the thread waits this long before reading again instead of spinning.
 constexpr int kSpuriousWakeupBackoffMs = 2;
-// While the device is away it is tried again this often, counted from the start of one attempt to
-// the start of the next, so a slow failing open does not stretch the rhythm.
+// From the start of one attempt to open to the next, so a slow failing open keeps the rhythm.
 constexpr auto kReopenInterval = std::chrono::seconds(1);
 // A suspended device (-ESTRPIPE) is asked to resume this often until it agrees.
 constexpr int kResumeRetryMs = 100;
@@ -67,39 +52,32 @@ using Clock = std::chrono::steady_clock;
 using Seconds = std::chrono::duration<double>;
 using Guard = std::unique_lock<std::mutex>;
 
-// Why an open did not give a usable PCM. Each kind is reported once while the device is away.
-enum class OpenFailure : unsigned {
-    None = 0,
-    NoDevice = 1,   // snd_pcm_open failed: no such device, no server
-    NoFormat = 2,   // the device refuses mono 16-bit samples at the rate
-    WrongRate = 4,  // the device offers only a neighbouring rate
-};
+// Why an open gave no usable PCM (no device or server, the format refused, only a neighbouring
+// rate). Bits: each kind is reported once while the device is away.
+enum class OpenFailure : unsigned { None = 0, NoDevice = 1, NoFormat = 2, WrongRate = 4 };
 
 struct OpenResult {
-    snd_pcm_t* pcm = nullptr;  // configured and started; null when the open failed
+    // Configured and started; null when the open failed.
+    snd_pcm_t* pcm = nullptr;
     OpenFailure failure = OpenFailure::None;
-    int err = 0;               // ALSA's reason (NoDevice, NoFormat)
-    unsigned grantedRate = 0;  // WrongRate: the rate the device offers
+    // ALSA's reason (NoDevice, NoFormat).
+    int err = 0;
+    // WrongRate: the rate the device offers, in Hz.
+    unsigned grantedRate = 0;
 };
 
 }  // namespace
 
-// What the input's thread is doing. Transitions:
-//   Waiting  -> Running    thread: an open gave a running PCM (after a reported failure, with
-//                          the "open" or "back" line)
-//   Running  -> Waiting    thread: the device failed ("gone" line); the PCM is closed, and an
-//                          open is tried about once a second
-//   Waiting, Running -> Stopping   StopSoundInput
-//   Stopping -> Ended      thread: its PCM closed, it ends; StopSoundInput joins it
-//   Stopping -> Abandoned  StopSoundInput: the thread has been inside a call into the sound
-//                          system for longer than the grace; it is let go, and when the call
-//                          returns it closes what it holds, frees the record and ends
+// What the input's thread is doing. The thread moves Waiting <-> Running as the device opens and
+// fails, and Stopping -> Ended once its PCM is closed; StopSoundInput moves either to Stopping,
+// and Stopping -> Abandoned when the thread has been inside a call into the sound system for
+// longer than the grace: the thread then cleans up after itself when the call returns.
 enum class CaptureState { Waiting, Running, Stopping, Ended, Abandoned };
 
 struct SoundInputDevice {
-    // Fixed from start to stop.
     SampleSink sink;
-    int wakeFd = -1;  // eventfd: makes the thread's poll() return
+    // eventfd that makes the thread's poll() return.
+    int wakeFd = -1;
     std::thread thread;
 
     // Guarded by `lock` where StopSoundInput waits on them; the thread also reads `state` without
@@ -107,19 +85,24 @@ struct SoundInputDevice {
     std::mutex lock;
     std::condition_variable changed;
     std::atomic<CaptureState> state{CaptureState::Waiting};
-    bool inSoundSystem = false;     // the thread is inside a call that may wait on a sound server
-    Clock::time_point enteredAt{};  // when it went into the latest such call
+    // The thread is inside a call that may wait on a sound server, since `enteredAt`.
+    bool inSoundSystem = false;
+    Clock::time_point enteredAt{};
 
     // Private to the thread.
     snd_pcm_t* pcm = nullptr;
-    unsigned pcmFds = 0;  // the PCM's descriptors at the start of pollFds; the wake-up follows
+    // The PCM's descriptors, at the start of pollFds; the wake-up follows them.
+    unsigned pcmFds = 0;
     std::array<pollfd, kMaxPollFds + 1> pollFds{};
     std::array<char, kSoundBlockBytes> block{};
-    snd_pcm_uframes_t filled = 0;  // frames of `block` read so far
+    // Frames of `block` read so far.
+    snd_pcm_uframes_t filled = 0;
     ArrivalClock arrivals;
-    uint64_t framesArrived = 0;    // read since the PCM (re)started, as the arrival clock counts
-    Clock::time_point lastRead{};  // the latest read that returned samples, or the (re)start
-    Clock::time_point nextOpen{};  // when the next attempt to open is due
+    // Frames read since the PCM (re)started, as the arrival clock counts them.
+    uint64_t framesArrived = 0;
+    // The latest read that returned samples, or the (re)start.
+    Clock::time_point lastRead{};
+    Clock::time_point nextOpen{};
     // OpenFailure bits reported since the device was last open; the next open says so.
     unsigned reported = 0;
     bool everOpen = false;
@@ -127,8 +110,7 @@ struct SoundInputDevice {
 
 namespace {
 
-// alsa-lib prints its own diagnostics to stderr by default, several lines for one missing device;
-// each failure here is reported once, in one line of ours, instead.
+// alsa-lib's own diagnostics take several lines for one missing device; ours take one.
 void QuietAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
 void Wake(int fd) {
@@ -171,8 +153,6 @@ bool LeaveSoundSystem(SoundInputDevice& dev) {
     return dev.state != CaptureState::Abandoned;
 }
 
-// ---- Opening and closing ----
-
 // Configures S16_LE mono at 44 100 Hz, period 512 frames, a ring of at least two periods, and
 // checks what the device granted. Setting the hardware parameters also prepares the PCM, which is
 // where a sound server's plugin connects its stream.
@@ -207,13 +187,10 @@ OpenResult Configure(snd_pcm_t* pcm) {
     return OpenResult{pcm, OpenFailure::None, 0, granted};
 }
 
-// Opens, configures and starts the default device: a running PCM, or why not.
-//
-// alsa-lib's configuration is read afresh for each attempt: what "default" means may depend on
-// the moment (the PulseAudio hook routes it to the server only if one was running when the
-// configuration was read, and alsa-lib keeps its own copy from the first open on). A private
-// copy, not alsa-lib's global one, so that the plugins it loaded stay loaded: unloading and
-// loading pipewire-alsa again costs memory every time.
+// Opens, configures and starts the default device: a running PCM, or why not. The configuration
+// is read afresh each time, since what "default" means depends on the moment (the PulseAudio hook
+// routes to a server only if one ran at reading time); into a private copy, so that the plugins
+// stay loaded (reloading pipewire-alsa costs memory every time).
 OpenResult OpenPcm() {
     snd_config_t* config = nullptr;
     snd_config_update_t* update = nullptr;
@@ -248,45 +225,30 @@ void ReportFailure(SoundInputDevice& dev, const OpenResult& result) {
     const auto kind = static_cast<unsigned>(result.failure);
     if ((dev.reported & kind) != 0) return;
     dev.reported |= kind;
-    switch (result.failure) {
-        case OpenFailure::NoDevice:
-            std::fprintf(stderr, "vorlank: cannot open audio input \"%s\": %s\n", kDeviceName,
-                         snd_strerror(result.err));
-            break;
-        case OpenFailure::NoFormat:
-            std::fprintf(stderr,
-                         "vorlank: audio input \"%s\" does not take %u-channel 16-bit samples at "
-                         "%u Hz: %s\n",
-                         kDeviceName, kChannels, kRateHz, snd_strerror(result.err));
-            break;
-        case OpenFailure::WrongRate:
-            std::fprintf(
-                stderr,
-                "vorlank: audio input \"%s\" runs at %u Hz, not %u Hz; nothing is captured\n",
-                kDeviceName, result.grantedRate, kRateHz);
-            break;
-        case OpenFailure::None:
-            break;
+    if (result.failure == OpenFailure::NoDevice) {
+        std::fprintf(stderr, kCaptureTexts.cannotOpen, kDeviceName, snd_strerror(result.err));
+    } else if (result.failure == OpenFailure::NoFormat) {
+        std::fprintf(stderr, kCaptureTexts.noFormat, kDeviceName, kChannels, kRateHz,
+                     snd_strerror(result.err));
+    } else if (result.failure == OpenFailure::WrongRate) {
+        std::fprintf(stderr, kCaptureTexts.wrongRate, kDeviceName, result.grantedRate, kRateHz);
     }
 }
 
 void ReportGone(SoundInputDevice& dev, int err) {
-    std::fprintf(stderr, "vorlank: audio input \"%s\" is gone (%s); waiting for it to come back\n",
-                 kDeviceName, snd_strerror(err));
+    std::fprintf(stderr, kCaptureTexts.gone, kDeviceName, snd_strerror(err));
     // The reopen attempts that fail while it is away say nothing more.
     dev.reported |= static_cast<unsigned>(OpenFailure::NoDevice);
     dev.nextOpen = Clock::now() + kReopenInterval;
 }
 
 void ReportLoss(uint64_t samples) {
-    std::fprintf(stderr, "vorlank: audio input overrun, about %llu samples lost\n",
-                 static_cast<unsigned long long>(samples));
+    std::fprintf(stderr, kCaptureTexts.overrun, static_cast<unsigned long long>(samples));
 }
 
-// Samples lost without a word from ALSA: pipewire-alsa, for one, drops what the server captured
-// while this process was stopped (SIGSTOP, a frozen machine) and reports no overrun. So whenever
-// the thread has read everything there is, the frames read since the PCM (re)started are held
-// against the clock (arrival_clock.h); this starts that count afresh, as of `now`.
+// pipewire-alsa drops what its server captured while this process was stopped, without a word,
+// so whenever everything there is has been read the frames are held against the clock
+// (arrival_clock.h). This starts that count afresh, as of `now`.
 void RestartArrivalCount(SoundInputDevice& dev, Clock::time_point now) {
     RestartArrivals(dev.arrivals, kRateHz, kAlsaSettleSeconds);
     dev.framesArrived = 0;
@@ -316,23 +278,19 @@ bool OpenWhenDue(SoundInputDevice& dev) {
     Move(dev, CaptureState::Waiting, CaptureState::Running);
     // A stop that came meanwhile closes the PCM again, without a word.
     if (StillRunning(dev) && dev.reported != 0) {
-        std::fprintf(stderr,
-                     dev.everOpen ? "vorlank: audio input \"%s\" is back; capture has resumed\n"
-                                  : "vorlank: audio input \"%s\" is open; capture has started\n",
-                     kDeviceName);
+        std::fprintf(stderr, dev.everOpen ? kCaptureTexts.back : kCaptureTexts.opened, kDeviceName);
     }
     dev.reported = 0;
     dev.everOpen = true;
     return true;
 }
 
-// ---- Reading ----
-
 enum class FillEnd { Full, Stopped, Lost, Abandoned };
 
 struct FillOutcome {
     FillEnd end;
-    int err;  // Lost: the reason
+    // Lost: ALSA's reason.
+    int err;
 };
 
 // Waits for samples or a wake-up: 1 when samples may be read, 0 when the thread is asked to stop,
@@ -357,8 +315,8 @@ int WaitForSamples(SoundInputDevice& dev, bool backoff) {
     return 1;
 }
 
-// Prepares and starts the PCM again after an overrun or a suspend; through a sound server's
-// plugin this reconnects its stream. False when the input was abandoned meanwhile.
+// After an overrun or a suspend (through a server's plugin this reconnects its stream). False
+// when the input was abandoned meanwhile.
 bool Restart(SoundInputDevice& dev, int& err) {
     EnterSoundSystem(dev);
     err = snd_pcm_prepare(dev.pcm);
@@ -366,16 +324,15 @@ bool Restart(SoundInputDevice& dev, int& err) {
     return LeaveSoundSystem(dev);
 }
 
-// Reads into the block until it is full, the thread is asked to stop, or the device is gone.
-//
-// An overrun (-EPIPE: the sink fell behind and the ring overflowed) is recovered and reported
-// with an estimate of the samples lost, taken from the time since the last read, since ALSA does
-// not tell. The report waits for the first samples after the recovery: pipewire-alsa answers
-// every read with -EPIPE once its server has gone, and such an overrun is the device's loss, not
-// a lost stretch of sound; an overrun that recurs before any sample was read counts as that.
+// Reads into the block until it is full, the thread is asked to stop, or the device is gone. An
+// overrun's loss is estimated from the time since the last read, as ALSA does not tell, and said
+// only once samples follow: pipewire-alsa answers every read with -EPIPE once its server has
+// gone, so an overrun that recurs before any sample was read is the device's loss.
 FillOutcome Fill(SoundInputDevice& dev) {
-    bool waited = false;       // the last wait said samples were there
-    uint64_t overrunLoss = 0;  // an overrun's estimate, reported with the first samples after it
+    // The last wait said samples were there.
+    bool waited = false;
+    // An overrun's estimate in samples, reported with the first samples after it.
+    uint64_t overrunLoss = 0;
     while (dev.filled < kPeriodFrames) {
         if (!StillRunning(dev)) break;
         const snd_pcm_sframes_t n = snd_pcm_readi(
@@ -418,7 +375,8 @@ FillOutcome Fill(SoundInputDevice& dev) {
             if (err < 0 && !Restart(dev, err)) return {FillEnd::Abandoned, 0};
             RestartArrivalCount(dev, now);
         } else if (n != -EINTR) {
-            err = static_cast<int>(n);  // -ENODEV, -EBADFD, -EIO: the device or its server is gone
+            // -ENODEV, -EBADFD, -EIO: the device or its server is gone.
+            err = static_cast<int>(n);
         }
         if (err < 0) return {FillEnd::Lost, err};
     }
@@ -485,7 +443,7 @@ void StartSoundInput(SoundInput& input) {
     snd_lib_error_set_handler(QuietAlsaError);
     const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd < 0) {
-        std::perror("vorlank: audio input wake-up descriptor");
+        std::perror(kCaptureTexts.noWakeup);
         return;
     }
     auto* dev = new SoundInputDevice;
@@ -525,3 +483,5 @@ void StopSoundInput(SoundInput& input) {
     close(dev->wakeFd);
     delete dev;
 }
+
+}  // namespace capture

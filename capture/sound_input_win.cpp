@@ -1,18 +1,7 @@
-// The sound input on Windows (see sound_input.h): winmm's capture sequence, over the wave-input
-// layer of wave_in_win.h. It opens the default wave-input device for one channel of 16-bit
-// samples at 44 100 Hz, keeps two 1024-byte buffers in rotation and hands every filled buffer's
-// samples to the sink.
-//
-//   Start: capturing <- 1; open; for buffer 0 then 1: allocate, prepare, queue; start recording.
-//   each filled buffer (ProcessBuffer, on the layer's thread): its samples to the sink; queued
-//          again while capturing is set, otherwise kept.
-//   Stop:  capturing <- 0; wait 100 ms; stop; reset until both buffers are back with us; for
-//          buffer 0 then 1: unprepare, free block, free header; close.
-//
-// Failures of the wave-input calls are not reported from here: a device that cannot be opened
-// simply never completes a buffer (the layer says why on stderr), and nothing is asked of a
-// device that did not open. An input that comes late or goes away and back is the layer's
-// business: the buffers stay queued meanwhile, and the sequence goes on as if nothing happened.
+// The sound input on Windows, over wave_in_win.h: two 1024-byte buffers in rotation, each filled
+// buffer's samples handed to the sink and the buffer queued again while capturing is set. A device
+// that is missing, comes late or goes away is the layer's business (it says so on stderr); the
+// buffers stay queued meanwhile and the sequence goes on as if nothing happened.
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
@@ -22,16 +11,20 @@
 #include "common/shared_types.h"
 #include "common/signal_format.h"
 
+namespace capture {
+
 struct SoundInputDevice {
-    HWAVEIN handle{};       // the open device; stays null when it could not be opened
-    WAVEFORMATEX format{};  // PCM, mono, 44 100 Hz, 16 bits
+    // The open device; stays null when it could not be opened.
+    HWAVEIN handle{};
+    WAVEFORMATEX format{};
     // Header i has dwUser = i and owns a 1024-byte block.
     WAVEHDR* buffers[2] = {nullptr, nullptr};
     // Buffers that the device holds or a completion is still working on: counted up just before a
     // buffer is queued, down when a completion is done with a buffer it does not queue again.
     // Once it is zero it stays so, and `allBack` is set.
     std::atomic<int32_t> buffersOut{0};
-    HANDLE allBack = nullptr;  // manual-reset event
+    // Manual-reset event.
+    HANDLE allBack = nullptr;
     SampleSink sink;
     std::atomic<int32_t>* capturing = nullptr;
 };
@@ -170,9 +163,7 @@ void StopSoundInput(SoundInput& input) {
             header = nullptr;
         }
     } else {
-        std::fprintf(stderr,
-                     "vorlank: the audio device did not give back its buffers; "
-                     "they are left allocated\n");
+        std::fputs(kCaptureTexts.buffersKept, stderr);
     }
 
     // Once closed, no completion runs any more, so the record can go.
@@ -180,3 +171,5 @@ void StopSoundInput(SoundInput& input) {
     if (dev->allBack != nullptr) CloseHandle(dev->allBack);
     delete dev;
 }
+
+}  // namespace capture

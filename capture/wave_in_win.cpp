@@ -1,54 +1,12 @@
-// The wave-input functions of wave_in_win.h, over the real winmm.
-//
-// Three things make this layer more than a thin wrapper:
-//
-// 1. winmm's documentation forbids calling wave functions from inside a CALLBACK_FUNCTION
-//    routine ("Calling other wave functions will cause deadlock"), yet the capture sequence hands
-//    every buffer back with waveInAddBuffer from inside its completion routine. So the device is
-//    opened with CALLBACK_EVENT: the driver only signals an auto-reset event, and a worker thread
-//    of ours runs the caller's routine, where calling waveInAddBuffer is allowed.
-//
-// 2. Two caller buffers of 1024 bytes hold only 23 ms of sound, and a driver may hand over more
-//    than that in one go: wine's winmm fills headers in passes of up to 30 ms and only reports
-//    them at the end of a pass, so a caller whose two headers go straight to the driver loses
-//    about one sample in twelve there, however fast it re-queues. The driver therefore records
-//    into a deeper ring of blocks of our own (kBlocks x kBlockBytes, about 93 ms at 44.1 kHz
-//    mono 16-bit), and the worker copies each finished block, in order, into the caller's queued
-//    headers. A caller header is handed to the routine (WIM_DATA) as soon as it is full; a short
-//    late completion of the caller now only delays sound instead of dropping it.
-//
-// 3. Devices come late and go away (a USB adapter plugged in later or pulled, a sound server
-//    restarted), and winmm says nothing about either: a device that went away simply stops
-//    finishing blocks. The worker owns the driver's device and keeps it alive (the state machine
-//    below): it retries a device that cannot be opened about once a second, takes a device that
-//    finished no block for a second for gone, closes it and opens it again. The caller's headers
-//    and its routine carry on through all of it. winmm does not report sound it drops either, so
-//    the worker counts the samples of finished blocks against the clock (arrival_clock.h) and
-//    reports sound that never arrived.
-//
-// Opening may hang (a sound server that accepts the connection and never answers), so the open
-// itself runs on a thread of its own, the opener; the worker only asks for an attempt and takes
-// the result. Only waveInOpen waits for the first attempt, and waveInClose for the one in
-// progress, each for a bounded time (kFirstAttemptWaitMs, kOpenerWaitMs): after that waveInOpen
-// returns and the worker takes the result when it comes; waveInClose returns without the opener,
-// which, once its open returns, closes whatever it opened and frees the record itself, without
-// ever calling the caller's routine.
-//
-// Lines on stderr: those of sound_input.h, DEVICE being "default" for WAVE_MAPPER, otherwise the
-// device number. REASON is winmm's own words, or for a lost device "no sound for 1 s" (5 s right
-// after a start); N is the arrival clock's estimate of samples the driver kept no block for.
-// A device that cannot be opened is reported at the first attempt only.
-//
-// The handle given to the caller is the address of a WinWaveIn record of ours (an opaque token,
-// never dereferenced as a winmm handle), so two devices never share state.
-//
-// Stopping: waveInStop, waveInReset and waveInClose first end recording and wait for a routine
-// that is running to return. Ending recording takes the blocks back from the driver and drops
-// what they held; a later waveInStart records afresh. After waveInStop the caller's headers stay
-// queued and no sound moves into them; waveInReset and waveInClose give them back as winmm does,
-// each through one more WIM_DATA on the worker, as it is (partly filled or empty). waveInClose
-// completes those, sends WIM_CLOSE and ends the worker before it returns, so the routine never
-// runs after that; it must not be called from inside the routine.
+// The wave-input functions of wave_in_win.h over the real winmm. The device is opened with
+// CALLBACK_EVENT and a worker thread of ours runs the caller's routine, where winmm's calls are
+// allowed. The driver records into a deeper ring of blocks of ours (wine's winmm fills headers in
+// passes of up to 30 ms, more than two caller buffers hold), which the worker copies into the
+// caller's headers in order. The worker also keeps the driver's device alive: it reopens a device
+// that is missing or went silent, and counts arrivals against the clock, as winmm reports neither.
+// Opening may hang in a sound server, so waveInOpen of the driver runs on a thread of its own, the
+// opener; waveInClose leaves an open that hangs to it, and the opener then frees the record.
+// The handle given to the caller is the address of our WinWaveIn record, never a winmm handle.
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -56,70 +14,45 @@
 #include <initializer_list>
 
 #include "capture/arrival_clock.h"
+#include "capture/sound_input.h"
 #include "capture/wave_in_win.h"
 
-namespace wave {
+namespace capture::wave {
 namespace {
 
-// The driver's ring: 8 blocks of 1024 bytes. Each finished block is copied out and re-queued at
-// once, so the caller may fall up to about 93 ms behind (at 88 200 bytes/s) before sound is lost.
+// The driver's ring: each finished block is copied out and re-queued at once, so the caller may
+// fall up to about 93 ms behind before sound is lost.
 constexpr unsigned kBlocks = 8;
 constexpr DWORD kBlockBytes = 1024;
 
-// More headers than any caller queues at once; the capture sequence rotates two. A fixed ring keeps
-// waveInAddBuffer, which runs once per buffer on the completion thread, free of allocation.
+// More headers than any caller queues at once; a fixed ring keeps waveInAddBuffer free of
+// allocation.
 constexpr unsigned kQueueCapacity = 16;
 
 // The worker wakes at least this often to look at the clock, with or without sound.
 constexpr DWORD kTickMs = 100;
 // Between two attempts to open a device that is missing.
 constexpr double kRetrySeconds = 1.0;
-// A recording device that finishes no block for this long is gone. Under wine the first block
-// after a start takes one to two seconds (the sound server sets up the stream), hence the longer
-// wait for the first one.
+// A recording device that finishes no block for this long is gone; under wine the first block
+// after a start takes one to two seconds, while the sound server sets up the stream.
 constexpr int kSilentSecondsRecording = 1;
 constexpr int kSilentSecondsStarting = 5;
-// A tick this much later than asked for means the process itself was held (stopped, suspended or
-// starved), not the device: the silence is then counted afresh from that tick.
+// A tick this much late means the process itself was held, not the device: the silence is then
+// counted afresh from that tick.
 constexpr double kHeldSeconds = 0.5;
 // How long waveInClose waits for an open attempt in progress before it leaves it behind.
 constexpr DWORD kOpenerWaitMs = 500;
-// How long waveInOpen waits for the first attempt. An open normally takes a few milliseconds, and
-// waiting for it keeps winmm's order for the caller: once waveInOpen and waveInStart have
-// returned, the device records. An open that hangs is not waited for beyond this.
+// How long waveInOpen waits for the first attempt (normally a few milliseconds), so that, as with
+// winmm, the device records once waveInOpen and waveInStart have returned.
 constexpr DWORD kFirstAttemptWaitMs = 1000;
 
-// The worker's one state: what it holds of the driver's device.
-//
-//   from              event                       to                what is done
-//   WaitingForDevice  the retry time comes        Opening           the opener asked to open
-//   Opening           the open failed             WaitingForDevice  retry in 1 s; the first time,
-//                                                                   "cannot open"
-//   Opening           the open succeeded          Ready             blocks prepared; "is open" or
-//                                                                   "is back" when one is due
-//                                                 or Starting       ... and recording started, if
-//                                                                   the caller has asked for it
-//   Ready             waveInStart                 Starting          blocks queued, driver started,
-//                                                                   arrival clock restarted
-//   Starting          the first block finished    Recording
-//   Starting          no block for 5 s            WaitingForDevice  "is gone"; device closed;
-//   Recording         no block for 1 s                              retry in 1 s
-//   Starting or       the driver refuses a block  WaitingForDevice  the same
-//   Recording         or the start
-//   Starting or       waveInStop, waveInReset     Ready             driver reset: blocks back,
-//   Recording                                                       what they held dropped
-//   all but Closed    waveInClose                 Closed            device, if any, reset and
-//                                                                   closed; the worker ends
-//
-// Sound moves into the caller's headers only in Starting and Recording.
-enum class DeviceState {
-    WaitingForDevice,  // no device; the next attempt is due at retryAtSeconds
-    Opening,           // an attempt is with the opener
-    Ready,             // open, blocks prepared, none with the driver
-    Starting,          // recording, no block finished yet since the start
-    Recording,         // recording, blocks finishing
-    Closed,            // waveInClose has run; the worker ends
-};
+// What the worker holds of the driver's device. WaitingForDevice -> Opening when the retry time
+// comes; Opening -> WaitingForDevice when the open fails, or -> Ready (then Starting, if the caller
+// asked for recording); Ready -> Starting on waveInStart; Starting -> Recording with the first
+// finished block. Starting or Recording -> WaitingForDevice when the device is lost (silent, or a
+// refusal), -> Ready on waveInStop or waveInReset. Any -> Closed on waveInClose. Sound moves into
+// the caller's headers only in Starting and Recording.
+enum class DeviceState { WaitingForDevice, Opening, Ready, Starting, Recording, Closed };
 
 // The opener's side of an attempt, handed back and forth under the lock.
 //   None -> Asked (worker) -> Busy (opener) -> Finished (opener) -> None (worker takes the result)
@@ -131,48 +64,59 @@ enum class Notice { None, Opened, Back };
 
 struct Block {
     WAVEHDR header{};
-    DWORD consumed = 0;  // bytes of header.dwBytesRecorded already copied to caller headers
+    // Bytes of header.dwBytesRecorded already copied to caller headers.
+    DWORD consumed = 0;
     char data[kBlockBytes];
 };
 
 struct WinWaveIn {
-    // Fixed at open.
     UINT deviceId = WAVE_MAPPER;
     WAVEFORMATEX format{};
-    char name[16] = {};  // as the stderr lines call the device
+    // As the stderr lines call the device.
+    char name[16] = {};
     WaveInProc routine = nullptr;
     DWORD_PTR instance = 0;
-    double ticksPerSecond = 1;   // of QueryPerformanceCounter
-    HANDLE wakeEvent = nullptr;  // auto-reset; set by winmm (open, close, each finished block), by
-                                 // the opener and by waveInAddBuffer
-    HANDLE openEvent = nullptr;  // auto-reset; asks the opener for an attempt
-    HANDLE attemptEvent = nullptr;  // auto-reset; set by the opener after each attempt
-    HANDLE quitEvent = nullptr;     // manual-reset; set by waveInClose to end both threads
+    // Of QueryPerformanceCounter.
+    double ticksPerSecond = 1;
+    // Auto-reset; set by winmm (open, close, each finished block), the opener and waveInAddBuffer.
+    HANDLE wakeEvent = nullptr;
+    // Auto-reset; asks the opener for an attempt.
+    HANDLE openEvent = nullptr;
+    // Auto-reset; set by the opener after each attempt.
+    HANDLE attemptEvent = nullptr;
+    // Manual-reset; set by waveInClose to end both threads.
+    HANDLE quitEvent = nullptr;
     HANDLE worker = nullptr;
     HANDLE opener = nullptr;
 
     // Guards everything below it. Never held while the routine runs.
     CRITICAL_SECTION lock;
     DeviceState state = DeviceState::Opening;
-    ::HWAVEIN device = nullptr;  // the driver's device in Ready, Starting and Recording
+    // The driver's device in Ready, Starting and Recording.
+    ::HWAVEIN device = nullptr;
     // The caller's wish: from waveInStart to a stop, reset or close.
     bool recordingRequested = false;
     Notice notice = Notice::None;
     double retryAtSeconds = 0;
-    double lastArrivalSeconds = 0;  // when a block last finished, or recording started
-    double lastTickSeconds = 0;     // when the worker last looked at the clock
+    // When a block last finished, or recording started.
+    double lastArrivalSeconds = 0;
+    double lastTickSeconds = 0;
 
     Block blocks[kBlocks];
-    unsigned oldestBlock = 0;      // the block the driver finishes next; they finish in ring order
-    unsigned countedBlocks = 0;    // finished blocks, from the oldest on, whose samples are counted
-    uint64_t samplesReceived = 0;  // since recording started
-    uint64_t samplesObserved = 0;  // as far as the arrival clock has seen them
+    // The block the driver finishes next; they finish in ring order.
+    unsigned oldestBlock = 0;
+    // Finished blocks, from the oldest on, whose samples are counted.
+    unsigned countedBlocks = 0;
+    // Samples since recording started, and as far as the arrival clock has seen them.
+    uint64_t samplesReceived = 0;
+    uint64_t samplesObserved = 0;
     ArrivalClock arrivals;
 
-    WAVEHDR* queue[kQueueCapacity] = {};  // the caller's headers, oldest first
+    // The caller's headers, oldest first; the oldest `givenBack` are completed as they are.
+    WAVEHDR* queue[kQueueCapacity] = {};
     unsigned head = 0;
     unsigned size = 0;
-    unsigned givenBack = 0;  // the oldest `givenBack` of them are to be completed as they are
+    unsigned givenBack = 0;
 
     Attempt attempt = Attempt::None;
     ::HWAVEIN attemptDevice = nullptr;
@@ -195,7 +139,7 @@ double Seconds(const WinWaveIn& in) {
     return static_cast<double>(now.QuadPart) / in.ticksPerSecond;
 }
 
-__attribute__((format(printf, 1, 2))) void Say(const char* format, ...) {
+void Say(const char* format, ...) {
     std::va_list args;
     va_start(args, format);
     std::vfprintf(stderr, format, args);
@@ -355,7 +299,7 @@ void CloseDriver(WinWaveIn& in) {
 
 // Requires `lock`. The device went away: say so once, close it and try again in a while.
 void LoseDevice(WinWaveIn& in, double now, const char* reason) {
-    Say("vorlank: audio input \"%s\" is gone (%s); waiting for it to come back\n", in.name, reason);
+    Say(kCaptureTexts.gone, in.name, reason);
     CloseDriver(in);
     in.state = DeviceState::WaitingForDevice;
     in.retryAtSeconds = now + kRetrySeconds;
@@ -377,7 +321,7 @@ void TakeAttempt(WinWaveIn& in, double now) {
         if (in.notice == Notice::None) {
             char reason[MAXERRORLENGTH];
             DescribeResult(result, reason, sizeof reason);
-            Say("vorlank: cannot open audio input \"%s\": %s\n", in.name, reason);
+            Say(kCaptureTexts.cannotOpen, in.name, reason);
             in.notice = Notice::Opened;
         }
         in.state = DeviceState::WaitingForDevice;
@@ -392,9 +336,9 @@ void TakeAttempt(WinWaveIn& in, double now) {
         ::waveInPrepareHeader(in.device, &block.header, sizeof(WAVEHDR));
     }
     if (in.notice == Notice::Opened) {
-        Say("vorlank: audio input \"%s\" is open; capture has started\n", in.name);
+        Say(kCaptureTexts.opened, in.name);
     } else if (in.notice == Notice::Back) {
-        Say("vorlank: audio input \"%s\" is back; capture has resumed\n", in.name);
+        Say(kCaptureTexts.back, in.name);
     }
     in.notice = Notice::None;
     in.state = DeviceState::Ready;
@@ -412,10 +356,7 @@ void WatchSound(WinWaveIn& in, double now) {
         in.lastArrivalSeconds = now;
         in.state = DeviceState::Recording;
         const uint64_t lost = ObserveArrivals(in.arrivals, now, in.samplesReceived);
-        if (lost > 0) {
-            Say("vorlank: audio input overrun, about %llu samples lost\n",
-                static_cast<unsigned long long>(lost));
-        }
+        if (lost > 0) Say(kCaptureTexts.overrun, static_cast<unsigned long long>(lost));
         return;
     }
     // With every block finished and none given back yet, the driver has nowhere to record to:
@@ -425,7 +366,7 @@ void WatchSound(WinWaveIn& in, double now) {
         in.state == DeviceState::Starting ? kSilentSecondsStarting : kSilentSecondsRecording;
     if (now - in.lastArrivalSeconds >= silentSeconds) {
         char reason[32];
-        std::snprintf(reason, sizeof reason, "no sound for %d s", silentSeconds);
+        std::snprintf(reason, sizeof reason, kCaptureTexts.silent, silentSeconds);
         LoseDevice(in, now, reason);
     }
 }
@@ -570,11 +511,7 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, 
     in->deviceId = deviceId;
     in->format = *format;
     in->format.cbSize = 0;
-    if (deviceId == WAVE_MAPPER) {
-        std::snprintf(in->name, sizeof in->name, "default");
-    } else {
-        std::snprintf(in->name, sizeof in->name, "%u", deviceId);
-    }
+    std::snprintf(in->name, sizeof in->name, deviceId == WAVE_MAPPER ? "default" : "%u", deviceId);
     in->routine = reinterpret_cast<WaveInProc>(callback);
     in->instance = instance;
     LARGE_INTEGER frequency;
@@ -723,4 +660,4 @@ MMRESULT waveInClose(HWAVEIN device) {
     return MMSYSERR_NOERROR;
 }
 
-}  // namespace wave
+}  // namespace capture::wave

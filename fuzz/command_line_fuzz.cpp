@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/program_control.h"
-#include "app/run_log.h"
+#include "app/command_line.h"
 
 namespace {
 
@@ -43,16 +42,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string& w : storage) words.push_back(w.c_str());
 
     static FILE* sink = std::fopen("/dev/null", "w");
-    const CommandLine parsed = ParseCommandLine(static_cast<int>(words.size()), words.data(), sink);
+    const app::CommandLine parsed =
+        app::ParseCommandLine(static_cast<int>(words.size()), words.data(), sink);
     const bool test = std::strcmp(words[0], "T") == 0;
-    const bool log = std::strcmp(words[0], "L") == 0 && words.size() >= 3;
+    const int64_t runCount = words.size() >= 3 ? app::ReadCount(words[2]) : -1;
+    const bool log =
+        !test && std::strcmp(words[0], "L") == 0 && runCount >= 0 && runCount < app::kMaxLogEntries;
     Check(parsed.exitCode == (test || log ? 0 : 1));
     if (test) Check(parsed.mode == common::Mode::Test);
     if (log) {
         Check(parsed.mode == common::Mode::Log);
-        Check(parsed.fileName == words[1] && parsed.nbSamples == words[2]);
+        Check(parsed.fileName == words[1] && parsed.runCount == runCount);
     }
 
-    for (const char* word : words) Check(ReadCount(word) == ReferenceCount(word));
+    for (const char* word : words) Check(app::ReadCount(word) == ReferenceCount(word));
     return 0;
 }

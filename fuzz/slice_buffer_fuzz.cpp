@@ -11,6 +11,9 @@
 
 namespace {
 
+using app::DecodeBlock;
+using app::LogBlock;
+using app::Pipeline;
 using common::ReadWord;
 
 // The live tool's pipeline of either mode, with a run log of `capacity` entries in log mode.

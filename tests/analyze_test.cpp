@@ -102,7 +102,7 @@ std::vector<uint8_t> WavBytes(const WavLayout& wav) {
 // The run log that `vorlank L` would write for these samples.
 std::vector<int32_t> SliceToLog(const std::vector<int16_t>& samples) {
     const std::vector<uint8_t> bytes = synth::SamplesToBytes(samples);
-    return LoggedRuns(bytes.data(), bytes.size());
+    return app::LoggedRuns(bytes.data(), bytes.size());
 }
 
 struct LiveCounts {
@@ -113,11 +113,11 @@ struct LiveCounts {
 
 // What `vorlank T` shows for these samples: its own pipeline, in 512-sample buffers.
 LiveCounts LiveTestMode(const std::vector<int16_t>& samples) {
-    Pipeline live;
+    app::Pipeline live;
     const std::vector<uint8_t> bytes = synth::SamplesToBytes(samples);
     for (size_t at = 0; at < bytes.size(); at += 1024) {
-        DecodeBlock(&live, bytes.data() + at,
-                    static_cast<uint32_t>(std::min<size_t>(1024, bytes.size() - at)));
+        app::DecodeBlock(&live, bytes.data() + at,
+                         static_cast<uint32_t>(std::min<size_t>(1024, bytes.size() - at)));
     }
     return {ReadWord(live.status.pcmFrames), ReadWord(live.status.pcmErrors),
             ReadWord(live.status.pos1)};

@@ -80,7 +80,7 @@ void WriteLog(const std::string& path, bool corruptAtTheEnd) {
     synth::SynthConfig config;
     config.frameCount = 40;
     const std::vector<uint8_t> bytes = synth::SamplesToBytes(synth::Synthesize(config).samples);
-    std::vector<int32_t> entries = LoggedRuns(bytes.data(), bytes.size());
+    std::vector<int32_t> entries = app::LoggedRuns(bytes.data(), bytes.size());
     if (corruptAtTheEnd) entries.push_back(-5);
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(entries.data()),

@@ -9,6 +9,8 @@
 
 namespace {
 
+using namespace capture;
+
 constexpr double kRateHz = 44100;
 constexpr uint64_t kBlockSamples = 512;
 

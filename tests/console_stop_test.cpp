@@ -3,12 +3,16 @@
 #include <signal.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "app/console_stop.h"
+#include "app/texts.h"
 #include "app_test_output.h"
 
 namespace {
+
+using namespace app;
 
 using common::ReadWord;
 using common::SharedStatus;
@@ -39,18 +43,41 @@ void ResetStopSignals() {
     pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
 }
 
-TEST(RequestConsoleStop, SetsTheStopRequestAndPrintsOnceEachTime) {
+std::string Stopping(int times) {
+    std::string lines;
+    for (int k = 0; k < times; ++k) lines += kAppTexts.stopping;
+    return lines;
+}
+
+// Requests set the stop word at once; the main thread prints each once, and sleeps its whole
+// period all the same; after the main sequence is done they are ignored.
+TEST(RequestConsoleStop, PrintedOnceEachByTheSleeperWhichKeepsItsPeriod) {
     SharedStatus status;
     CapturedOutput out;
     ConsoleStop stop;
     stop.status = &status;
     stop.out = out.file;
-    RequestConsoleStop(stop);
+    EXPECT_TRUE(RequestConsoleStop(stop));
+    EXPECT_TRUE(RequestConsoleStop(stop));
     EXPECT_EQ(ReadWord(status.stopRequested), 1);
-    EXPECT_EQ(out.Text(), "Stopping...\n");
-    RequestConsoleStop(stop);
-    EXPECT_EQ(ReadWord(status.stopRequested), 1);
-    EXPECT_EQ(out.Text(), "Stopping...\nStopping...\n");
+    EXPECT_EQ(out.Text(), "");
+    SleepUntilStopRequest(&stop, 0);
+    EXPECT_EQ(out.Text(), Stopping(2));
+
+    std::thread requester([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        RequestConsoleStop(stop);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    SleepUntilStopRequest(&stop, 300);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    requester.join();
+    EXPECT_EQ(out.Text(), Stopping(3));
+
+    EXPECT_TRUE(RequestConsoleStop(stop));
+    MarkMainSequenceDone(stop);
+    EXPECT_FALSE(RequestConsoleStop(stop));
+    EXPECT_EQ(out.Text(), Stopping(4));
 }
 
 TEST(WaitMainSequenceDone, ReturnsWhenMarkedOrGivesUpAtTheTimeout) {
@@ -60,9 +87,9 @@ TEST(WaitMainSequenceDone, ReturnsWhenMarkedOrGivesUpAtTheTimeout) {
 
     std::thread marker([&stop] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        WriteWord(stop.mainSequenceDone, 1);
+        MarkMainSequenceDone(stop);
     });
-    EXPECT_TRUE(WaitMainSequenceDone(stop, ConsoleCloseWaitMs));
+    EXPECT_TRUE(WaitMainSequenceDone(stop, kConsoleCloseWaitMs));
     marker.join();
     EXPECT_TRUE(WaitMainSequenceDone(stop, 0));
 }
@@ -83,8 +110,9 @@ TEST(PosixConsoleStop, EveryStopSignalRequestsAStopAndPrintsOnce) {
         WriteWord(status.stopRequested, 0);
         ASSERT_EQ(kill(getpid(), signal), 0);
         ASSERT_TRUE(Eventually([&] { return ReadWord(status.stopRequested) == 1; }));
-        expected += "Stopping...\n";
-        ASSERT_TRUE(Eventually([&] { return out.Text() == expected; })) << out.Text();
+        SleepUntilStopRequest(&stop, 0);
+        expected += kAppTexts.stopping;
+        ASSERT_EQ(out.Text(), expected);
     }
 
     MarkMainSequenceDone(stop);
@@ -130,7 +158,7 @@ TEST(PosixConsoleStop, InheritedIgnoredSignalStaysIgnored) {
     ASSERT_EQ(kill(getpid(), SIGTERM), 0);
     ASSERT_TRUE(Eventually([&] { return ReadWord(status.stopRequested) == 1; }));
     MarkMainSequenceDone(stop);
-    EXPECT_EQ(out.Text(), "Stopping...\n");
+    EXPECT_EQ(out.Text(), kAppTexts.stopping);
 }
 
 }  // namespace

@@ -20,18 +20,19 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "app/run_log.h"
+#include "app/texts.h"
 #include "app_test_output.h"
 #include "decode/run_slicer.h"
 #include "test_folder.h"
 
 namespace {
+
+using namespace app;
 
 namespace fs = std::filesystem;
 using common::PublishCount;
@@ -86,15 +87,15 @@ struct TmpDirVariable {
     }
 };
 
-// A run log of `nbSamples` entries at `logPath`, its journal opened, stderr captured.
+// A run log of `capacity` entries at `logPath`, its journal opened, stderr captured.
 struct JournaledLog {
     RunLog log;
     CapturedOutput out;
     CapturedOutput diagnostics;
     Journal journal;
-    JournaledLog(const std::string& logPath, const char* nbSamples) {
+    JournaledLog(const std::string& logPath, int32_t capacity) {
         // `logPath` must outlive the log, as argv does in the tool.
-        EXPECT_EQ(Create(log, logPath.c_str(), nbSamples, out.file), 0);
+        EXPECT_EQ(CreateRunLog(log, logPath.c_str(), capacity, out.file), 0);
         OpenJournal(journal, log, diagnostics.file);
     }
     JournaledLog(const JournaledLog&) = delete;
@@ -108,7 +109,7 @@ struct JournaledLog {
 TEST(Journal, FollowsTheSlicerWhileItFillsTheLogAndGoesAtANormalEnd) {
     TempDir dir;
     const std::string logPath = (dir.path / "runs.bin").string();
-    JournaledLog j(logPath, "60000");
+    JournaledLog j(logPath, 60000);
     RunLog& log = j.log;
     Journal& journal = j.journal;
     ASSERT_EQ(journal.path, logPath + ".partial");
@@ -159,7 +160,7 @@ TEST(Journal, WithoutRunsNothingIsKept) {
         TempDir dir;
         const std::string logPath = (dir.path / "runs.bin").string();
         std::ofstream(logPath) << "";
-        JournaledLog j(logPath, "100");
+        JournaledLog j(logPath, 100);
         AppendToJournal(j.journal, j.log);
         CloseJournal(j.journal, j.log, logExitCode);
         EXPECT_FALSE(fs::exists(logPath + ".partial")) << "log exit code " << logExitCode;
@@ -186,11 +187,12 @@ void FillDiskUnder(Journal& journal) {
     ASSERT_GE(journal.file, 0);
 }
 
-// One line of stderr: `parts` joined, then a line feed.
-std::string Line(std::initializer_list<std::string_view> parts) {
-    std::string line;
-    for (std::string_view part : parts) line += part;
-    return line + "\n";
+// A line of kAppTexts filled in with `args` (C strings and longs).
+template <typename... Args>
+std::string Said(const char* format, Args... args) {
+    char line[2048];
+    std::snprintf(line, sizeof line, format, args...);
+    return line;
 }
 
 struct FullDiskCase {
@@ -222,8 +224,7 @@ TEST(Journal, OutOfRoomMovesToTheTemporaryDirectoryOnce) {
          "runs.bin.partial", 3},
     };
     const int32_t runs[] = {9, 8, 10, 6, 0x01020304, 7, 11, 12};
-    const std::string noRoom = std::strerror(ENOSPC);
-    const char* stillWritten = "); the log file is still written at the end";
+    const char* noRoom = std::strerror(ENOSPC);
     for (const FullDiskCase& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
@@ -232,7 +233,7 @@ TEST(Journal, OutOfRoomMovesToTheTemporaryDirectoryOnce) {
         TmpDirVariable variable(tmp.string());
         if (c.earlierJournal) std::ofstream(tmp / "runs.bin.partial") << "earlier run";
         const std::string logPath = (dir.path / c.logName).string();
-        JournaledLog j(logPath, "100");
+        JournaledLog j(logPath, 100);
         RunLog& log = j.log;
         Journal& journal = j.journal;
         std::copy(std::begin(runs), std::end(runs), log.entries);
@@ -247,16 +248,14 @@ TEST(Journal, OutOfRoomMovesToTheTemporaryDirectoryOnce) {
         PublishCount(log.count, 5);
         AppendToJournal(journal, log);
         if (startsBeside) {
-            said += Line({"vorlank: cannot write journal \"", first, "\" (", noRoom,
-                          "); moved it to \"", journal.path, "\""});
+            said += Said(kAppTexts.journalMoved, first.c_str(), noRoom, journal.path.c_str());
             EXPECT_FALSE(fs::exists(first));
         } else {
-            said += Line({"vorlank: cannot write journal \"", first, "\" (", noRoom, stillWritten});
+            said += Said(kAppTexts.journalNotWritten, first.c_str(), noRoom);
         }
         if (c.temporaryFills) {
             FillDiskUnder(journal);
-            said += Line(
-                {"vorlank: cannot write journal \"", journal.path, "\" (", noRoom, stillWritten});
+            said += Said(kAppTexts.journalNotWritten, journal.path.c_str(), noRoom);
         }
         PublishCount(log.count, 8);
         AppendToJournal(journal, log);
@@ -274,13 +273,10 @@ TEST(Journal, OutOfRoomMovesToTheTemporaryDirectoryOnce) {
         if (c.logExitCode == 0) {
             EXPECT_FALSE(fs::exists(moved));
         } else if (c.runsInJournal == 8) {
-            said += Line({"vorlank: log file \"", logPath,
-                          "\" is missing or incomplete; its 8 runs are in journal \"",
-                          moved.string(), "\""});
+            said += Said(kAppTexts.journalHoldsAll, logPath.c_str(), 8L, moved.string().c_str());
         } else {
-            said += Line({"vorlank: log file \"", logPath,
-                          "\" is missing or incomplete; journal \"", moved.string(), "\" holds ",
-                          std::to_string(c.runsInJournal), " of its 8 runs"});
+            said += Said(kAppTexts.journalHoldsSome, logPath.c_str(), moved.string().c_str(),
+                         static_cast<long>(c.runsInJournal), 8L);
         }
         EXPECT_EQ(j.diagnostics.Text(), said);
     }
@@ -293,7 +289,7 @@ struct PlaceCase {
     const char* name;
     const char* logName;  // relative to the test's folder, D below
     const char* tmpDir;   // TMPDIR, relative to the test's folder
-    const char* nbSamples;
+    int32_t capacity;
     std::vector<const char*> taken;  // files that exist before the journal is opened
     const char* journal;             // where it must go; nullptr: no journal at all
     const char* openLine;            // stderr at the start, with D for the test's folder
@@ -303,11 +299,11 @@ struct PlaceCase {
 // and the log counts as not written: the journal stays, holds them, and stderr names it.
 TEST(Journal, GoesBesideTheLogElseToTheTemporaryDirectoryWithoutReplacingAnything) {
     const PlaceCase cases[] = {
-        {"Beside", "runs.bin", "tmp", "100", {}, "runs.bin.partial", ""},
+        {"Beside", "runs.bin", "tmp", 100, {}, "runs.bin.partial", ""},
         {"NamesTaken",
          "runs.bin",
          "tmp",
-         "100",
+         100,
          {"runs.bin.partial", "runs.bin.1.partial"},
          "runs.bin.2.partial",
          "vorlank: cannot create journal \"D/runs.bin.partial\" (File exists); using "
@@ -315,7 +311,7 @@ TEST(Journal, GoesBesideTheLogElseToTheTemporaryDirectoryWithoutReplacingAnythin
         {"MissingDirectory",
          "missing/runs.bin",
          "tmp",
-         "100",
+         100,
          {},
          "tmp/runs.bin.partial",
          "vorlank: cannot create journal \"D/missing/runs.bin.partial\" (No such file or "
@@ -323,13 +319,13 @@ TEST(Journal, GoesBesideTheLogElseToTheTemporaryDirectoryWithoutReplacingAnythin
         {"NowhereAtAll",
          "missing/runs.bin",
          "missing-too",
-         "100",
+         100,
          {},
          nullptr,
          "vorlank: cannot create journal \"D/missing/runs.bin.partial\" (No such file or "
          "directory) nor \"D/missing-too/runs.bin.partial\" (No such file or directory); logging "
          "without a journal\n"},
-        {"CapacityZero", "runs.bin", "tmp", "0", {}, nullptr, ""},
+        {"CapacityZero", "runs.bin", "tmp", 0, {}, nullptr, ""},
     };
     for (const PlaceCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -339,7 +335,7 @@ TEST(Journal, GoesBesideTheLogElseToTheTemporaryDirectoryWithoutReplacingAnythin
         TmpDirVariable tmp(d + "/" + c.tmpDir);
         for (const char* name : c.taken) std::ofstream(dir.path / name) << "earlier run";
         const std::string logPath = d + "/" + c.logName;
-        JournaledLog j(logPath, c.nbSamples);
+        JournaledLog j(logPath, c.capacity);
         RunLog& log = j.log;
         Journal& journal = j.journal;
 
@@ -366,9 +362,7 @@ TEST(Journal, GoesBesideTheLogElseToTheTemporaryDirectoryWithoutReplacingAnythin
         EXPECT_EQ(journal.path, where);
         EXPECT_EQ(FileText(where), LittleEndian(runs, 3));
         std::string said = openLine;
-        said +=
-            "vorlank: log file \"" + logPath + "\" is missing or incomplete; its 3 runs are in ";
-        said += "journal \"" + where + "\"\n";
+        said += Said(kAppTexts.journalHoldsAll, logPath.c_str(), 3L, where.c_str());
         EXPECT_EQ(j.diagnostics.Text(), said);
     }
 }
@@ -395,7 +389,7 @@ TEST(Journal, FailedWritesAreSaidOnceAndCaughtUpFromTheByteTheyStoppedAt) {
         char* said = nullptr;
         size_t saidBytes = 0;
         FILE* diagnostics = open_memstream(&said, &saidBytes);
-        ASSERT_EQ(Create(log, logPath.c_str(), "100", out.file), 0);
+        ASSERT_EQ(CreateRunLog(log, logPath.c_str(), 100, out.file), 0);
         Journal journal;
         OpenJournal(journal, log, diagnostics);
         for (int32_t k = 0; k < 7; ++k) log.entries[k] = 1000 + k;
@@ -415,17 +409,13 @@ TEST(Journal, FailedWritesAreSaidOnceAndCaughtUpFromTheByteTheyStoppedAt) {
         CloseJournal(journal, log, 1);
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
 
-        const std::string failed = "vorlank: cannot write journal \"" + journal.path +
-                                   "\" (File too large) nor move it to \"" + tmp.string() +
-                                   "/runs.bin.partial\" (File too large); the log file is still "
-                                   "written at the end\n";
-        const std::string kept = writesRecover ? "vorlank: log file \"" + logPath +
-                                                     "\" is missing or incomplete; its 7 runs are "
-                                                     "in journal \"" +
-                                                     journal.path + "\"\n"
-                                               : "vorlank: log file \"" + logPath +
-                                                     "\" is missing or incomplete; journal \"" +
-                                                     journal.path + "\" holds 2 of its 7 runs\n";
+        const char* tooLarge = std::strerror(EFBIG);
+        const std::string failed = Said(kAppTexts.journalNotMoved, journal.path.c_str(), tooLarge,
+                                        (tmp.string() + "/runs.bin.partial").c_str(), tooLarge);
+        const std::string kept =
+            writesRecover
+                ? Said(kAppTexts.journalHoldsAll, logPath.c_str(), 7L, journal.path.c_str())
+                : Said(kAppTexts.journalHoldsSome, logPath.c_str(), journal.path.c_str(), 2L, 7L);
         std::fclose(diagnostics);
         EXPECT_EQ(std::string(said, saidBytes), failed + kept);
         std::free(said);

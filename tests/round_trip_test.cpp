@@ -38,7 +38,7 @@ std::ostream& operator<<(std::ostream& os, const Decoded& d) {
 // Feeds the samples in calls of `chunk` samples. With `trailingByte`, every call also gets one
 // extra byte after its samples (an odd byte count), which the slicer must ignore.
 Decoded Decode(const std::vector<int16_t>& samples, size_t chunk, bool trailingByte = false) {
-    Pipeline rx;
+    app::Pipeline rx;
     const std::vector<uint8_t> bytes = synth::SamplesToBytes(samples);
     std::vector<uint8_t> call;
     for (size_t at = 0; at < bytes.size(); at += 2 * chunk) {
@@ -47,7 +47,7 @@ Decoded Decode(const std::vector<int16_t>& samples, size_t chunk, bool trailingB
                     bytes.begin() + static_cast<std::ptrdiff_t>(at + n));
         // A byte that would read as a full-scale sample if it were taken as the start of one.
         if (trailingByte) call.push_back(static_cast<uint8_t>(0x80 ^ (at & 0x7F)));
-        DecodeBlock(&rx, call.data(), static_cast<uint32_t>(call.size()));
+        app::DecodeBlock(&rx, call.data(), static_cast<uint32_t>(call.size()));
     }
     return {ReadWord(rx.status.pcmFrames), ReadWord(rx.status.pcmErrors), ReadWord(rx.status.pos1)};
 }
@@ -210,13 +210,13 @@ TEST(RoundTrip, Pos1TrackingSeesEverySweptValueInOrder) {
 
     // A kind-B frame comes only every other frame, about 2 400 samples apart, so each value stays
     // on show over several 512-sample buffers.
-    Pipeline rx;
+    app::Pipeline rx;
     const std::vector<uint8_t> bytes = synth::SamplesToBytes(signal.samples);
     std::vector<int32_t> seen;
     int32_t lastFrames = 0;
     for (size_t at = 0; at < bytes.size(); at += 1024) {
         const size_t n = std::min<size_t>(1024, bytes.size() - at);
-        DecodeBlock(&rx, bytes.data() + at, static_cast<uint32_t>(n));
+        app::DecodeBlock(&rx, bytes.data() + at, static_cast<uint32_t>(n));
         const int32_t frames = ReadWord(rx.status.pcmFrames);
         const int32_t pos1 = ReadWord(rx.status.pos1);
         ASSERT_GE(frames, lastFrames);
@@ -276,7 +276,7 @@ TEST_P(LogRoundTrip, StoredRunsAreTheCellRunsStartingLow) {
     if (leadingHigh) want.erase(want.begin());
 
     const auto bytes = synth::SamplesToBytes(samples);
-    const std::vector<int32_t> storage = LoggedRuns(bytes.data(), bytes.size());
+    const std::vector<int32_t> storage = app::LoggedRuns(bytes.data(), bytes.size());
 
     // The closing mark is still open when the samples end, so it is never delivered.
     ASSERT_EQ(storage.size(), want.size() - 1);

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -33,6 +34,8 @@
 #endif
 
 namespace {
+
+using namespace capture;
 
 using common::ReadWord;
 
@@ -191,8 +194,16 @@ protected:
     SoundInput input;
 };
 
-const char kCannotOpen[] = "vorlank: cannot open audio input \"default\": ";
-const char kOpened[] = "vorlank: audio input \"default\" is open; capture has started";
+// A line of kCaptureTexts for the "default" device, as StderrCapture gives it (no newline).
+std::string Said(const char* format, const char* reason = "") {
+    char line[256];
+    std::snprintf(line, sizeof line, format, "default", reason);
+    const std::string text(line);
+    return text.substr(0, text.find('\n'));
+}
+
+const std::string kCannotOpen = Said(kCaptureTexts.cannotOpen);
+const std::string kOpened = Said(kCaptureTexts.opened);
 
 TEST_F(SoundInputTest, WholeBlocksInOrderOnOneThreadOfTheInputsOwn) {
     device.Present();
@@ -222,7 +233,7 @@ TEST_F(SoundInputTest, ALateDeviceIsReportedOnceAndCapturedWhenItComes) {
     const std::vector<std::string> lines = errors.Lines();
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0].rfind(kCannotOpen, 0), 0u) << lines[0];
-    EXPECT_GT(lines[0].size(), std::strlen(kCannotOpen)) << "no reason given";
+    EXPECT_GT(lines[0].size(), kCannotOpen.size()) << "no reason given";
     EXPECT_EQ(lines[1], kOpened);
     const std::lock_guard<std::mutex> guard(got.lock);
     EXPECT_EQ(RampBreaks(got.samples), 0u);

@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
     }
     std::vector<uint8_t> samples;
     if (!ReadWavSamples(argv[2], samples)) return 2;
-    const std::vector<int32_t> offline = LoggedRuns(samples.data(), samples.size());
+    const std::vector<int32_t> offline = app::LoggedRuns(samples.data(), samples.size());
     if (command == "count") {
         std::printf("%zu\n", offline.size());
         return 0;

@@ -20,6 +20,8 @@
 
 namespace wavetest {
 
+namespace wave = capture::wave;
+
 constexpr DWORD kRate = 44100;
 constexpr DWORD kBufferBytes = 1024;
 

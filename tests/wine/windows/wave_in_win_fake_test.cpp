@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "capture/sound_input.h"
 #include "tests/stderr_capture.h"
 #include "tests/wine/windows/fake_winmm.h"
 #include "tests/wine/windows/recorder.h"
@@ -30,6 +31,7 @@ void operator delete(void* block, size_t) noexcept {
 
 namespace {
 
+using capture::kCaptureTexts;
 using namespace wavetest;
 
 // One run of the layer on a fresh fake, with the capture sequence's two buffers.
@@ -50,11 +52,18 @@ struct Session {
     }
 };
 
-const char kCannotOpen[] = "vorlank: cannot open audio input \"default\": Fake: no such device";
-const char kOpened[] = "vorlank: audio input \"default\" is open; capture has started";
-const char kGone[] =
-    "vorlank: audio input \"default\" is gone (no sound for 1 s); waiting for it to come back";
-const char kBack[] = "vorlank: audio input \"default\" is back; capture has resumed";
+// A line of kCaptureTexts for the "default" device, as StderrCapture gives it (no newline).
+std::string Said(const char* format, const char* reason = "") {
+    char line[256];
+    std::snprintf(line, sizeof line, format, "default", reason);
+    const std::string text(line);
+    return text.substr(0, text.find('\n'));
+}
+
+const std::string kCannotOpen = Said(kCaptureTexts.cannotOpen, "Fake: no such device");
+const std::string kOpened = Said(kCaptureTexts.opened);
+const std::string kGone = Said(kCaptureTexts.gone, "no sound for 1 s");
+const std::string kBack = Said(kCaptureTexts.back);
 
 TEST(WaveInWinFake, ADeviceThatComesLateIsTriedQuietlyAboutOnceASecondAndThenRecords) {
     Session s;
@@ -128,10 +137,7 @@ TEST(WaveInWinFake, SoundThatNeverArrivesIsReportedOnceWithAboutHowMuch) {
         const std::vector<std::string> lines = s.errors.Lines();
         ASSERT_EQ(lines.size(), 1u);
         unsigned long long reported = 0;
-        ASSERT_EQ(std::sscanf(lines[0].c_str(),
-                              "vorlank: audio input overrun, about %llu samples lost", &reported),
-                  1)
-            << lines[0];
+        ASSERT_EQ(std::sscanf(lines[0].c_str(), kCaptureTexts.overrun, &reported), 1) << lines[0];
         std::printf("%s: reported %llu samples lost, the device dropped %.0f\n", c.what, reported,
                     dropped);
         // Within 50 ms of what the device really dropped.

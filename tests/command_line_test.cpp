@@ -5,11 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/pipeline.h"
-#include "app/program_control.h"
+#include "app/status_loop.h"
+#include "app/texts.h"
 #include "app_test_output.h"
 
 namespace {
+
+using namespace app;
 
 using common::Mode;
 using common::ReadWord;
@@ -19,37 +23,33 @@ using common::WriteWord;
 using decode::DecodeEvent;
 using decode::DecodeEventKind;
 
-const std::string kUsage =
-    "Usage:\n"
-    " Vorlank T\n"
-    "  Tests if PCM signal is present\n"
-    " Vorlank L FileName NbSamples\n"
-    "   Logs raw data to logfile\n";
-
 struct ParseCase {
     std::vector<const char*> words;
     int32_t exitCode;
     Mode mode;
     const char* fileName;
-    const char* nbSamples;
+    int32_t runCount;
 };
 
 TEST(ParseCommandLine, MatchesWholeCaseSensitiveWordsTBeforeL) {
     const ParseCase cases[] = {
-        {{}, 1, Mode::Test, nullptr, nullptr},
-        {{"X"}, 1, Mode::Test, nullptr, nullptr},
-        {{"t"}, 1, Mode::Test, nullptr, nullptr},
-        {{"l", "f", "3"}, 1, Mode::Test, nullptr, nullptr},
-        {{"TT"}, 1, Mode::Test, nullptr, nullptr},
-        {{"T "}, 1, Mode::Test, nullptr, nullptr},
-        {{""}, 1, Mode::Test, nullptr, nullptr},
-        {{"L"}, 1, Mode::Test, nullptr, nullptr},
-        {{"L", "log.bin"}, 1, Mode::Test, nullptr, nullptr},
-        {{"T"}, 0, Mode::Test, nullptr, nullptr},
-        {{"T", "extra", "words"}, 0, Mode::Test, nullptr, nullptr},
-        {{"T", "L", "f", "3"}, 0, Mode::Test, nullptr, nullptr},
-        {{"L", "log.bin", "12abc"}, 0, Mode::Log, "log.bin", "12abc"},
-        {{"L", "T", "5", "extra"}, 0, Mode::Log, "T", "5"},
+        {{}, 1, Mode::Test, nullptr, 0},
+        {{"X"}, 1, Mode::Test, nullptr, 0},
+        {{"t"}, 1, Mode::Test, nullptr, 0},
+        {{"l", "f", "3"}, 1, Mode::Test, nullptr, 0},
+        {{"TT"}, 1, Mode::Test, nullptr, 0},
+        {{"T "}, 1, Mode::Test, nullptr, 0},
+        {{""}, 1, Mode::Test, nullptr, 0},
+        {{"L"}, 1, Mode::Test, nullptr, 0},
+        {{"L", "log.bin"}, 1, Mode::Test, nullptr, 0},
+        {{"T"}, 0, Mode::Test, nullptr, 0},
+        {{"T", "extra", "words"}, 0, Mode::Test, nullptr, 0},
+        {{"T", "L", "f", "3"}, 0, Mode::Test, nullptr, 0},
+        {{"L", "log.bin", "12abc"}, 0, Mode::Log, "log.bin", 12},
+        {{"L", "T", "5", "extra"}, 0, Mode::Log, "T", 5},
+        {{"L", "log.bin", "abc"}, 0, Mode::Log, "log.bin", 0},
+        {{"L", "log.bin", " +7"}, 0, Mode::Log, "log.bin", 7},
+        {{"L", "log.bin", "1073741823"}, 0, Mode::Log, "log.bin", 1073741823},
     };
     for (const ParseCase& c : cases) {
         std::string shown;
@@ -59,11 +59,49 @@ TEST(ParseCommandLine, MatchesWholeCaseSensitiveWordsTBeforeL) {
         const CommandLine result =
             ParseCommandLine(static_cast<int>(c.words.size()), c.words.data(), out.file);
         EXPECT_EQ(result.exitCode, c.exitCode);
-        EXPECT_EQ(out.Text(), c.exitCode == 0 ? "" : kUsage);
+        EXPECT_EQ(out.Text(), c.exitCode == 0 ? "" : kAppTexts.usage);
         if (c.exitCode != 0) continue;
         EXPECT_EQ(result.mode, c.mode);
         EXPECT_STREQ(result.fileName, c.fileName);
-        EXPECT_STREQ(result.nbSamples, c.nbSamples);
+        EXPECT_EQ(result.runCount, c.runCount);
+    }
+}
+
+TEST(ParseCommandLine, RefusesNegativeAndOversizedRunCountsWithTheWordAsGiven) {
+    for (const char* word : {"-1", " -7x", "1073741824", "2147483648", "99999999999999999999"}) {
+        const char* words[] = {"L", "log.bin", word};
+        CapturedOutput out;
+        EXPECT_EQ(ParseCommandLine(3, words, out.file).exitCode, 1);
+        EXPECT_EQ(out.Text(), "ERROR NbSamples out of range \"" + std::string(word) + "\"\n");
+    }
+}
+
+TEST(ReadCount, FollowsAtolWithoutOverflow) {
+    constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+    constexpr int64_t kMin = std::numeric_limits<int32_t>::min();
+    const std::pair<const char*, int64_t> cases[] = {
+        {"0", 0},
+        {"12abc", 12},
+        {" 7", 7},
+        {"\t\n\v\f\r 42", 42},
+        {"+3", 3},
+        {"007", 7},
+        {"-1", -1},
+        {"-0", 0},
+        {"abc", 0},
+        {"", 0},
+        {"- 5", 0},
+        {"+-3", 0},
+        {"1073741823", 1073741823},
+        {"1073741824", 1073741824},
+        {"2147483647", kMax},
+        {"2147483648", kMax},
+        {"99999999999999999999", kMax},
+        {"-2147483648", kMin},
+        {"-99999999999999999999", kMin},
+    };
+    for (const auto& [word, value] : cases) {
+        EXPECT_EQ(ReadCount(word), value) << "word \"" << word << "\"";
     }
 }
 

@@ -88,7 +88,7 @@ std::string Kind(int32_t tick, DiagnosisKind kind) {
 // between two status lines (22 050 in real time); each line as "tick:kind".
 std::vector<std::string> Said(Mode mode, const std::vector<int16_t>& samples, size_t perTick) {
     // Log mode with a log of no room: every run is counted, none stored.
-    Pipeline pipeline;
+    app::Pipeline pipeline;
     CapturedOutput out;
     app::Diagnosis diagnosis{mode, &pipeline.status, &pipeline.hearing, out.file, 500};
     const std::vector<uint8_t> bytes = synth::SamplesToBytes(samples);
@@ -102,7 +102,8 @@ std::vector<std::string> Said(Mode mode, const std::vector<int16_t>& samples, si
         if (end > bytes.size()) break;
         for (; next < end; next += kBlock) {
             const auto n = static_cast<uint32_t>(std::min(kBlock, end - next));
-            (mode == Mode::Test ? DecodeBlock : LogBlock)(&pipeline, bytes.data() + next, n);
+            (mode == Mode::Test ? app::DecodeBlock : app::LogBlock)(&pipeline, bytes.data() + next,
+                                                                    n);
         }
     }
     // One line each, nothing else.

@@ -5,6 +5,8 @@
 
 #include "common/signal_format.h"
 
+namespace analyze {
+
 namespace {
 
 // A run log's runs that last longer than this on average are no signal's.
@@ -87,3 +89,5 @@ std::string RateDoubt(const ReportFigures& f, const InputRequest& request) {
     }
     return text;
 }
+
+}  // namespace analyze

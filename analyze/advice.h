@@ -10,6 +10,8 @@
 
 #include "analyze/report_figures.h"
 
+namespace analyze {
+
 // A run log of the signal holds thousands of runs a second, nearly all of 1 to 8 bit cells; one
 // with none of those, or whose runs last more than a second each on average (a text file read as
 // 32-bit entries makes runs of hours), was most likely no run log of `vorlank L`.
@@ -21,3 +23,5 @@ std::string RunLogDoubt(const ReportFigures& figures);
 // were read as seem to have another rate). `request` is how the input was read.
 inline constexpr double kRateDoubtPercent = 5.0;
 std::string RateDoubt(const ReportFigures& figures, const InputRequest& request);
+
+}  // namespace analyze

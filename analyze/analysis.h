@@ -22,6 +22,8 @@
 #include "analyze/run_stats.h"
 #include "analyze/tracks.h"
 
+namespace analyze {
+
 struct Analysis {
     InputKind kind = InputKind::RunLog;
     RunStats runs;
@@ -51,3 +53,5 @@ struct AnalysisOutputs {
 // then holds what came before.
 bool AnalyzeInput(InputReader& reader, Analysis& analysis, const AnalysisOutputs& outputs,
                   std::string& error);
+
+}  // namespace analyze

@@ -1,10 +1,13 @@
 #include "analyze/analyze_cli.h"
 
 #include <algorithm>
-#include <array>
 #include <filesystem>
 #include <iterator>
+#include <set>
+#include <stdexcept>
 #include <system_error>
+
+#include <CLI/CLI.hpp>
 
 #include "analyze/advice.h"
 #include "analyze/analysis.h"
@@ -14,47 +17,49 @@
 #include "analyze/svg_picture.h"
 #include "common/version.h"
 
+namespace analyze {
+
 namespace {
 
 constexpr const char* kProgram = "vorlank-analyze";
 
-// Takes the value of --name, either glued on as --name=VALUE or as the next word; `what` names
-// what it takes, for the message when it is missing.
-bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& name,
-               const char* what, std::string& value, std::string& error) {
-    const std::string& word = args[i];
-    if (word.size() > name.size() && word[name.size()] == '=') {
-        value = word.substr(name.size() + 1);
-    } else if (i + 1 < args.size()) {
-        value = args[++i];
-    } else {
-        value.clear();
+// A wrong command line, in the words of kCliTexts; CLI11 passes it on as it is.
+struct LineError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// `text` with each %s replaced by the next of `words`.
+std::string Fill(const char* text, std::initializer_list<std::string> words) {
+    std::string filled;
+    auto word = words.begin();
+    for (; *text != '\0'; ++text) {
+        if (text[0] == '%' && text[1] == 's' && word != words.end()) {
+            filled += *word++;
+            ++text;
+        } else {
+            filled += *text;
+        }
     }
-    if (value.empty()) {
-        error = name + " needs " + what;
-        return false;
-    }
-    return true;
+    return filled;
 }
 
 // A whole number from `low` to `high`, in decimal digits only.
 bool WholeNumber(const std::string& text, int32_t low, int32_t high, int32_t& number) {
     if (text.empty() || text.size() > 9 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        text.find_first_not_of("0123456789") != std::string::npos)
         return false;
-    }
     const int32_t value = std::stoi(text);
     if (value < low || value > high) return false;
     number = value;
     return true;
 }
 
-// The options that say how to read the input, each with a value. `rawOnly`: it describes raw
-// samples, so it needs --raw.
+// The options that say how to read the input. `rawOnly`: it describes raw samples, so it needs
+// --raw; `expects`: what the value must be, for the message when it is not.
 struct InputOption {
     const char* name;
     bool rawOnly;
-    const char* expects;  // what the value must be, for the message when it is not
+    const char* expects;
     bool (*take)(const std::string& value, InputRequest& request);
 };
 
@@ -75,8 +80,89 @@ const InputOption kInputOptions[] = {
      }},
 };
 
-bool IsOption(const std::string& word, const std::string& name) {
-    return word == name || word.rfind(name + "=", 0) == 0;
+// The output options, in the order the help names them.
+const struct FileOption {
+    const char* name;
+    std::string AnalyzeOptions::*path;
+} kFileOptions[] = {
+    {"--pos1", &AnalyzeOptions::pos1Path},
+    {"--frames", &AnalyzeOptions::framesPath},
+    {"--json", &AnalyzeOptions::jsonPath},
+    {"--svg", &AnalyzeOptions::svgPath},
+};
+
+bool TakesValue(const std::string& word) {
+    for (const InputOption& o : kInputOptions) {
+        if (word == o.name) return true;
+    }
+    for (const FileOption& o : kFileOptions) {
+        if (word == o.name) return true;
+    }
+    return false;
+}
+
+// Each option's value as one word "--name=VALUE", the next word whatever it looks like ("-", "-x",
+// "--"), where CLI11 would see an option; an empty value as the two words "--name" "", which
+// CLI11 reads as given (it would take the next word for "--name="). "--" ends the options.
+std::vector<std::string> GlueValues(const std::vector<std::string>& args) {
+    std::vector<std::string> glued;
+    size_t i = 0;
+    for (; i < args.size() && args[i] != "--"; ++i) {
+        const size_t equals = args[i].find('=');
+        const std::string name = args[i].substr(0, equals);
+        if (!TakesValue(name) || (equals == std::string::npos && i + 1 == args.size())) {
+            glued.push_back(args[i]);
+            continue;
+        }
+        const std::string value =
+            equals != std::string::npos ? args[i].substr(equals + 1) : args[++i];
+        glued.push_back(value.empty() ? name : name + "=" + value);
+        if (value.empty()) glued.emplace_back();
+    }
+    glued.insert(glued.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
+    return glued;
+}
+
+// The words CLI11 set aside, in order, are the input file and the errors: an option it does not
+// know, or a second input. "--" ends the options. Throws at the first error; else the input, if
+// any, goes into `options`.
+void TakeSetAside(const CLI::App& app, AnalyzeOptions& options) {
+    options.input.clear();
+    bool ended = false;
+    for (const std::string& word : app.remaining()) {
+        const bool option = !ended && word.size() > 1 && word[0] == '-';
+        if (option && word == "--") {
+            ended = true;
+        } else if (option) {
+            throw LineError(Fill(kCliTexts.unknownOption, {word}));
+        } else if (!options.input.empty()) {
+            throw LineError(Fill(kCliTexts.twoInputs, {options.input, word}));
+        } else {
+            options.input = word;
+        }
+    }
+}
+
+// The rules that need the whole line: an empty text when it holds together.
+std::string WholeLineError(const AnalyzeOptions& options, const std::set<std::string>& given) {
+    if (options.input.empty()) return kCliTexts.noInput;
+    const InputRequest& request = options.request;
+    for (const InputOption& o : kInputOptions) {
+        if (o.rawOnly && !request.raw && given.count(o.name) != 0)
+            return Fill(kCliTexts.rawOnly, {o.name});
+    }
+    if (request.raw && request.channel > request.layout.channels) {
+        return Fill(kCliTexts.beyondChannels,
+                    {std::to_string(request.channel), std::to_string(request.layout.channels)});
+    }
+    for (const FileOption& a : kFileOptions) {
+        for (const FileOption& b : kFileOptions) {
+            const std::string& path = options.*(a.path);
+            if (&a < &b && !path.empty() && path == options.*(b.path))
+                return Fill(kCliTexts.sameFile, {a.name, b.name});
+        }
+    }
+    return {};
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -159,97 +245,79 @@ bool CommitAll(Outputs& outputs, std::FILE* err, SignalGuard& guard) {
 bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& options,
                       std::string& error) {
     options = AnalyzeOptions{};
-    const struct {
-        const char* name;
-        std::string AnalyzeOptions::*path;
-    } files[] = {
-        {"--pos1", &AnalyzeOptions::pos1Path},
-        {"--frames", &AnalyzeOptions::framesPath},
-        {"--json", &AnalyzeOptions::jsonPath},
-        {"--svg", &AnalyzeOptions::svgPath},
+    CLI::App app;
+    // Our own -h, a plain flag: the help text is ours, and a bad word before it must win.
+    app.set_help_flag();
+    // Words CLI11 does not take are kept, in order, to be reported in our words.
+    app.allow_extras();
+    app.allow_windows_style_options(false);
+    // A flag given a value is an error, not a way to turn it off.
+    app.option_defaults()->disable_flag_override();
+    std::set<std::string> given;
+    const auto once = [&](const std::string& name) {
+        TakeSetAside(app, options);
+        if (!given.insert(name).second) throw LineError(Fill(kCliTexts.twice, {name}));
     };
-    std::array<bool, std::size(kInputOptions)> given{};
-    bool optionsEnded = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        const bool option = !optionsEnded && word.size() > 1 && word[0] == '-';
-        if (option && (word == "--help" || word == "-h")) {
-            options.help = true;
-            return true;
-        }
-        if (option && word == "--version") {
-            options.version = true;
-            return true;
-        }
-        const auto file = std::find_if(std::begin(files), std::end(files), [&](const auto& f) {
-            return option && IsOption(word, f.name);
+    for (const FileOption& o : kFileOptions) {
+        app.add_option(o.name)->each([&, o](const std::string& word) {
+            once(o.name);
+            if (word.empty()) throw LineError(Fill(kCliTexts.needsFileName, {o.name}));
+            options.*(o.path) = word;
         });
-        const auto input =
-            std::find_if(std::begin(kInputOptions), std::end(kInputOptions),
-                         [&](const InputOption& o) { return option && IsOption(word, o.name); });
-        std::string value;
-        if (file != std::end(files)) {
-            if (!TakeValue(args, i, file->name, "a file name", value, error)) return false;
-            std::string& path = options.*(file->path);
-            if (!path.empty()) {
-                error = std::string(file->name) + " given twice";
-                return false;
-            }
-            path = value;
-        } else if (input != std::end(kInputOptions)) {
-            if (!TakeValue(args, i, input->name, "a value", value, error)) return false;
-            bool& seen = given[static_cast<size_t>(input - std::begin(kInputOptions))];
-            if (seen) {
-                error = std::string(input->name) + " given twice";
-                return false;
-            }
-            seen = true;
-            if (!input->take(value, options.request)) {
-                error = std::string(input->name) + " must be " + input->expects + ", not '" +
-                        value + "'";
-                return false;
-            }
-        } else if (option && word == "--") {
-            optionsEnded = true;
-        } else if (option && word == "--raw") {
-            options.request.raw = true;
-        } else if (option) {
-            error = "unknown option '" + word + "'";
-            return false;
-        } else if (!options.input.empty()) {
-            error = "more than one input file ('" + options.input + "' and '" + word + "')";
-            return false;
+    }
+    for (const InputOption& o : kInputOptions) {
+        app.add_option(o.name)->each([&, o](const std::string& word) {
+            once(o.name);
+            if (word.empty()) throw LineError(Fill(kCliTexts.needsValue, {o.name}));
+            if (!o.take(word, options.request))
+                throw LineError(Fill(kCliTexts.badValue, {o.name, o.expects, word}));
+        });
+    }
+    app.add_flag_callback("--raw", [&] {
+        TakeSetAside(app, options);
+        options.request.raw = true;
+    });
+    app.add_flag_callback("-h,--help", [&] {
+        TakeSetAside(app, options);
+        throw CLI::CallForHelp();
+    });
+    app.add_flag_callback("--version", [&] {
+        TakeSetAside(app, options);
+        throw CLI::CallForVersion();
+    });
+    for (CLI::Option* option : app.get_options()) option->trigger_on_parse();
+    try {
+        std::vector<std::string> reversed = GlueValues(args);
+        std::reverse(reversed.begin(), reversed.end());
+        app.parse(reversed);
+        TakeSetAside(app, options);
+        error = WholeLineError(options, given);
+    } catch (const CLI::CallForHelp&) {
+        options.help = true;
+    } catch (const CLI::CallForVersion&) {
+        options.version = true;
+    } catch (const LineError& e) {
+        error = e.what();
+    } catch (const CLI::ArgumentMismatch& e) {
+        // A value missing at the end of the line, or one glued to a flag ("--raw=1").
+        const std::string what = e.what();
+        std::string name = what.substr(0, what.find_first_of(": "));
+        if (name.rfind("-", 0) != 0) name = "--" + name;
+        const CLI::Option* option = app.get_option_no_throw(name);
+        if (option != nullptr && option->get_expected_max() == 0) {
+            const auto word = std::find_if(args.begin(), args.end(), [&](const std::string& w) {
+                return w.rfind(name + "=", 0) == 0;
+            });
+            error = Fill(kCliTexts.unknownOption, {word != args.end() ? *word : name});
         } else {
-            options.input = word;
+            const bool file = std::any_of(std::begin(kFileOptions), std::end(kFileOptions),
+                                          [&](const FileOption& o) { return name == o.name; });
+            error = Fill(file ? kCliTexts.needsFileName : kCliTexts.needsValue, {name});
         }
+    } catch (const CLI::ParseError& e) {
+        error = e.what();
     }
-    if (options.input.empty()) {
-        error = "no input file";
-        return false;
-    }
-    for (size_t k = 0; k < std::size(kInputOptions); ++k) {
-        if (given[k] && kInputOptions[k].rawOnly && !options.request.raw) {
-            error = std::string(kInputOptions[k].name) +
-                    " describes raw samples: give --raw as well (a recording's header says it)";
-            return false;
-        }
-    }
-    const InputRequest& request = options.request;
-    if (request.raw && request.channel > request.layout.channels) {
-        error = "--channel " + std::to_string(request.channel) + " is beyond --channels " +
-                std::to_string(request.layout.channels);
-        return false;
-    }
-    for (const auto& a : files) {
-        for (const auto& b : files) {
-            const std::string& path = options.*(a.path);
-            if (&a < &b && !path.empty() && path == options.*(b.path)) {
-                error = std::string(a.name) + " and " + b.name + " name the same file";
-                return false;
-            }
-        }
-    }
-    return true;
+    return error.empty();
 }
 
 const char* AnalyzeUsage() {
@@ -326,7 +394,7 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     AnalyzeOptions options;
     std::string error;
     if (!ParseAnalyzeArgs(args, options, error)) {
-        std::fprintf(err, "%s: %s\nTry '%s --help'.\n", kProgram, error.c_str(), kProgram);
+        std::fprintf(err, "%s: %s\n%s\n", kProgram, error.c_str(), kCliTexts.tryHelp);
         return kExitUsage;
     }
     if (options.help) {
@@ -342,8 +410,7 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     for (const std::string* output :
          {&options.pos1Path, &options.framesPath, &options.jsonPath, &options.svgPath}) {
         if (!output->empty() && options.input != "-" && SameFile(options.input, *output)) {
-            std::fprintf(err, "%s: %s: refusing to overwrite the input\n", kProgram,
-                         output->c_str());
+            Complain(err, *output, kCliTexts.overwritesInput);
             return kExitUsage;
         }
     }
@@ -357,7 +424,7 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     if (!OpenInput(reader, options.input.c_str(), options.request)) {
         SetInputFromPipe(guard, false);
         if (reader.failure == InputFailure::Empty) {
-            std::fprintf(err, "%s: %s is empty\n", kProgram, name.c_str());
+            std::fprintf(err, "%s: %s %s\n", kProgram, name.c_str(), kCliTexts.isEmpty);
         } else {
             Complain(err, name, reader.error);
         }
@@ -406,3 +473,5 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     if (outputs.svg.file != nullptr) WriteSvg(outputs.svg, name.c_str(), analysis);
     return CommitAll(outputs, err, guard) ? kExitOk : kExitOutput;
 }
+
+}  // namespace analyze

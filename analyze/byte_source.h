@@ -22,6 +22,8 @@
 #include <cstdio>
 #include <memory>
 
+namespace analyze {
+
 // How far back a stream's bytes are kept while a header is parsed, and how far ahead a step may
 // go: far more than any header, far less than an hour's samples.
 inline constexpr size_t kLookBackBytes = size_t{1} << 20;
@@ -61,3 +63,5 @@ void RebaseBytes(ByteSource& source, uint64_t position);
 // The header is read: from here on a stream's bytes go straight through, and only those kept so
 // far can be read again.
 void StopKeeping(ByteSource& source);
+
+}  // namespace analyze

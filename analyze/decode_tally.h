@@ -13,6 +13,8 @@
 
 #include "decode/frame_decoder.h"
 
+namespace analyze {
+
 enum class FrameKind : int32_t {
     Unknown = 0,  // the header is not read yet, or was neither kind
     A,
@@ -62,3 +64,5 @@ bool EndsFrame(decode::DecodeEventKind kind);
 // At the end of the input: marks a frame still being read as unfinished. Returns true if there
 // was one.
 bool FinishTally(DecodeTally& tally);
+
+}  // namespace analyze

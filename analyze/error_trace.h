@@ -15,6 +15,8 @@
 
 #include "decode/frame_decoder.h"
 
+namespace analyze {
+
 inline constexpr int32_t kMaxTracedErrors = 6;
 // A window: the samples before the point where the decoder gave up reach back over the bad word
 // (10 cells, about 66 samples) and the words and header before it; a few after show how the
@@ -70,3 +72,5 @@ void TraceRun(ErrorTrace& trace, int64_t endSample, int32_t length,
 
 // Completes the windows still waiting, with the samples there are: the input has ended.
 void FinishTrace(ErrorTrace& trace);
+
+}  // namespace analyze

@@ -3,58 +3,17 @@
 #include <stdio.h>
 #include <windows.h>
 
-#include <cerrno>
-#include <cstdint>
-#include <cstring>
-
 #include "analyze/file_access.h"
+#include "common/new_file.h"
 
-namespace {
+namespace analyze {
 
-// The errno of the reasons CreateFile gives for a file it cannot create.
-int ErrnoOf(DWORD error) {
-    switch (error) {
-        case ERROR_FILE_EXISTS:
-        case ERROR_ALREADY_EXISTS:
-            return EEXIST;
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND:
-        case ERROR_INVALID_NAME:
-        case ERROR_BAD_NETPATH:
-            return ENOENT;
-        case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_WRITE_PROTECT:
-            return EACCES;
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL:
-            return ENOSPC;
-        case ERROR_TOO_MANY_OPEN_FILES:
-            return EMFILE;
-        default:
-            return EIO;
-    }
-}
-
-}  // namespace
-
-// Shareable for deletion, unlike what the C runtime's _open creates: the console handler of the
-// signal guard deletes the temporary file while the main thread still has it open.
-std::FILE* CreateNewFile(const char* path) {
-    const HANDLE handle =
-        CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        errno = ErrnoOf(GetLastError());
-        return nullptr;
-    }
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
-    if (fd < 0) {
-        CloseHandle(handle);
-        return nullptr;
-    }
-    std::FILE* file = _fdopen(fd, "wb");
-    if (file == nullptr) _close(fd);
+std::FILE* CreateNewStream(const char* path) {
+    int error = 0;
+    const int fd = common::CreateNewFile(path, error);
+    std::FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
+    if (fd >= 0 && file == nullptr) _close(fd);
+    if (fd < 0) errno = error;
     return file;
 }
 
@@ -77,3 +36,5 @@ bool SeekFile(std::FILE* file, uint64_t offset) {
 bool SetStdinBinary() {
     return _setmode(_fileno(stdin), _O_BINARY) != -1;
 }
+
+}  // namespace analyze

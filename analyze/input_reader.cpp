@@ -10,23 +10,18 @@
 #include <system_error>
 
 #include "analyze/file_access.h"
+#include "common/little_endian.h"
+
+namespace analyze {
 
 namespace {
 
 constexpr size_t kEntryBytes = 4;
 
-uint32_t U32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
 bool Fail(InputReader& reader, std::string message, InputFailure failure = InputFailure::BadInput) {
     reader.error = std::move(message);
     reader.failure = failure;
     return false;
-}
-
-std::string Reason(int errorNumber) {
-    return std::strerror(errorNumber != 0 ? errorNumber : EIO);
 }
 
 std::string Bytes(uint64_t count) {
@@ -101,7 +96,7 @@ std::string NoLogStart(const uint8_t* head, size_t got) {
     size_t zeroAt = 0;  // the first of the zeros since the last run, if any
     bool zero = false;
     for (size_t i = 0; i + kEntryBytes <= got; i += kEntryBytes) {
-        const auto value = static_cast<int32_t>(U32(head + i));
+        const auto value = static_cast<int32_t>(common::DecodeLe32(head + i));
         const size_t index = i / kEntryBytes;
         if (value < 0) {
             return "entry " + std::to_string(index) + " is negative (" + std::to_string(value) +
@@ -277,7 +272,7 @@ int64_t ReadLogRuns(InputReader& reader, int32_t* runs, size_t capacity) {
             return -1;
         }
         for (size_t i = 0; i + kEntryBytes <= got; i += kEntryBytes) {
-            const auto value = static_cast<int32_t>(U32(&block[i]));
+            const auto value = static_cast<int32_t>(common::DecodeLe32(&block[i]));
             const int64_t index = reader.entriesRead++;
             if (value < 0) {
                 reader.error = "entry " + std::to_string(index) + " is negative (" +
@@ -343,3 +338,5 @@ void CloseInput(InputReader& reader) {
     if (reader.source.file != nullptr && reader.ownsFile) std::fclose(reader.source.file);
     reader.source.file = nullptr;
 }
+
+}  // namespace analyze

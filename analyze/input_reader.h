@@ -48,6 +48,8 @@
 #include "analyze/byte_source.h"
 #include "analyze/recording.h"
 
+namespace analyze {
+
 enum class InputKind {
     RunLog,
     Recording,
@@ -108,3 +110,5 @@ int64_t ReadLogRuns(InputReader& reader, int32_t* runs, size_t capacity);
 int64_t ReadSampleBytes(InputReader& reader, uint8_t* bytes, size_t capacity);
 
 void CloseInput(InputReader& reader);
+
+}  // namespace analyze

@@ -7,7 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "analyze/file_access.h"
 #include "common/signal_format.h"
+
+namespace analyze {
 
 namespace {
 
@@ -213,8 +216,7 @@ std::string LibraryReason(SNDFILE* sound) {
 // up (a file cut inside a compressed frame) only ends the samples there.
 bool EndOfFrames(RecordingReader& reader, std::string& error) {
     if (reader.source->readFailed) {
-        error =
-            std::string("read error in the samples: ") + std::strerror(reader.source->readErrno);
+        error = "read error in the samples: " + Reason(reader.source->readErrno);
         return false;
     }
     if (sf_error(reader.sound) != SF_ERR_NO_ERROR) reader.stoppedBy = LibraryReason(reader.sound);
@@ -431,3 +433,5 @@ void CloseRecording(RecordingReader& reader) {
     if (reader.sound != nullptr) sf_close(reader.sound);
     reader.sound = nullptr;
 }
+
+}  // namespace analyze

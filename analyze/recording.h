@@ -35,6 +35,8 @@
 
 #include "analyze/byte_source.h"
 
+namespace analyze {
+
 // The sample encodings that raw input takes, named as parec and paplay name them.
 enum class RawEncoding {
     U8,
@@ -119,3 +121,5 @@ void CloseRecording(RecordingReader& reader);
 
 // A float sample on the 16-bit scale: value * 32768 to the nearest integer, clipped.
 int16_t FloatToSample(float value);
+
+}  // namespace analyze

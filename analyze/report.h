@@ -14,6 +14,8 @@
 #include "analyze/output_file.h"
 #include "analyze/report_figures.h"
 
+namespace analyze {
+
 // The report: input, frames by kind, errors by kind, Pos1, runs and duration, the signal level of
 // a recording, the fitted cell length with the worst rounding margins, and the run-length
 // histogram in cells with the lengths in samples that make up each row.
@@ -39,3 +41,5 @@ void WritePos1Row(OutputFile& csv, int64_t atSample, int32_t value);
 // this frame (0..63, -1 for the invalid word), empty where none was.
 void WriteFramesHeader(OutputFile& csv);
 void WriteFrameRow(OutputFile& csv, const FrameRecord& frame);
+
+}  // namespace analyze

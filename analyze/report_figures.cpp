@@ -2,6 +2,8 @@
 
 #include "decode/frame_decoder.h"
 
+namespace analyze {
+
 namespace {
 
 double Percent(int64_t part, int64_t whole) {
@@ -92,3 +94,5 @@ ReportFigures GatherFigures(const std::string& file, const Analysis& a) {
     GatherHistogram(f, a.runs);
     return f;
 }
+
+}  // namespace analyze

@@ -14,6 +14,8 @@
 #include "analyze/analysis.h"
 #include "analyze/run_stats.h"
 
+namespace analyze {
+
 // Runs of one length in samples.
 struct LengthCount {
     int32_t samples = 0;
@@ -83,3 +85,5 @@ double Seconds(int64_t samples);
 
 // Runs per cell count, 0 .. the cell count of the longest length the histogram holds.
 std::vector<int64_t> RunsByCells(const RunStats& stats);
+
+}  // namespace analyze

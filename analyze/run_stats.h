@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace analyze {
+
 inline constexpr int32_t kHistogramLengths = 1024;  // lengths 1 .. 1023 samples (up to 154 cells)
 
 // The fit uses runs of 1 to 8 cells: nearly every run inside headers and code words (a code word
@@ -77,3 +79,5 @@ struct SignalLevel {
 void AddSamples(SignalLevel& level, const uint8_t* bytes, size_t count);
 
 double DcOffset(const SignalLevel& level);
+
+}  // namespace analyze

@@ -4,15 +4,13 @@
 
 #include "analyze/signal_guard.h"
 
+namespace analyze {
+
 namespace {
 
 // The requests that end a process by default and that a user or the system sends to a running
 // filter: the terminal closing, Ctrl+C, Ctrl+\, kill, a reader that has gone, a file-size limit.
 constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGXFSZ};
-
-constexpr char kWaitingNote[] =
-    "vorlank-analyze: interrupted: the report follows when the input ends; interrupt again to "
-    "abandon the run\n";
 
 // The record the handler serves. A signal handler gets no context pointer, so InstallSignalGuard
 // leaves the record here for it; the record itself lives in main's wiring.
@@ -31,7 +29,8 @@ sigset_t EndingSignals() {
 void EndBySignal(int signal) {
     SignalGuard& guard = *handlerTarget.load();  // set for as long as this handler is bound
     if (signal == SIGINT && guard.interruptWaitsForInput.exchange(0) != 0) {
-        const ssize_t written = write(STDERR_FILENO, kWaitingNote, sizeof kWaitingNote - 1);
+        const ssize_t written =
+            write(STDERR_FILENO, kInterruptWaitsText, sizeof kInterruptWaitsText - 1);
         static_cast<void>(written);  // nothing to do about a note that cannot be shown
         return;
     }
@@ -104,3 +103,5 @@ void ReleaseSignals(SignalGuard&) {
     const sigset_t signals = ServedSignals();
     sigprocmask(SIG_UNBLOCK, &signals, nullptr);
 }
+
+}  // namespace analyze

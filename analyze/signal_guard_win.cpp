@@ -10,6 +10,8 @@
 
 #include "analyze/signal_guard.h"
 
+namespace analyze {
+
 namespace {
 
 // The handler and the main thread take turns through this lock: the main thread while it changes
@@ -17,11 +19,8 @@ namespace {
 // A console handler gets only the event type, no context pointer, so the record it serves is left
 // here as well; the record itself lives in main's wiring.
 SRWLOCK turns = SRWLOCK_INIT;
-SignalGuard* handlerTarget = nullptr;  // read and written only under `turns`
-
-constexpr char kWaitingNote[] =
-    "vorlank-analyze: interrupted: the report follows when the input ends; interrupt again to "
-    "abandon the run\n";
+// Read and written only under `turns`
+SignalGuard* handlerTarget = nullptr;
 
 BOOL WINAPI EndByConsoleEvent(DWORD eventType) {
     AcquireSRWLockExclusive(&turns);
@@ -29,7 +28,7 @@ BOOL WINAPI EndByConsoleEvent(DWORD eventType) {
     if (guard != nullptr && eventType == CTRL_C_EVENT &&
         guard->interruptWaitsForInput.exchange(0) != 0) {
         ReleaseSRWLockExclusive(&turns);
-        std::fputs(kWaitingNote, stderr);
+        std::fputs(kInterruptWaitsText, stderr);
         std::fflush(stderr);  // the C runtime buffers stderr into a file
         return TRUE;
     }
@@ -70,3 +69,5 @@ void HoldSignals(SignalGuard&) {
 void ReleaseSignals(SignalGuard&) {
     ReleaseSRWLockExclusive(&turns);
 }
+
+}  // namespace analyze

@@ -10,6 +10,8 @@
 #include "analyze/report_figures.h"
 #include "decode/frame_decoder.h"
 
+namespace analyze {
+
 namespace {
 
 constexpr int kSvgWidth = 960;
@@ -370,3 +372,5 @@ void WriteSvg(OutputFile& svg, const char* title, const Analysis& analysis) {
     SvgErrors(svg, analysis);
     Emit(svg, "</svg>\n");
 }
+
+}  // namespace analyze

@@ -16,6 +16,8 @@
 #include "analyze/analysis.h"
 #include "analyze/output_file.h"
 
+namespace analyze {
+
 void WriteSvg(OutputFile& svg, const char* title, const Analysis& analysis);
 
 // Height of the picture of `analysis`, pixels.
@@ -33,3 +35,5 @@ inline constexpr const char* kSvgEnvelopeColour = "#bcbd22";
 inline constexpr const char* kSvgThresholdColour = "#e377c2";
 inline constexpr const char* kSvgGaveUpColour = "#8b0000";
 inline constexpr const char* kSvgGlitchColour = "#ffd8d8";  // runs too short for a single cell
+
+}  // namespace analyze

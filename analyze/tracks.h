@@ -13,6 +13,8 @@
 
 #include "common/signal_format.h"
 
+namespace analyze {
+
 inline constexpr int32_t kTrackBuckets = 512;
 // Starting width of a Pos1 bucket: 0.1 s, finer than any picture of a recording needs.
 inline constexpr int64_t kTrackStartBucketSamples = common::kSampleRateHz / 10;
@@ -46,3 +48,5 @@ struct Timeline {
 // Counts a completed frame or a decoding error at sample `at` (never decreasing).
 void AddFrame(Timeline& timeline, int64_t at);
 void AddError(Timeline& timeline, int64_t at);
+
+}  // namespace analyze

@@ -39,6 +39,7 @@ using common::kWordsKindA;
 using common::kWordsKindB;
 using common::ReadWord;
 using decode::DecodeEventKind;
+using namespace analyze;
 
 // A scratch folder per test, removed afterwards.
 class AnalyzeTest : public ::testing::Test {

@@ -323,6 +323,8 @@ std::string DescribeAudio(const AudioDescription& audio) {
     return text;
 }
 
+// libsndfile gives integer data as floats in [-1, 1) (x / 2^(bits - 1), exact for 24-bit data); its
+// own float-to-short conversion scales by 32767, which would move every sample above half scale.
 int16_t FloatToSample(float value) {
     // Selects rather than branches, so that a loop of them runs in vector registers.
     float scaled = value * 32768.0f;

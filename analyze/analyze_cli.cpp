@@ -1,8 +1,8 @@
 #include "analyze/analyze_cli.h"
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
-#include <iterator>
 #include <set>
 #include <stdexcept>
 #include <system_error>
@@ -22,11 +22,6 @@ namespace analyze {
 namespace {
 
 constexpr const char* kProgram = "vorlank-analyze";
-
-// A wrong command line, in the words of kCliTexts; CLI11 passes it on as it is.
-struct LineError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
 
 // `text` with each %s replaced by the next of `words`.
 std::string Fill(const char* text, std::initializer_list<std::string> words) {
@@ -54,89 +49,83 @@ bool WholeNumber(const std::string& text, int32_t low, int32_t high, int32_t& nu
     return true;
 }
 
-// The options that say how to read the input. `rawOnly`: it describes raw samples, so it needs
-// --raw; `expects`: what the value must be, for the message when it is not.
-struct InputOption {
+// The options with a value, in the order the help names them. An output sets `path`; the others
+// say how to read the input: `rawOnly` ones need --raw, `expects` says what the value must be.
+struct ValueOption {
     const char* name;
+    std::string AnalyzeOptions::*path;
     bool rawOnly;
     const char* expects;
     bool (*take)(const std::string& value, InputRequest& request);
 };
 
-const InputOption kInputOptions[] = {
-    {"--format", true, "one of u8, s16le, s24le, s32le, float32le",
+const ValueOption kValueOptions[] = {
+    {"--format", nullptr, true, "one of u8, s16le, s24le, s32le, float32le",
      [](const std::string& v, InputRequest& r) { return ParseRawEncoding(v, r.layout.encoding); }},
-    {"--rate", true, "a whole number of samples per second from 1000 to 1000000",
+    {"--rate", nullptr, true, "a whole number of samples per second from 1000 to 1000000",
      [](const std::string& v, InputRequest& r) {
          return WholeNumber(v, kMinSampleRate, kMaxSampleRate, r.layout.rate);
      }},
-    {"--channels", true, "a whole number from 1 to 1024",
+    {"--channels", nullptr, true, "a whole number from 1 to 1024",
      [](const std::string& v, InputRequest& r) {
          return WholeNumber(v, 1, kMaxChannels, r.layout.channels);
      }},
-    {"--channel", false, "a whole number from 1 to 1024",
+    {"--channel", nullptr, false, "a whole number from 1 to 1024",
      [](const std::string& v, InputRequest& r) {
          return WholeNumber(v, 1, kMaxChannels, r.channel);
      }},
+    {"--pos1", &AnalyzeOptions::pos1Path, false, "", nullptr},
+    {"--frames", &AnalyzeOptions::framesPath, false, "", nullptr},
+    {"--json", &AnalyzeOptions::jsonPath, false, "", nullptr},
+    {"--svg", &AnalyzeOptions::svgPath, false, "", nullptr},
 };
 
-// The output options, in the order the help names them.
-const struct FileOption {
-    const char* name;
-    std::string AnalyzeOptions::*path;
-} kFileOptions[] = {
-    {"--pos1", &AnalyzeOptions::pos1Path},
-    {"--frames", &AnalyzeOptions::framesPath},
-    {"--json", &AnalyzeOptions::jsonPath},
-    {"--svg", &AnalyzeOptions::svgPath},
-};
-
-bool TakesValue(const std::string& word) {
-    for (const InputOption& o : kInputOptions) {
-        if (word == o.name) return true;
+const ValueOption* FindValueOption(const std::string& name) {
+    for (const ValueOption& o : kValueOptions) {
+        if (name == o.name) return &o;
     }
-    for (const FileOption& o : kFileOptions) {
-        if (word == o.name) return true;
-    }
-    return false;
+    return nullptr;
 }
 
-// Each option's value as one word "--name=VALUE", the next word whatever it looks like ("-", "-x",
-// "--"), where CLI11 would see an option; an empty value as the two words "--name" "", which
-// CLI11 reads as given (it would take the next word for "--name="). "--" ends the options.
-std::vector<std::string> GlueValues(const std::vector<std::string>& args) {
-    std::vector<std::string> glued;
-    size_t i = 0;
-    for (; i < args.size() && args[i] != "--"; ++i) {
-        const size_t equals = args[i].find('=');
-        const std::string name = args[i].substr(0, equals);
-        if (!TakesValue(name) || (equals == std::string::npos && i + 1 == args.size())) {
-            glued.push_back(args[i]);
-            continue;
+// The words as CLI11 takes them: each value glued on as "--name=VALUE" whatever it looks like
+// ("-", "-x", "--"), an empty or missing one as the two words "--name" "". The words stop before
+// the first one that is no option of ours (a flag given a value too), which goes to `unknown`.
+std::vector<std::string> CliWords(const std::vector<std::string>& args, std::string& unknown) {
+    std::vector<std::string> words;
+    bool ended = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        const size_t equals = word.find('=');
+        const ValueOption* option = FindValueOption(word.substr(0, equals));
+        if (ended || word.size() < 2 || word[0] != '-' || word == "--" || word == "--raw" ||
+            word == "-h" || word == "--help" || word == "--version") {
+            ended = ended || word == "--";
+            words.push_back(word);
+        } else if (option != nullptr) {
+            const bool glued = equals != std::string::npos;
+            const std::string value = glued                 ? word.substr(equals + 1)
+                                      : i + 1 < args.size() ? args[++i]
+                                                            : std::string();
+            words.push_back(value.empty() ? option->name : std::string(option->name) + "=" + value);
+            if (value.empty()) words.emplace_back();
+        } else {
+            unknown = word;
+            break;
         }
-        const std::string value =
-            equals != std::string::npos ? args[i].substr(equals + 1) : args[++i];
-        glued.push_back(value.empty() ? name : name + "=" + value);
-        if (value.empty()) glued.emplace_back();
     }
-    glued.insert(glued.end(), args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
-    return glued;
+    return words;
 }
 
-// The words CLI11 set aside, in order, are the input file and the errors: an option it does not
-// know, or a second input. "--" ends the options. Throws at the first error; else the input, if
-// any, goes into `options`.
-void TakeSetAside(const CLI::App& app, AnalyzeOptions& options) {
+// The words CLI11 set aside so far, in order, are the input file ("--" ends the options). Throws
+// at a second input.
+void TakeInput(const CLI::App& app, AnalyzeOptions& options) {
     options.input.clear();
     bool ended = false;
     for (const std::string& word : app.remaining()) {
-        const bool option = !ended && word.size() > 1 && word[0] == '-';
-        if (option && word == "--") {
+        if (!ended && word == "--") {
             ended = true;
-        } else if (option) {
-            throw LineError(Fill(kCliTexts.unknownOption, {word}));
         } else if (!options.input.empty()) {
-            throw LineError(Fill(kCliTexts.twoInputs, {options.input, word}));
+            throw std::runtime_error(Fill(kCliTexts.twoInputs, {options.input, word}));
         } else {
             options.input = word;
         }
@@ -147,7 +136,7 @@ void TakeSetAside(const CLI::App& app, AnalyzeOptions& options) {
 std::string WholeLineError(const AnalyzeOptions& options, const std::set<std::string>& given) {
     if (options.input.empty()) return kCliTexts.noInput;
     const InputRequest& request = options.request;
-    for (const InputOption& o : kInputOptions) {
+    for (const ValueOption& o : kValueOptions) {
         if (o.rawOnly && !request.raw && given.count(o.name) != 0)
             return Fill(kCliTexts.rawOnly, {o.name});
     }
@@ -155,10 +144,10 @@ std::string WholeLineError(const AnalyzeOptions& options, const std::set<std::st
         return Fill(kCliTexts.beyondChannels,
                     {std::to_string(request.channel), std::to_string(request.layout.channels)});
     }
-    for (const FileOption& a : kFileOptions) {
-        for (const FileOption& b : kFileOptions) {
-            const std::string& path = options.*(a.path);
-            if (&a < &b && !path.empty() && path == options.*(b.path))
+    for (const ValueOption& a : kValueOptions) {
+        for (const ValueOption& b : kValueOptions) {
+            if (&a < &b && a.path != nullptr && b.path != nullptr && !(options.*(a.path)).empty() &&
+                options.*(a.path) == options.*(b.path))
                 return Fill(kCliTexts.sameFile, {a.name, b.name});
         }
     }
@@ -180,12 +169,8 @@ struct Outputs {
     OutputFile svg;
 };
 
-template <typename Each>
-void ForEachOutput(Outputs& outputs, Each&& each) {
-    for (OutputFile* output :
-         {&outputs.report, &outputs.pos1, &outputs.frames, &outputs.json, &outputs.svg}) {
-        if (!output->path.empty()) each(*output);
-    }
+std::array<OutputFile*, 5> All(Outputs& o) {
+    return {&o.report, &o.pos1, &o.frames, &o.json, &o.svg};
 }
 
 bool AnyOnStandardOutput(const AnalyzeOptions& o) {
@@ -196,48 +181,25 @@ void Complain(std::FILE* err, const std::string& path, const std::string& why) {
     std::fprintf(err, "%s: %s: %s\n", kProgram, path.c_str(), why.c_str());
 }
 
-// Standard output has no name of its own; messages call it what it is.
-void ComplainAbout(std::FILE* err, const OutputFile& output, const std::string& why) {
-    Complain(err, output.path == "-" ? "standard output" : output.path, why);
-}
-
 void AbandonAll(Outputs& outputs, SignalGuard& guard) {
-    ForEachOutput(outputs, [&](OutputFile& output) { AbandonOutput(output, guard); });
+    for (OutputFile* output : All(outputs)) {
+        if (!output->path.empty()) AbandonOutput(*output, guard);
+    }
 }
 
-bool OpenAll(Outputs& outputs, std::FILE* out, std::FILE* err, SignalGuard& guard) {
-    bool ok = true;
-    ForEachOutput(outputs, [&](OutputFile& output) {
+// Takes `step` to each output in turn; at the first that fails, says why (standard output by what
+// it is) and abandons them all.
+template <typename Step>
+bool Each(Outputs& outputs, std::FILE* err, SignalGuard& guard, Step&& step) {
+    for (OutputFile* output : All(outputs)) {
         std::string error;
-        if (ok && !OpenOutput(output, out, guard, error)) {
-            ComplainAbout(err, output, error);
-            ok = false;
+        if (!output->path.empty() && !step(*output, error)) {
+            Complain(err, output->path == "-" ? "standard output" : output->path, error);
+            AbandonAll(outputs, guard);
+            return false;
         }
-    });
-    if (!ok) AbandonAll(outputs, guard);
-    return ok;
-}
-
-// Every output is flushed and checked before the first is put in place, so a full disk leaves all
-// of them as they were rather than some replaced and some not.
-bool CommitAll(Outputs& outputs, std::FILE* err, SignalGuard& guard) {
-    bool ok = true;
-    ForEachOutput(outputs, [&](OutputFile& output) {
-        std::string error;
-        if (ok && !FlushOutput(output, error)) {
-            ComplainAbout(err, output, error);
-            ok = false;
-        }
-    });
-    ForEachOutput(outputs, [&](OutputFile& output) {
-        std::string error;
-        if (ok && !CommitOutput(output, guard, error)) {
-            ComplainAbout(err, output, error);
-            ok = false;
-        }
-    });
-    if (!ok) AbandonAll(outputs, guard);
-    return ok;
+    }
+    return true;
 }
 
 }  // namespace
@@ -248,73 +210,52 @@ bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& opti
     CLI::App app;
     // Our own -h, a plain flag: the help text is ours, and a bad word before it must win.
     app.set_help_flag();
-    // Words CLI11 does not take are kept, in order, to be reported in our words.
+    // Words CLI11 does not take are kept, in order: the input, or a second one to report.
     app.allow_extras();
     app.allow_windows_style_options(false);
-    // A flag given a value is an error, not a way to turn it off.
-    app.option_defaults()->disable_flag_override();
     std::set<std::string> given;
-    const auto once = [&](const std::string& name) {
-        TakeSetAside(app, options);
-        if (!given.insert(name).second) throw LineError(Fill(kCliTexts.twice, {name}));
-    };
-    for (const FileOption& o : kFileOptions) {
-        app.add_option(o.name)->each([&, o](const std::string& word) {
-            once(o.name);
-            if (word.empty()) throw LineError(Fill(kCliTexts.needsFileName, {o.name}));
-            options.*(o.path) = word;
-        });
-    }
-    for (const InputOption& o : kInputOptions) {
-        app.add_option(o.name)->each([&, o](const std::string& word) {
-            once(o.name);
-            if (word.empty()) throw LineError(Fill(kCliTexts.needsValue, {o.name}));
-            if (!o.take(word, options.request))
-                throw LineError(Fill(kCliTexts.badValue, {o.name, o.expects, word}));
+    for (const ValueOption& o : kValueOptions) {
+        app.add_option(o.name)->each([&, o](const std::string& value) {
+            TakeInput(app, options);
+            const bool file = o.path != nullptr;
+            if (value.empty())
+                throw std::runtime_error(
+                    Fill(file ? kCliTexts.needsFileName : kCliTexts.needsValue, {o.name}));
+            if (!given.insert(o.name).second)
+                throw std::runtime_error(Fill(kCliTexts.twice, {o.name}));
+            if (file) {
+                options.*(o.path) = value;
+            } else if (!o.take(value, options.request)) {
+                throw std::runtime_error(Fill(kCliTexts.badValue, {o.name, o.expects, value}));
+            }
         });
     }
     app.add_flag_callback("--raw", [&] {
-        TakeSetAside(app, options);
+        TakeInput(app, options);
         options.request.raw = true;
     });
     app.add_flag_callback("-h,--help", [&] {
-        TakeSetAside(app, options);
+        TakeInput(app, options);
         throw CLI::CallForHelp();
     });
     app.add_flag_callback("--version", [&] {
-        TakeSetAside(app, options);
+        TakeInput(app, options);
         throw CLI::CallForVersion();
     });
     for (CLI::Option* option : app.get_options()) option->trigger_on_parse();
     try {
-        std::vector<std::string> reversed = GlueValues(args);
+        std::string unknown;
+        std::vector<std::string> reversed = CliWords(args, unknown);
         std::reverse(reversed.begin(), reversed.end());
         app.parse(reversed);
-        TakeSetAside(app, options);
+        TakeInput(app, options);
+        if (!unknown.empty()) throw std::runtime_error(Fill(kCliTexts.unknownOption, {unknown}));
         error = WholeLineError(options, given);
     } catch (const CLI::CallForHelp&) {
         options.help = true;
     } catch (const CLI::CallForVersion&) {
         options.version = true;
-    } catch (const LineError& e) {
-        error = e.what();
-    } catch (const CLI::ArgumentMismatch& e) {
-        // A value missing at the end of the line, or one glued to a flag ("--raw=1").
-        const std::string what = e.what();
-        std::string name = what.substr(0, what.find_first_of(": "));
-        if (name.rfind("-", 0) != 0) name = "--" + name;
-        const CLI::Option* option = app.get_option_no_throw(name);
-        if (option != nullptr && option->get_expected_max() == 0) {
-            const auto word = std::find_if(args.begin(), args.end(), [&](const std::string& w) {
-                return w.rfind(name + "=", 0) == 0;
-            });
-            error = Fill(kCliTexts.unknownOption, {word != args.end() ? *word : name});
-        } else {
-            const bool file = std::any_of(std::begin(kFileOptions), std::end(kFileOptions),
-                                          [&](const FileOption& o) { return name == o.name; });
-            error = Fill(file ? kCliTexts.needsFileName : kCliTexts.needsValue, {name});
-        }
-    } catch (const CLI::ParseError& e) {
+    } catch (const std::runtime_error& e) {
         error = e.what();
     }
     return error.empty();
@@ -407,10 +348,10 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         std::fflush(out);
         return kExitOk;
     }
-    for (const std::string* output :
-         {&options.pos1Path, &options.framesPath, &options.jsonPath, &options.svgPath}) {
-        if (!output->empty() && options.input != "-" && SameFile(options.input, *output)) {
-            Complain(err, *output, kCliTexts.overwritesInput);
+    for (const ValueOption& o : kValueOptions) {
+        const std::string& output = o.path != nullptr ? options.*(o.path) : std::string();
+        if (!output.empty() && options.input != "-" && SameFile(options.input, output)) {
+            Complain(err, output, kCliTexts.overwritesInput);
             return kExitUsage;
         }
     }
@@ -437,7 +378,8 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     outputs.frames.path = options.framesPath;
     outputs.json.path = options.jsonPath;
     outputs.svg.path = options.svgPath;
-    if (!OpenAll(outputs, out, err, guard)) {
+    if (!Each(outputs, err, guard,
+              [&](OutputFile& o, std::string& e) { return OpenOutput(o, out, guard, e); })) {
         SetInputFromPipe(guard, false);
         CloseInput(reader);
         return kExitOutput;
@@ -471,7 +413,14 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     if (outputs.report.file != nullptr) PrintReport(outputs.report, figures);
     if (outputs.json.file != nullptr) WriteJson(outputs.json, figures);
     if (outputs.svg.file != nullptr) WriteSvg(outputs.svg, name.c_str(), analysis);
-    return CommitAll(outputs, err, guard) ? kExitOk : kExitOutput;
+    // Every output is flushed and checked before the first is put in place, so a full disk leaves
+    // all of them as they were rather than some replaced and some not.
+    const bool written = Each(outputs, err, guard,
+                              [](OutputFile& o, std::string& e) { return FlushOutput(o, e); }) &&
+                         Each(outputs, err, guard, [&](OutputFile& o, std::string& e) {
+                             return CommitOutput(o, guard, e);
+                         });
+    return written ? kExitOk : kExitOutput;
 }
 
 }  // namespace analyze

@@ -731,6 +731,8 @@ TEST(AnalyzeArgs, Table) {
         {{"in", "--pos1", "a", "--pos1", "b"}, false, "--pos1 given twice"},
         {{"in", "--pos1", "x", "--svg", "x"}, false, "--pos1 and --svg name the same file"},
         {{"-x", "in"}, false, "unknown option '-x'"},
+        {{"-hx", "in"}, false, "unknown option '-hx'"},
+        {{"in", "--pos1=a", "--pos1"}, false, "--pos1 needs a file name"},
         {{"in", "--pos1x"}, false, "unknown option '--pos1x'"},
         {{"--raw", "--format=float32le", "--rate", "48000", "--channels", "2", "--channel=2", "-"},
          true,

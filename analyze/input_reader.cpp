@@ -183,17 +183,10 @@ bool OpenSamples(InputReader& reader, const InputRequest& request, const std::st
                             kRawHint + "; other recordings can be converted: " + ConvertLine(name));
 }
 
-// Telling the kinds apart from the first 12 bytes (three run-log entries): a container no library
-// here reads (MP4/M4A, AMR, WMA, Matroska, ...) is refused with the ffmpeg line that converts it; a
-// recording's signature, any other four printable characters, or a start no run log has (a negative
-// entry, a zero before a run) is offered to libsndfile, whose refusal of a signature gives the
-// ffmpeg line, of printable characters a run log after all (a text file, which the report warns
-// of), of a start no log has the hint that raw samples need --raw. The rest is a run log, never
-// offered to libsndfile, whose weaker signatures (MPEG frame sync, IRCAM) a first run could match.
-//
-// Reads the first bytes. A regular file of no bytes is a log of no runs, as `vorlank L f 0` writes
-// it; a stream that ends before its first byte is a writer that never wrote (a recorder that
-// failed to start), which is no recording at all.
+// The kind from the first 12 bytes: a container no library here reads is refused with the ffmpeg
+// line; a signature, four printable characters or a start no log has is offered to libsndfile; the
+// rest is a run log, never offered (a first run could match a weak signature such as MPEG's sync).
+// An empty file is a log of no runs; a stream empty from the start is a recorder that never wrote.
 bool Classify(InputReader& reader, const InputRequest& request, const std::string& name) {
     std::array<uint8_t, kInputHeadBytes> head{};
     const size_t got = ReadBytes(reader.source, head.data(), head.size());

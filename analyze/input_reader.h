@@ -1,7 +1,7 @@
-// Input of vorlank-analyze: a run log of `vorlank L`, a recording or raw samples, from a file, a FIFO
-// or standard input, told apart by content (never by name; raw only when asked for) and read front
-// to back in bounded chunks, so a pipe works like a file. Threads: a reader belongs to one caller
-// and stays where it is while open (libsndfile holds the address of its bytes).
+// Input of vorlank-analyze: a run log of `vorlank L`, a recording or raw samples, from a file, a
+// FIFO or standard input, told apart by content (raw only when asked for) and read front to back
+// in bounded chunks. Threads: a reader belongs to one caller and stays where it is while open
+// (libsndfile holds the address of its bytes).
 #pragma once
 
 #include <cstddef>

@@ -11,11 +11,9 @@
 
 namespace analyze {
 
-// How an output is written, chosen by what stands at its path when the run starts:
-//   nothing, a regular file, or a link to one: into a temporary file beside it (beside the link's
-//     target, resolved once), renamed over it when every output has been written;
-//   "-", or a path to the caller's standard output (/dev/stdout): into that stream;
-//   anything else (a device, a FIFO, a link to one): straight through, from the start.
+// A regular file, a link to one or nothing is staged in a temporary file beside the target and
+// renamed over it at the end; "-" or /dev/stdout is the caller's stream; anything else (a device,
+// a FIFO) is written straight through.
 struct OutputFile {
     // As the user gave it, for messages
     std::string path;
@@ -30,8 +28,7 @@ struct OutputFile {
     int failure = 0;
 };
 
-// MinGW's printf checking follows the Microsoft runtime and would flag the C99 length modifiers
-// that <cinttypes> hands out; the Linux builds do the checking.
+// MinGW's checking would flag <cinttypes>' C99 modifiers; the Linux builds check.
 #if defined(__GNUC__) && !defined(__MINGW32__)
 #define OUTPUT_PRINTF_LIKE(fmt, args) __attribute__((format(printf, fmt, args)))
 #else

@@ -14,29 +14,19 @@ namespace analyze {
 
 namespace {
 
-// One read from libsndfile, all channels: a fixed number of bytes whatever the channel count,
-// enough for the C library to read them straight into the caller's memory, rather than through
-// its own small buffer, in few calls to the system. A codec that decodes in frames gives back
-// nothing at all from a read in which it gives up (a compressed file cut inside a frame), so its
-// reads stay short (93 ms at 44 100 Hz) for little to be lost that way; it reads the input in
-// pieces of its own anyway.
+// One read from libsndfile, all channels: large enough for the C library to read straight into
+// our memory. A codec gives back nothing from a read in which it gives up, so its reads stay short.
 constexpr size_t kChunkBytes = size_t{128} * 1024;
 constexpr size_t kDecodedChunkFrames = 4096;
 // The resampler's output per call.
 constexpr size_t kResampledChunk = 16384;
 
-// soxr's 'medium quality': 16-bit precision, as much as the samples keep, and a linear-phase
-// filter whose passband reaches well past the signal's bit rate, so the edges keep their place.
-// A clean signal resampled from 48, 96 and 32 kHz gives every run of its 44 100 Hz original
-// with the very same length; with noise on the edges, about as few runs move by a sample as
-// with the 20- and 28-bit recipes, and clearly fewer than with the low-quality or cubic ones,
-// for 6 % less time than the 20-bit recipe.
+// soxr's 16-bit linear-phase recipe keeps the edges in place: a clean signal from 48, 96 or 32 kHz
+// gives every run its original length, and noisy edges move as few runs as the costlier recipes.
 constexpr unsigned long kResampleQuality = SOXR_MQ;
 
-// libsndfile sees the input through virtual I/O over the ByteSource. It is told that the length
-// is unknown, for a regular file as for a stream: it then takes the lengths that headers declare
-// as they are (so a file cut short shows as one, rather than being trimmed silently or refused),
-// and it reads each input as far as it goes, as it would read a pipe.
+// libsndfile reads the ByteSource with its length unknown, file or stream: it takes the headers'
+// lengths as they are (a file cut short shows as one) and reads as far as the input goes.
 sf_count_t VioLength(void* /*user*/) {
     return SF_COUNT_MAX;
 }
@@ -177,10 +167,8 @@ SNDFILE* OpenSound(RecordingReader& reader, ByteSource& source, SF_INFO& info) {
     return sf_open_virtual(&reader.io, SFM_READ, &info, &source);
 }
 
-// A WAV recording whose data chunk declares no bytes, as a writer leaves it that could not go back
-// to fill in the length, holds its samples after the header all the same: libsndfile would read
-// none, so they are read as raw samples of the recording's own layout, from where its samples
-// begin (where libsndfile leaves the input after the header) to the end.
+// A WAV whose data chunk declares no bytes (a writer that could not go back) holds its samples all
+// the same: libsndfile would read none, so they are read raw in its layout from after the header.
 bool ReopenUnsizedData(RecordingReader& reader, ByteSource& source, SF_INFO& info) {
     const int container = info.format & SF_FORMAT_TYPEMASK;
     const int subtype = info.format & SF_FORMAT_SUBMASK;

@@ -1,8 +1,6 @@
-// What Ctrl+C, kill and their kin do to a run of vorlank-analyze: the temporary files of its
-// outputs are removed before the process ends as it would have; from a pipe, the first Ctrl+C
-// waits for the input's end instead. One binding per platform (signal_guard_posix.cpp,
-// signal_guard_win.cpp). Threads: the main thread calls these; the handler runs asynchronously
-// (POSIX) or on the console's thread (Windows). The record lives in main for the whole process.
+// Ctrl+C, kill and their kin during vorlank-analyze: the outputs' temporary files are removed
+// before the process ends as it would have; from a pipe the first Ctrl+C waits for the input's end.
+// Threads: main calls these; the handler runs asynchronously (POSIX) or on the console's thread.
 #pragma once
 
 #include <array>

@@ -51,12 +51,8 @@ std::string RunLogDoubt(const ReportFigures& f) {
     const double meanSeconds = f.durationSeconds / static_cast<double>(f.runs);
     if (f.fit.runsUsed > 0 && meanSeconds <= kLongestMeanRunSeconds) return "";
     char text[320];
-    std::snprintf(text, sizeof text,
-                  "warning: read as a run log, but its runs do not look like the signal's: %lld "
-                  "runs, %lld of 1 to 8 bit cells, %.1f s each on average; a run log of the "
-                  "signal holds thousands of runs a second",
-                  static_cast<long long>(f.runs), static_cast<long long>(f.fit.runsUsed),
-                  meanSeconds);
+    std::snprintf(text, sizeof text, kAdviceTexts.notRunLog, static_cast<long long>(f.runs),
+                  static_cast<long long>(f.fit.runsUsed), meanSeconds);
     return text;
 }
 
@@ -67,25 +63,17 @@ std::string RateDoubt(const ReportFigures& f, const InputRequest& request) {
     bool common = false;
     const int32_t fits = FittingRate(readAt, f.fit.cellLength, common);
     char text[400];
-    const int used =
-        std::snprintf(text, sizeof text,
-                      "the bit cells measure %.3f samples, %+.1f%% off the %.3f the "
-                      "decoder expects: ",
-                      f.fit.cellLength, f.cellLengthDeviationPercent, common::kSamplesPerCell);
+    const int used = std::snprintf(text, sizeof text, kAdviceTexts.cellsOff, f.fit.cellLength,
+                                   f.cellLengthDeviationPercent, common::kSamplesPerCell);
     const auto rest = sizeof text - static_cast<size_t>(used);
     if (f.kind == InputKind::Raw && common) {
-        std::snprintf(text + used, rest, "is the input %d Hz? try --rate %d", fits, fits);
+        std::snprintf(text + used, rest, kAdviceTexts.tryRate, fits, fits);
     } else if (f.kind == InputKind::Raw) {
         // Samples of another size than read also change the rate they seem to have.
-        std::snprintf(text + used, rest,
-                      "is the input %d Hz, or are its samples not %s? give --rate and --format as "
-                      "it was recorded",
-                      fits, EncodingName(request.layout.encoding));
+        std::snprintf(text + used, rest, kAdviceTexts.tryRateAndFormat, fits,
+                      EncodingName(request.layout.encoding));
     } else {
-        std::snprintf(text + used, rest,
-                      "is the input %d Hz rather than %d Hz, or the transmitter's clock that far "
-                      "off?",
-                      fits, readAt);
+        std::snprintf(text + used, rest, kAdviceTexts.rateOrClock, fits, readAt);
     }
     return text;
 }

@@ -12,6 +12,24 @@
 
 namespace analyze {
 
+// The warnings as printf formats, in the order of their arguments.
+inline constexpr struct AdviceTexts {
+    // Runs, runs of 1 to 8 bit cells, mean seconds per run
+    const char* notRunLog =
+        "warning: read as a run log, but its runs do not look like the signal's: %lld runs, %lld "
+        "of 1 to 8 bit cells, %.1f s each on average; a run log of the signal holds thousands of "
+        "runs a second";
+    // Measured cell length, its deviation, the decoder's; one of the three questions follows
+    const char* cellsOff =
+        "the bit cells measure %.3f samples, %+.1f%% off the %.3f the decoder expects: ";
+    const char* tryRate = "is the input %d Hz? try --rate %d";
+    const char* tryRateAndFormat =
+        "is the input %d Hz, or are its samples not %s? give --rate "
+        "and --format as it was recorded";
+    const char* rateOrClock =
+        "is the input %d Hz rather than %d Hz, or the transmitter's clock that far off?";
+} kAdviceTexts;
+
 // A run log of the signal holds thousands of runs a second, nearly all of 1 to 8 bit cells; one
 // with none of those, or whose runs last more than a second each on average (a text file read as
 // 32-bit entries makes runs of hours), was most likely no run log of `vorlank L`.

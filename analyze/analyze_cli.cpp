@@ -15,6 +15,7 @@
 #include "analyze/output_file.h"
 #include "analyze/report.h"
 #include "analyze/svg_picture.h"
+#include "analyze/texts.h"
 #include "common/version.h"
 
 namespace analyze {
@@ -22,21 +23,6 @@ namespace analyze {
 namespace {
 
 constexpr const char* kProgram = "vorlank-analyze";
-
-// `text` with each %s replaced by the next of `words`.
-std::string Fill(const char* text, std::initializer_list<std::string> words) {
-    std::string filled;
-    auto word = words.begin();
-    for (; *text != '\0'; ++text) {
-        if (text[0] == '%' && text[1] == 's' && word != words.end()) {
-            filled += *word++;
-            ++text;
-        } else {
-            filled += *text;
-        }
-    }
-    return filled;
-}
 
 // A whole number from `low` to `high`, in decimal digits only.
 bool WholeNumber(const std::string& text, int32_t low, int32_t high, int32_t& number) {

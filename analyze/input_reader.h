@@ -34,6 +34,46 @@ enum class InputFailure {
     NoSuchChannel,  // the channel asked for is not in the input
 };
 
+// The input's messages on standard error, after "vorlank-analyze: INPUT: "; each %s takes the next
+// word in turn.
+inline constexpr struct InputTexts {
+    const char* cannotOpen = "cannot open it: %s";
+    const char* cannotRead = "cannot read it: %s";
+    const char* notBinary = "cannot switch it to binary mode";
+    const char* readError = "read error: %s";
+    const char* empty = "empty: the stream ended before its first byte";
+    const char* otherRiff = "a RIFF file of form '%s', not a recording";
+    const char* otherIff = "an IFF file of form '%s', not a recording";
+    // The first %s names the kind of file (a kSignatures name)
+    const char* noLibrary = "%s, which no library here reads; convert it first: %s";
+    const char* unreadable = "%s that cannot be read (%s); convert it first: %s";
+    const char* rawUnreadable = "raw samples that cannot be read: %s";
+    const char* unknownFormat =
+        "%s: neither a run log nor a recording in a format known here; %s; "
+        "other recordings can be converted: %s";
+    const char* rawHint =
+        "raw samples, as arecord -t raw and parec write them, need --raw, with "
+        "--format, --rate and --channels as they were recorded";
+    const char* convertStdin = "ffmpeg -i - -f wav - | vorlank-analyze -";
+    const char* convertFile = "ffmpeg -i %s %s && vorlank-analyze %s";
+    const char* logHasNoChannels = "a run log has no channels to pick from (--channel)";
+    const char* notMultipleOfFour =
+        "size of %s is not a multiple of 4: not a run log of 32-bit entries, or one cut short";
+    const char* negativeEntry = "entry %s is negative (%s)";
+    const char* zeroEntry = "entry %s is 0 but runs follow it";
+    // After negativeEntry or zeroEntry, then rawHint
+    const char* notLog = "%s: not a run log; %s";
+    const char* notIntactLog =
+        "%s: a run is at least one sample long, so this is no intact run log; %s";
+    const char* logReadError = "read error in the run log: %s";
+    const char* undecodable = "the samples cannot be decoded: %s";
+    // The %s are spans, each "1.500 s (66150 sample frames)"
+    const char* decoderGaveUp =
+        "cut short: read %s, then the decoder gave up (%s); analysed as far as it goes";
+    const char* headerLonger =
+        "cut short: read %s of the %s its header declares; analysed as far as it goes";
+} kInputTexts;
+
 // Bytes that opening reads, to classify the input and to tell an empty one.
 inline constexpr size_t kInputHeadBytes = 12;
 

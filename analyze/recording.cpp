@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "analyze/file_access.h"
+#include "analyze/texts.h"
 #include "common/signal_format.h"
 
 namespace analyze {
@@ -204,7 +205,7 @@ std::string LibraryReason(SNDFILE* sound) {
 // up (a file cut inside a compressed frame) only ends the samples there.
 bool EndOfFrames(RecordingReader& reader, std::string& error) {
     if (reader.source->readFailed) {
-        error = "read error in the samples: " + Reason(reader.source->readErrno);
+        error = Fill(kRecordingTexts.readError, {Reason(reader.source->readErrno)});
         return false;
     }
     if (sf_error(reader.sound) != SF_ERR_NO_ERROR) reader.stoppedBy = LibraryReason(reader.sound);
@@ -269,7 +270,7 @@ int64_t ReadResampled(RecordingReader& reader, uint8_t* bytes, size_t wanted, st
                          reader.channelTo - reader.channelFrom, &used, reader.resampled.data(),
                          std::min(wanted, reader.resampled.size()), &made);
         if (failed != nullptr) {
-            error = std::string("resampling failed: ") + failed;
+            error = Fill(kRecordingTexts.resamplingFailed, {failed});
             return -1;
         }
         reader.channelFrom += used;
@@ -347,15 +348,15 @@ RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const R
     StopKeeping(source);
     Describe(reader, info, channel);
     if (info.samplerate < kMinSampleRate || info.samplerate > kMaxSampleRate) {
-        error = "a sample rate of " + std::to_string(info.samplerate) + " Hz, outside the " +
-                std::to_string(kMinSampleRate) + " to " + std::to_string(kMaxSampleRate) +
-                " Hz that can be analysed";
+        error = Fill(kRecordingTexts.rateOutside,
+                     {std::to_string(info.samplerate), std::to_string(kMinSampleRate),
+                      std::to_string(kMaxSampleRate)});
         return RecordingOpen::CannotRead;
     }
     if (channel < 1 || channel > info.channels) {
-        error = "it has " + std::to_string(info.channels) + " channel" +
-                (info.channels == 1 ? "" : "s") + ", so there is no channel " +
-                std::to_string(channel);
+        error = Fill(kRecordingTexts.noSuchChannel,
+                     {std::to_string(info.channels), info.channels == 1 ? "" : "s",
+                      std::to_string(channel)});
         return RecordingOpen::NoSuchChannel;
     }
     // A length that only stands for "unknown" (libsndfile's own, or one reckoned from it) is no
@@ -378,7 +379,7 @@ RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const R
         reader.resampler = soxr_create(info.samplerate, common::kSampleRateHz, 1, &failed, &io,
                                        &quality, &runtime);
         if (reader.resampler == nullptr || failed != nullptr) {
-            error = std::string("cannot resample it: ") + (failed != nullptr ? failed : "");
+            error = Fill(kRecordingTexts.cannotResample, {failed != nullptr ? failed : ""});
             return RecordingOpen::CannotRead;
         }
         reader.channel.resize(reader.chunkFrames);

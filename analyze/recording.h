@@ -55,6 +55,18 @@ struct AudioDescription {
 // "16-bit PCM, mono, 44100 Hz"; "32-bit float, stereo, 48000 Hz, channel 2, resampled to 44100 Hz"
 std::string DescribeAudio(const AudioDescription& audio);
 
+// The reasons a recording cannot be read, for the input's messages (input_reader.h); each %s takes
+// the next word in turn.
+inline constexpr struct RecordingTexts {
+    const char* readError = "read error in the samples: %s";
+    const char* rateOutside =
+        "a sample rate of %s Hz, outside the %s to %s Hz that can be analysed";
+    // The channel count, "s" unless it is 1, the channel asked for
+    const char* noSuchChannel = "it has %s channel%s, so there is no channel %s";
+    const char* cannotResample = "cannot resample it: %s";
+    const char* resamplingFailed = "resampling failed: %s";
+} kRecordingTexts;
+
 struct RecordingReader {
     SNDFILE* sound = nullptr;
     SF_VIRTUAL_IO io{};

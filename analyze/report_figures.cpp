@@ -32,10 +32,6 @@ void GatherHistogram(ReportFigures& f, const RunStats& stats) {
 
 }  // namespace
 
-double Seconds(int64_t samples) {
-    return static_cast<double>(samples) / common::kSampleRateHz;
-}
-
 std::vector<int64_t> RunsByCells(const RunStats& stats) {
     std::vector<int64_t> byCells(static_cast<size_t>(decode::CellsInRun(kHistogramLengths - 1)) + 1,
                                  0);

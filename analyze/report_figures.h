@@ -13,6 +13,7 @@
 
 #include "analyze/analysis.h"
 #include "analyze/run_stats.h"
+#include "analyze/texts.h"
 
 namespace analyze {
 
@@ -79,9 +80,6 @@ struct ReportFigures {
 };
 
 ReportFigures GatherFigures(const std::string& file, const Analysis& analysis);
-
-// A time in samples at 44 100 Hz, in seconds.
-double Seconds(int64_t samples);
 
 // Runs per cell count, 0 .. the cell count of the longest length the histogram holds.
 std::vector<int64_t> RunsByCells(const RunStats& stats);

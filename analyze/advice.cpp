@@ -28,22 +28,6 @@ int32_t FittingRate(double readAt, double cellLength, bool& common) {
     return static_cast<int32_t>(std::lround(fits / 100.0) * 100);
 }
 
-const char* EncodingName(RawEncoding encoding) {
-    switch (encoding) {
-        case RawEncoding::U8:
-            return "u8";
-        case RawEncoding::S16LE:
-            return "s16le";
-        case RawEncoding::S24LE:
-            return "s24le";
-        case RawEncoding::S32LE:
-            return "s32le";
-        case RawEncoding::Float32LE:
-            return "float32le";
-    }
-    return "";
-}
-
 }  // namespace
 
 std::string RunLogDoubt(const ReportFigures& f) {
@@ -71,7 +55,7 @@ std::string RateDoubt(const ReportFigures& f, const InputRequest& request) {
     } else if (f.kind == InputKind::Raw) {
         // Samples of another size than read also change the rate they seem to have.
         std::snprintf(text + used, rest, kAdviceTexts.tryRateAndFormat, fits,
-                      EncodingName(request.layout.encoding));
+                      RawEncodingText(request.layout.encoding));
     } else {
         std::snprintf(text + used, rest, kAdviceTexts.rateOrClock, fits, readAt);
     }

@@ -146,20 +146,23 @@ void Describe(RecordingReader& reader, const SF_INFO& info, int32_t channel) {
     d.resampled = info.samplerate != common::kSampleRateHz;
 }
 
-int RawSubtype(RawEncoding encoding) {
-    switch (encoding) {
-        case RawEncoding::U8:
-            return SF_FORMAT_PCM_U8;
-        case RawEncoding::S16LE:
-            return SF_FORMAT_PCM_16;
-        case RawEncoding::S24LE:
-            return SF_FORMAT_PCM_24;
-        case RawEncoding::S32LE:
-            return SF_FORMAT_PCM_32;
-        case RawEncoding::Float32LE:
-            return SF_FORMAT_FLOAT;
-    }
-    return SF_FORMAT_PCM_16;
+struct RawEncodingName {
+    RawEncoding encoding;
+    const char* name;
+    int subtype;
+};
+
+constexpr RawEncodingName kRawEncodings[] = {
+    {RawEncoding::U8, "u8", SF_FORMAT_PCM_U8},
+    {RawEncoding::S16LE, "s16le", SF_FORMAT_PCM_16},
+    {RawEncoding::S24LE, "s24le", SF_FORMAT_PCM_24},
+    {RawEncoding::S32LE, "s32le", SF_FORMAT_PCM_32},
+    {RawEncoding::Float32LE, "float32le", SF_FORMAT_FLOAT},
+};
+
+const RawEncodingName& Raw(RawEncoding encoding) {
+    return *std::find_if(std::begin(kRawEncodings), std::end(kRawEncodings),
+                         [&](const RawEncodingName& n) { return n.encoding == encoding; });
 }
 
 SNDFILE* OpenSound(RecordingReader& reader, ByteSource& source, SF_INFO& info) {
@@ -284,21 +287,17 @@ int64_t ReadResampled(RecordingReader& reader, uint8_t* bytes, size_t wanted, st
 }  // namespace
 
 bool ParseRawEncoding(const std::string& name, RawEncoding& encoding) {
-    const struct {
-        const char* name;
-        RawEncoding encoding;
-    } names[] = {{"u8", RawEncoding::U8},
-                 {"s16le", RawEncoding::S16LE},
-                 {"s24le", RawEncoding::S24LE},
-                 {"s32le", RawEncoding::S32LE},
-                 {"float32le", RawEncoding::Float32LE}};
-    for (const auto& n : names) {
+    for (const RawEncodingName& n : kRawEncodings) {
         if (name == n.name) {
             encoding = n.encoding;
             return true;
         }
     }
     return false;
+}
+
+const char* RawEncodingText(RawEncoding encoding) {
+    return Raw(encoding).name;
 }
 
 std::string DescribeAudio(const AudioDescription& audio) {
@@ -335,7 +334,7 @@ RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const R
     if (raw != nullptr) {
         info.samplerate = raw->rate;
         info.channels = raw->channels;
-        info.format = SF_FORMAT_RAW | RawSubtype(raw->encoding) | SF_ENDIAN_LITTLE;
+        info.format = SF_FORMAT_RAW | Raw(raw->encoding).subtype | SF_ENDIAN_LITTLE;
     }
     reader.sound = OpenSound(reader, source, info);
     if (reader.sound == nullptr || !ReopenUnsizedData(reader, source, info)) {

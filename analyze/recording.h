@@ -33,6 +33,8 @@ struct RawLayout {
 
 // "u8" -> U8 and so on; false for a name that is none of them.
 bool ParseRawEncoding(const std::string& name, RawEncoding& encoding);
+// U8 -> "u8" and so on.
+const char* RawEncodingText(RawEncoding encoding);
 
 // Rates a recording may have: far below and far above any that carries the signal, and the
 // bounds keep the resampler's work in proportion to the input.

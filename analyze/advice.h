@@ -1,9 +1,8 @@
 // Warnings of vorlank-analyze that point at a mistake in how the input was given, read off a
 // finished analysis: a run log that holds no such runs as the signal's, and bit cells whose length
 // fits another sample rate than the one the input was read at. Each is one line for standard
-// error, without the program's and the input's name; empty when there is nothing to say.
-//
-// Threads: pure functions.
+// error, without the program's and the input's name; empty when there is nothing to say. Threads:
+// pure functions.
 #pragma once
 
 #include <string>

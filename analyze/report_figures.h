@@ -1,10 +1,6 @@
-// The figures of vorlank-analyze's report, gathered once from a finished analysis into one record,
-// from which every form of the report is rendered (text on standard output, JSON): each figure is
-// computed in one place, so the forms cannot drift apart.
-//
-// Units are in the names: samples at 44 100 Hz, seconds, cells (bit cells), percent (0..100).
-//
-// Threads: one caller; no shared state.
+// The figures of vorlank-analyze's report, gathered once from a finished analysis into one record
+// from which every form (text, JSON) is rendered, so the forms cannot drift apart. Units are in the
+// names: samples at 44 100 Hz, seconds, cells (bit cells), percent (0..100). Threads: one caller.
 #pragma once
 
 #include <cstdint>

@@ -1,11 +1,6 @@
-// What the picture draws over time, gathered while the input is read: the Pos1 track (the lowest
-// and highest Pos1 written in each stretch of time) and the frame timeline (frames completed and
-// decoding errors in each stretch).
-//
-// Both keep a fixed number of time buckets. When the input outgrows them, the width of a bucket
-// doubles and neighbours merge, so memory stays fixed however long the input runs.
-//
-// Threads: records belong to one caller; no shared state.
+// What the picture draws over time, gathered while the input is read: the lowest and highest Pos1
+// and the frames and errors in each stretch of time. A fixed number of buckets: when the input
+// outgrows them a bucket's width doubles and neighbours merge. Threads: one caller per record.
 #pragma once
 
 #include <array>

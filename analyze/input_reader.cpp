@@ -206,13 +206,7 @@ bool Classify(InputReader& reader, const InputRequest& request, const std::strin
 bool OpenInputStream(InputReader& reader, std::FILE* file, int64_t knownSize,
                      const InputRequest& request, const char* name) {
     CloseInput(reader);
-    reader.ownsFile = false;
-    reader.kind = InputKind::RunLog;
-    reader.entriesRead = 0;
-    reader.pendingZeros = 0;
-    reader.error.clear();
-    reader.failure = InputFailure::None;
-    reader.note.clear();
+    reader = InputReader{};
     StartBytes(reader.source, file, knownSize);
     return Classify(reader, request, name);
 }

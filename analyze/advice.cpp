@@ -5,6 +5,8 @@
 
 #include "common/signal_format.h"
 
+namespace analyze {
+
 namespace {
 
 // A run log's runs that last longer than this on average are no signal's.
@@ -26,22 +28,6 @@ int32_t FittingRate(double readAt, double cellLength, bool& common) {
     return static_cast<int32_t>(std::lround(fits / 100.0) * 100);
 }
 
-const char* EncodingName(RawEncoding encoding) {
-    switch (encoding) {
-        case RawEncoding::U8:
-            return "u8";
-        case RawEncoding::S16LE:
-            return "s16le";
-        case RawEncoding::S24LE:
-            return "s24le";
-        case RawEncoding::S32LE:
-            return "s32le";
-        case RawEncoding::Float32LE:
-            return "float32le";
-    }
-    return "";
-}
-
 }  // namespace
 
 std::string RunLogDoubt(const ReportFigures& f) {
@@ -49,12 +35,8 @@ std::string RunLogDoubt(const ReportFigures& f) {
     const double meanSeconds = f.durationSeconds / static_cast<double>(f.runs);
     if (f.fit.runsUsed > 0 && meanSeconds <= kLongestMeanRunSeconds) return "";
     char text[320];
-    std::snprintf(text, sizeof text,
-                  "warning: read as a run log, but its runs do not look like the signal's: %lld "
-                  "runs, %lld of 1 to 8 bit cells, %.1f s each on average; a run log of the "
-                  "signal holds thousands of runs a second",
-                  static_cast<long long>(f.runs), static_cast<long long>(f.fit.runsUsed),
-                  meanSeconds);
+    std::snprintf(text, sizeof text, kAdviceTexts.notRunLog, static_cast<long long>(f.runs),
+                  static_cast<long long>(f.fit.runsUsed), meanSeconds);
     return text;
 }
 
@@ -65,25 +47,19 @@ std::string RateDoubt(const ReportFigures& f, const InputRequest& request) {
     bool common = false;
     const int32_t fits = FittingRate(readAt, f.fit.cellLength, common);
     char text[400];
-    const int used =
-        std::snprintf(text, sizeof text,
-                      "the bit cells measure %.3f samples, %+.1f%% off the %.3f the "
-                      "decoder expects: ",
-                      f.fit.cellLength, f.cellLengthDeviationPercent, common::kSamplesPerCell);
+    const int used = std::snprintf(text, sizeof text, kAdviceTexts.cellsOff, f.fit.cellLength,
+                                   f.cellLengthDeviationPercent, common::kSamplesPerCell);
     const auto rest = sizeof text - static_cast<size_t>(used);
     if (f.kind == InputKind::Raw && common) {
-        std::snprintf(text + used, rest, "is the input %d Hz? try --rate %d", fits, fits);
+        std::snprintf(text + used, rest, kAdviceTexts.tryRate, fits, fits);
     } else if (f.kind == InputKind::Raw) {
         // Samples of another size than read also change the rate they seem to have.
-        std::snprintf(text + used, rest,
-                      "is the input %d Hz, or are its samples not %s? give --rate and --format as "
-                      "it was recorded",
-                      fits, EncodingName(request.layout.encoding));
+        std::snprintf(text + used, rest, kAdviceTexts.tryRateAndFormat, fits,
+                      RawEncodingText(request.layout.encoding));
     } else {
-        std::snprintf(text + used, rest,
-                      "is the input %d Hz rather than %d Hz, or the transmitter's clock that far "
-                      "off?",
-                      fits, readAt);
+        std::snprintf(text + used, rest, kAdviceTexts.rateOrClock, fits, readAt);
     }
     return text;
 }
+
+}  // namespace analyze

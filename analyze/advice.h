@@ -1,14 +1,33 @@
 // Warnings of vorlank-analyze that point at a mistake in how the input was given, read off a
 // finished analysis: a run log that holds no such runs as the signal's, and bit cells whose length
 // fits another sample rate than the one the input was read at. Each is one line for standard
-// error, without the program's and the input's name; empty when there is nothing to say.
-//
-// Threads: pure functions.
+// error, without the program's and the input's name; empty when there is nothing to say. Threads:
+// pure functions.
 #pragma once
 
 #include <string>
 
 #include "analyze/report_figures.h"
+
+namespace analyze {
+
+// The warnings as printf formats, in the order of their arguments.
+inline constexpr struct AdviceTexts {
+    // Runs, runs of 1 to 8 bit cells, mean seconds per run
+    const char* notRunLog =
+        "warning: read as a run log, but its runs do not look like the signal's: %lld runs, %lld "
+        "of 1 to 8 bit cells, %.1f s each on average; a run log of the signal holds thousands of "
+        "runs a second";
+    // Measured cell length, its deviation, the decoder's; one of the three questions follows
+    const char* cellsOff =
+        "the bit cells measure %.3f samples, %+.1f%% off the %.3f the decoder expects: ";
+    const char* tryRate = "is the input %d Hz? try --rate %d";
+    const char* tryRateAndFormat =
+        "is the input %d Hz, or are its samples not %s? give --rate "
+        "and --format as it was recorded";
+    const char* rateOrClock =
+        "is the input %d Hz rather than %d Hz, or the transmitter's clock that far off?";
+} kAdviceTexts;
 
 // A run log of the signal holds thousands of runs a second, nearly all of 1 to 8 bit cells; one
 // with none of those, or whose runs last more than a second each on average (a text file read as
@@ -21,3 +40,5 @@ std::string RunLogDoubt(const ReportFigures& figures);
 // were read as seem to have another rate). `request` is how the input was read.
 inline constexpr double kRateDoubtPercent = 5.0;
 std::string RateDoubt(const ReportFigures& figures, const InputRequest& request);
+
+}  // namespace analyze

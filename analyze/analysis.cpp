@@ -7,6 +7,8 @@
 #include "common/little_endian.h"
 #include "decode/run_slicer.h"
 
+namespace analyze {
+
 namespace {
 
 constexpr size_t kLogChunkRuns = size_t{64} * 1024;       // 256 KiB of log per read
@@ -104,3 +106,5 @@ bool AnalyzeInput(InputReader& reader, Analysis& analysis, const AnalysisOutputs
     }
     return read;
 }
+
+}  // namespace analyze

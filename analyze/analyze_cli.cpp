@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
-#include <iterator>
+#include <set>
+#include <stdexcept>
 #include <system_error>
+
+#include <CLI/CLI.hpp>
 
 #include "analyze/advice.h"
 #include "analyze/analysis.h"
@@ -12,71 +15,129 @@
 #include "analyze/output_file.h"
 #include "analyze/report.h"
 #include "analyze/svg_picture.h"
+#include "analyze/texts.h"
 #include "common/version.h"
+
+namespace analyze {
 
 namespace {
 
 constexpr const char* kProgram = "vorlank-analyze";
 
-// Takes the value of --name, either glued on as --name=VALUE or as the next word; `what` names
-// what it takes, for the message when it is missing.
-bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& name,
-               const char* what, std::string& value, std::string& error) {
-    const std::string& word = args[i];
-    if (word.size() > name.size() && word[name.size()] == '=') {
-        value = word.substr(name.size() + 1);
-    } else if (i + 1 < args.size()) {
-        value = args[++i];
-    } else {
-        value.clear();
-    }
-    if (value.empty()) {
-        error = name + " needs " + what;
-        return false;
-    }
-    return true;
-}
-
 // A whole number from `low` to `high`, in decimal digits only.
 bool WholeNumber(const std::string& text, int32_t low, int32_t high, int32_t& number) {
     if (text.empty() || text.size() > 9 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        text.find_first_not_of("0123456789") != std::string::npos)
         return false;
-    }
     const int32_t value = std::stoi(text);
     if (value < low || value > high) return false;
     number = value;
     return true;
 }
 
-// The options that say how to read the input, each with a value. `rawOnly`: it describes raw
-// samples, so it needs --raw.
-struct InputOption {
+// The options with a value, in the order the help names them. An output sets `path`; the others
+// say how to read the input: `rawOnly` ones need --raw, `expects` says what the value must be.
+struct ValueOption {
     const char* name;
+    std::string AnalyzeOptions::*path;
     bool rawOnly;
-    const char* expects;  // what the value must be, for the message when it is not
+    const char* expects;
     bool (*take)(const std::string& value, InputRequest& request);
 };
 
-const InputOption kInputOptions[] = {
-    {"--format", true, "one of u8, s16le, s24le, s32le, float32le",
+const ValueOption kValueOptions[] = {
+    {"--format", nullptr, true, "one of u8, s16le, s24le, s32le, float32le",
      [](const std::string& v, InputRequest& r) { return ParseRawEncoding(v, r.layout.encoding); }},
-    {"--rate", true, "a whole number of samples per second from 1000 to 1000000",
+    {"--rate", nullptr, true, "a whole number of samples per second from 1000 to 1000000",
      [](const std::string& v, InputRequest& r) {
          return WholeNumber(v, kMinSampleRate, kMaxSampleRate, r.layout.rate);
      }},
-    {"--channels", true, "a whole number from 1 to 1024",
+    {"--channels", nullptr, true, "a whole number from 1 to 1024",
      [](const std::string& v, InputRequest& r) {
          return WholeNumber(v, 1, kMaxChannels, r.layout.channels);
      }},
-    {"--channel", false, "a whole number from 1 to 1024",
+    {"--channel", nullptr, false, "a whole number from 1 to 1024",
      [](const std::string& v, InputRequest& r) {
          return WholeNumber(v, 1, kMaxChannels, r.channel);
      }},
+    {"--pos1", &AnalyzeOptions::pos1Path, false, "", nullptr},
+    {"--frames", &AnalyzeOptions::framesPath, false, "", nullptr},
+    {"--json", &AnalyzeOptions::jsonPath, false, "", nullptr},
+    {"--svg", &AnalyzeOptions::svgPath, false, "", nullptr},
 };
 
-bool IsOption(const std::string& word, const std::string& name) {
-    return word == name || word.rfind(name + "=", 0) == 0;
+const ValueOption* FindValueOption(const std::string& name) {
+    for (const ValueOption& o : kValueOptions) {
+        if (name == o.name) return &o;
+    }
+    return nullptr;
+}
+
+// The words as CLI11 takes them: each value glued on as "--name=VALUE" whatever it looks like
+// ("-", "-x", "--"), an empty or missing one as the two words "--name" "". The words stop before
+// the first one that is no option of ours (a flag given a value too), which goes to `unknown`.
+std::vector<std::string> CliWords(const std::vector<std::string>& args, std::string& unknown) {
+    std::vector<std::string> words;
+    bool ended = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        const size_t equals = word.find('=');
+        const ValueOption* option = FindValueOption(word.substr(0, equals));
+        if (ended || word.size() < 2 || word[0] != '-' || word == "--" || word == "--raw" ||
+            word == "-h" || word == "--help" || word == "--version") {
+            ended = ended || word == "--";
+            words.push_back(word);
+        } else if (option != nullptr) {
+            const bool glued = equals != std::string::npos;
+            const std::string value = glued                 ? word.substr(equals + 1)
+                                      : i + 1 < args.size() ? args[++i]
+                                                            : std::string();
+            words.push_back(value.empty() ? option->name : std::string(option->name) + "=" + value);
+            if (value.empty()) words.emplace_back();
+        } else {
+            unknown = word;
+            break;
+        }
+    }
+    return words;
+}
+
+// The words CLI11 set aside so far, in order, are the input file ("--" ends the options). Throws
+// at a second input.
+void TakeInput(const CLI::App& app, AnalyzeOptions& options) {
+    options.input.clear();
+    bool ended = false;
+    for (const std::string& word : app.remaining()) {
+        if (!ended && word == "--") {
+            ended = true;
+        } else if (!options.input.empty()) {
+            throw std::runtime_error(Fill(kCliTexts.twoInputs, {options.input, word}));
+        } else {
+            options.input = word;
+        }
+    }
+}
+
+// The rules that need the whole line: an empty text when it holds together.
+std::string WholeLineError(const AnalyzeOptions& options, const std::set<std::string>& given) {
+    if (options.input.empty()) return kCliTexts.noInput;
+    const InputRequest& request = options.request;
+    for (const ValueOption& o : kValueOptions) {
+        if (o.rawOnly && !request.raw && given.count(o.name) != 0)
+            return Fill(kCliTexts.rawOnly, {o.name});
+    }
+    if (request.raw && request.channel > request.layout.channels) {
+        return Fill(kCliTexts.beyondChannels,
+                    {std::to_string(request.channel), std::to_string(request.layout.channels)});
+    }
+    for (const ValueOption& a : kValueOptions) {
+        for (const ValueOption& b : kValueOptions) {
+            if (&a < &b && a.path != nullptr && b.path != nullptr && !(options.*(a.path)).empty() &&
+                options.*(a.path) == options.*(b.path))
+                return Fill(kCliTexts.sameFile, {a.name, b.name});
+        }
+    }
+    return {};
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -94,12 +155,8 @@ struct Outputs {
     OutputFile svg;
 };
 
-template <typename Each>
-void ForEachOutput(Outputs& outputs, Each&& each) {
-    for (OutputFile* output :
-         {&outputs.report, &outputs.pos1, &outputs.frames, &outputs.json, &outputs.svg}) {
-        if (!output->path.empty()) each(*output);
-    }
+std::array<OutputFile*, 5> All(Outputs& o) {
+    return {&o.report, &o.pos1, &o.frames, &o.json, &o.svg};
 }
 
 bool AnyOnStandardOutput(const AnalyzeOptions& o) {
@@ -110,48 +167,25 @@ void Complain(std::FILE* err, const std::string& path, const std::string& why) {
     std::fprintf(err, "%s: %s: %s\n", kProgram, path.c_str(), why.c_str());
 }
 
-// Standard output has no name of its own; messages call it what it is.
-void ComplainAbout(std::FILE* err, const OutputFile& output, const std::string& why) {
-    Complain(err, output.path == "-" ? "standard output" : output.path, why);
-}
-
 void AbandonAll(Outputs& outputs, SignalGuard& guard) {
-    ForEachOutput(outputs, [&](OutputFile& output) { AbandonOutput(output, guard); });
+    for (OutputFile* output : All(outputs)) {
+        if (!output->path.empty()) AbandonOutput(*output, guard);
+    }
 }
 
-bool OpenAll(Outputs& outputs, std::FILE* out, std::FILE* err, SignalGuard& guard) {
-    bool ok = true;
-    ForEachOutput(outputs, [&](OutputFile& output) {
+// Takes `step` to each output in turn; at the first that fails, says why (standard output by what
+// it is) and abandons them all.
+template <typename Step>
+bool Each(Outputs& outputs, std::FILE* err, SignalGuard& guard, Step&& step) {
+    for (OutputFile* output : All(outputs)) {
         std::string error;
-        if (ok && !OpenOutput(output, out, guard, error)) {
-            ComplainAbout(err, output, error);
-            ok = false;
+        if (!output->path.empty() && !step(*output, error)) {
+            Complain(err, output->path == "-" ? "standard output" : output->path, error);
+            AbandonAll(outputs, guard);
+            return false;
         }
-    });
-    if (!ok) AbandonAll(outputs, guard);
-    return ok;
-}
-
-// Every output is flushed and checked before the first is put in place, so a full disk leaves all
-// of them as they were rather than some replaced and some not.
-bool CommitAll(Outputs& outputs, std::FILE* err, SignalGuard& guard) {
-    bool ok = true;
-    ForEachOutput(outputs, [&](OutputFile& output) {
-        std::string error;
-        if (ok && !FlushOutput(output, error)) {
-            ComplainAbout(err, output, error);
-            ok = false;
-        }
-    });
-    ForEachOutput(outputs, [&](OutputFile& output) {
-        std::string error;
-        if (ok && !CommitOutput(output, guard, error)) {
-            ComplainAbout(err, output, error);
-            ok = false;
-        }
-    });
-    if (!ok) AbandonAll(outputs, guard);
-    return ok;
+    }
+    return true;
 }
 
 }  // namespace
@@ -159,97 +193,58 @@ bool CommitAll(Outputs& outputs, std::FILE* err, SignalGuard& guard) {
 bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& options,
                       std::string& error) {
     options = AnalyzeOptions{};
-    const struct {
-        const char* name;
-        std::string AnalyzeOptions::*path;
-    } files[] = {
-        {"--pos1", &AnalyzeOptions::pos1Path},
-        {"--frames", &AnalyzeOptions::framesPath},
-        {"--json", &AnalyzeOptions::jsonPath},
-        {"--svg", &AnalyzeOptions::svgPath},
-    };
-    std::array<bool, std::size(kInputOptions)> given{};
-    bool optionsEnded = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        const bool option = !optionsEnded && word.size() > 1 && word[0] == '-';
-        if (option && (word == "--help" || word == "-h")) {
-            options.help = true;
-            return true;
-        }
-        if (option && word == "--version") {
-            options.version = true;
-            return true;
-        }
-        const auto file = std::find_if(std::begin(files), std::end(files), [&](const auto& f) {
-            return option && IsOption(word, f.name);
+    CLI::App app;
+    // Our own -h, a plain flag: the help text is ours, and a bad word before it must win.
+    app.set_help_flag();
+    // Words CLI11 does not take are kept, in order: the input, or a second one to report.
+    app.allow_extras();
+    app.allow_windows_style_options(false);
+    std::set<std::string> given;
+    for (const ValueOption& o : kValueOptions) {
+        app.add_option(o.name)->each([&, o](const std::string& value) {
+            TakeInput(app, options);
+            const bool file = o.path != nullptr;
+            if (value.empty())
+                throw std::runtime_error(
+                    Fill(file ? kCliTexts.needsFileName : kCliTexts.needsValue, {o.name}));
+            if (!given.insert(o.name).second)
+                throw std::runtime_error(Fill(kCliTexts.twice, {o.name}));
+            if (file) {
+                options.*(o.path) = value;
+            } else if (!o.take(value, options.request)) {
+                throw std::runtime_error(Fill(kCliTexts.badValue, {o.name, o.expects, value}));
+            }
         });
-        const auto input =
-            std::find_if(std::begin(kInputOptions), std::end(kInputOptions),
-                         [&](const InputOption& o) { return option && IsOption(word, o.name); });
-        std::string value;
-        if (file != std::end(files)) {
-            if (!TakeValue(args, i, file->name, "a file name", value, error)) return false;
-            std::string& path = options.*(file->path);
-            if (!path.empty()) {
-                error = std::string(file->name) + " given twice";
-                return false;
-            }
-            path = value;
-        } else if (input != std::end(kInputOptions)) {
-            if (!TakeValue(args, i, input->name, "a value", value, error)) return false;
-            bool& seen = given[static_cast<size_t>(input - std::begin(kInputOptions))];
-            if (seen) {
-                error = std::string(input->name) + " given twice";
-                return false;
-            }
-            seen = true;
-            if (!input->take(value, options.request)) {
-                error = std::string(input->name) + " must be " + input->expects + ", not '" +
-                        value + "'";
-                return false;
-            }
-        } else if (option && word == "--") {
-            optionsEnded = true;
-        } else if (option && word == "--raw") {
-            options.request.raw = true;
-        } else if (option) {
-            error = "unknown option '" + word + "'";
-            return false;
-        } else if (!options.input.empty()) {
-            error = "more than one input file ('" + options.input + "' and '" + word + "')";
-            return false;
-        } else {
-            options.input = word;
-        }
     }
-    if (options.input.empty()) {
-        error = "no input file";
-        return false;
+    app.add_flag_callback("--raw", [&] {
+        TakeInput(app, options);
+        options.request.raw = true;
+    });
+    app.add_flag_callback("-h,--help", [&] {
+        TakeInput(app, options);
+        throw CLI::CallForHelp();
+    });
+    app.add_flag_callback("--version", [&] {
+        TakeInput(app, options);
+        throw CLI::CallForVersion();
+    });
+    for (CLI::Option* option : app.get_options()) option->trigger_on_parse();
+    try {
+        std::string unknown;
+        std::vector<std::string> reversed = CliWords(args, unknown);
+        std::reverse(reversed.begin(), reversed.end());
+        app.parse(reversed);
+        TakeInput(app, options);
+        if (!unknown.empty()) throw std::runtime_error(Fill(kCliTexts.unknownOption, {unknown}));
+        error = WholeLineError(options, given);
+    } catch (const CLI::CallForHelp&) {
+        options.help = true;
+    } catch (const CLI::CallForVersion&) {
+        options.version = true;
+    } catch (const std::runtime_error& e) {
+        error = e.what();
     }
-    for (size_t k = 0; k < std::size(kInputOptions); ++k) {
-        if (given[k] && kInputOptions[k].rawOnly && !options.request.raw) {
-            error = std::string(kInputOptions[k].name) +
-                    " describes raw samples: give --raw as well (a recording's header says it)";
-            return false;
-        }
-    }
-    const InputRequest& request = options.request;
-    if (request.raw && request.channel > request.layout.channels) {
-        error = "--channel " + std::to_string(request.channel) + " is beyond --channels " +
-                std::to_string(request.layout.channels);
-        return false;
-    }
-    for (const auto& a : files) {
-        for (const auto& b : files) {
-            const std::string& path = options.*(a.path);
-            if (&a < &b && !path.empty() && path == options.*(b.path)) {
-                error = std::string(a.name) + " and " + b.name + " name the same file";
-                return false;
-            }
-        }
-    }
-    return true;
+    return error.empty();
 }
 
 const char* AnalyzeUsage() {
@@ -326,7 +321,7 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     AnalyzeOptions options;
     std::string error;
     if (!ParseAnalyzeArgs(args, options, error)) {
-        std::fprintf(err, "%s: %s\nTry '%s --help'.\n", kProgram, error.c_str(), kProgram);
+        std::fprintf(err, "%s: %s\n%s\n", kProgram, error.c_str(), kCliTexts.tryHelp);
         return kExitUsage;
     }
     if (options.help) {
@@ -339,11 +334,10 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         std::fflush(out);
         return kExitOk;
     }
-    for (const std::string* output :
-         {&options.pos1Path, &options.framesPath, &options.jsonPath, &options.svgPath}) {
-        if (!output->empty() && options.input != "-" && SameFile(options.input, *output)) {
-            std::fprintf(err, "%s: %s: refusing to overwrite the input\n", kProgram,
-                         output->c_str());
+    for (const ValueOption& o : kValueOptions) {
+        const std::string& output = o.path != nullptr ? options.*(o.path) : std::string();
+        if (!output.empty() && options.input != "-" && SameFile(options.input, output)) {
+            Complain(err, output, kCliTexts.overwritesInput);
             return kExitUsage;
         }
     }
@@ -357,7 +351,7 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     if (!OpenInput(reader, options.input.c_str(), options.request)) {
         SetInputFromPipe(guard, false);
         if (reader.failure == InputFailure::Empty) {
-            std::fprintf(err, "%s: %s is empty\n", kProgram, name.c_str());
+            std::fprintf(err, "%s: %s %s\n", kProgram, name.c_str(), kCliTexts.isEmpty);
         } else {
             Complain(err, name, reader.error);
         }
@@ -370,7 +364,8 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     outputs.frames.path = options.framesPath;
     outputs.json.path = options.jsonPath;
     outputs.svg.path = options.svgPath;
-    if (!OpenAll(outputs, out, err, guard)) {
+    if (!Each(outputs, err, guard,
+              [&](OutputFile& o, std::string& e) { return OpenOutput(o, out, guard, e); })) {
         SetInputFromPipe(guard, false);
         CloseInput(reader);
         return kExitOutput;
@@ -404,5 +399,14 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
     if (outputs.report.file != nullptr) PrintReport(outputs.report, figures);
     if (outputs.json.file != nullptr) WriteJson(outputs.json, figures);
     if (outputs.svg.file != nullptr) WriteSvg(outputs.svg, name.c_str(), analysis);
-    return CommitAll(outputs, err, guard) ? kExitOk : kExitOutput;
+    // Every output is flushed and checked before the first is put in place, so a full disk leaves
+    // all of them as they were rather than some replaced and some not.
+    const bool written = Each(outputs, err, guard,
+                              [](OutputFile& o, std::string& e) { return FlushOutput(o, e); }) &&
+                         Each(outputs, err, guard, [&](OutputFile& o, std::string& e) {
+                             return CommitOutput(o, guard, e);
+                         });
+    return written ? kExitOk : kExitOutput;
 }
+
+}  // namespace analyze

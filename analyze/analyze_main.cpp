@@ -7,9 +7,9 @@
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    SignalGuard guard;
-    InstallSignalGuard(guard);
-    const int code = RunAnalyze(args, stdout, stderr, guard);
-    RemoveSignalGuard(guard);
+    analyze::SignalGuard guard;
+    analyze::InstallSignalGuard(guard);
+    const int code = analyze::RunAnalyze(args, stdout, stderr, guard);
+    analyze::RemoveSignalGuard(guard);
     return code;
 }

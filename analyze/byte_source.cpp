@@ -7,6 +7,8 @@
 
 #include "analyze/file_access.h"
 
+namespace analyze {
+
 namespace {
 
 // Copies `count` bytes, taken at input byte `from`, into the ring.
@@ -105,3 +107,5 @@ void RebaseBytes(ByteSource& source, uint64_t position) {
 void StopKeeping(ByteSource& source) {
     source.keeping = false;
 }
+
+}  // namespace analyze

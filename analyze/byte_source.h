@@ -1,26 +1,14 @@
-// The bytes of vorlank-analyze's input, for the run-log reader and for libsndfile, which reads
-// recordings through it (virtual I/O): one way in for a regular file and for a stream (standard
-// input, a FIFO, a device), so both are read by the same code.
-//
-// A regular file moves to any position asked for. A stream only goes forward, yet libsndfile
-// parses headers as if it could move about: it looks back at bytes it has read, and past a data
-// chunk for chunks after it. So while an input's kind is being found and its header parsed, the
-// bytes read from a stream are kept (the latest kLookBackBytes of them) and a step back within
-// them is served from there; a step forward is taken by reading on, up to kLookBackBytes further,
-// and a step further ahead than that ends the input there and then, without consuming anything,
-// as a stream cannot show what lies beyond the samples before it has read them. Once the header
-// is parsed nothing more is kept, and the bytes go straight through.
-//
-// Positions count from `origin`, the first byte handed out, which is 0 unless an embedded part of
-// the input is read on its own (see recording.h).
-//
-// Threads: a record belongs to one caller; no shared state.
+// The bytes of vorlank-analyze's input, for the run-log reader and for libsndfile (virtual I/O):
+// a regular file and a stream read by the same code; a stream keeps its latest bytes while a header
+// is parsed, so libsndfile may step back and a little ahead. Threads: one caller; no shared state.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+
+namespace analyze {
 
 // How far back a stream's bytes are kept while a header is parsed, and how far ahead a step may
 // go: far more than any header, far less than an hour's samples.
@@ -61,3 +49,5 @@ void RebaseBytes(ByteSource& source, uint64_t position);
 // The header is read: from here on a stream's bytes go straight through, and only those kept so
 // far can be read again.
 void StopKeeping(ByteSource& source);
+
+}  // namespace analyze

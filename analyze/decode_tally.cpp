@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+namespace analyze {
+
 namespace {
 
 void StoreSlot(FrameRecord& frame, const decode::DecodeEvent& event) {
@@ -66,3 +68,5 @@ bool FinishTally(DecodeTally& tally) {
     tally.frame.outcome = FrameOutcome::Unfinished;
     return true;
 }
+
+}  // namespace analyze

@@ -1,17 +1,15 @@
-// Decoding for vorlank-analyze: every run goes through the very DecodeRun of the live tool, so the
-// frames, errors and Pos1 it counts are exactly what `vorlank T` would have shown for the same
-// runs. The live tool keeps only a total of frames and a total of errors; the analysis wants to
-// know more (which kind of frame, which kind of error, when Pos1 was written, what each frame
-// carried), and reads it from the event the decoder returns for every call rather than running a
-// second decoder or guessing from its counters.
-//
-// Threads: records belong to one caller; no shared state.
+// Decoding for vorlank-analyze: every run goes through the live tool's own DecodeRun, so frames,
+// errors and Pos1 are exactly what `vorlank T` would show; the event it returns for each call tells
+// the rest (kind of frame, kind of error, when Pos1 was written, what each frame carried) without a
+// second decoder. Threads: records belong to one caller; no shared state.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
 #include "decode/frame_decoder.h"
+
+namespace analyze {
 
 enum class FrameKind : int32_t {
     Unknown = 0,  // the header is not read yet, or was neither kind
@@ -62,3 +60,5 @@ bool EndsFrame(decode::DecodeEventKind kind);
 // At the end of the input: marks a frame still being read as unfinished. Returns true if there
 // was one.
 bool FinishTally(DecodeTally& tally);
+
+}  // namespace analyze

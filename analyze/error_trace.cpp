@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace analyze {
+
 namespace {
 
 size_t RingIndex(int64_t n) {
@@ -64,3 +66,5 @@ void FinishTrace(ErrorTrace& trace) {
         CompleteWindow(trace, window, std::min(trace.samplesSeen, window.gaveUpAt + kTraceAfter));
     }
 }
+
+}  // namespace analyze

@@ -1,19 +1,15 @@
-// The waveform around the first decoding errors of a recording, for the picture: the samples, the
-// slicer's two envelopes (its threshold is their midpoint), the runs the slicer cut with their
-// lengths, and the point where the decoder gave up on the frame.
-//
-// The decoder only notices an error at the end of the run that completes a bad header or word,
-// after the samples that caused it have gone by. So the most recent samples and runs are kept in
-// two rings, and when an error is noticed the window around it is copied out once the samples
-// after it have arrived as well. Memory is fixed: the rings and kMaxTracedErrors windows.
-//
-// Threads: a record belongs to one caller; no shared state.
+// The waveform around the first decoding errors, for the picture: samples, the slicer's envelopes,
+// its runs and where the decoder gave up. An error shows only after the samples that caused it, so
+// the latest samples and runs stay in two rings and a window is copied out once the samples after
+// it have come; memory is fixed. Threads: a record belongs to one caller; no shared state.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
 #include "decode/frame_decoder.h"
+
+namespace analyze {
 
 inline constexpr int32_t kMaxTracedErrors = 6;
 // A window: the samples before the point where the decoder gave up reach back over the bad word
@@ -70,3 +66,5 @@ void TraceRun(ErrorTrace& trace, int64_t endSample, int32_t length,
 
 // Completes the windows still waiting, with the samples there are: the input has ended.
 void FinishTrace(ErrorTrace& trace);
+
+}  // namespace analyze

@@ -1,29 +1,34 @@
-// The few file operations of vorlank-analyze that the C and C++ libraries do not offer portably.
-// One implementation file per platform, chosen by the build.
-//
-// Threads: no shared state; each call stands alone.
+// The few file operations of vorlank-analyze that the C and C++ libraries do not offer portably
+// (file_access_posix.cpp, file_access_win.cpp), and the system's reasons as text. No shared state.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
-// Creates `path` and opens it for writing in binary mode, failing when anything already stands
-// there, so two writers can never end up in the same file. Returns null with errno set.
-std::FILE* CreateNewFile(const char* path);
+namespace analyze {
 
-// True when `path` leads to the very file that `stream` writes to, as /dev/stdout does for the
-// standard output. Writing to such a path through a second stream of its own would truncate what
-// the first stream wrote and interleave the two out of order.
+// The system's text for an errno value; EIO's for 0 (a failure that set none).
+inline std::string Reason(int errorNumber) {
+    return std::strerror(errorNumber != 0 ? errorNumber : EIO);
+}
+
+// common::CreateNewFile as a binary stdio stream; null with errno set.
+std::FILE* CreateNewStream(const char* path);
+
+// True when `path` leads to the very file `stream` writes (/dev/stdout for standard output): a
+// second stream of its own would truncate what the first wrote.
 bool IsSameOpenFile(const char* path, std::FILE* stream);
 
-// True when `path` ("-": standard input) is a pipe or FIFO: another process writes it, and its end
-// comes when that process ends.
+// True when `path` ("-": standard input) is a pipe or FIFO, which ends when its writer ends.
 bool IsPipe(const char* path);
 
-// Moves `file` to `offset` bytes from its start, beyond the 2 GB that a 32-bit `long` (Windows)
-// reaches. Returns false when the file cannot seek there.
+// Moves `file` to `offset` bytes from its start, beyond the 2 GB of a 32-bit `long` (Windows).
 bool SeekFile(std::FILE* file, uint64_t offset);
 
-// Puts standard input into binary mode, so samples and run logs arrive byte for byte; on Windows a
-// text-mode stream would drop CR bytes and stop at the first 0x1A. Call before the first read.
+// Puts standard input into binary mode (Windows' text mode would drop CR bytes and stop at 0x1A).
 bool SetStdinBinary();
+
+}  // namespace analyze

@@ -2,16 +2,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdint>
-#include <cstring>
-
 #include "analyze/file_access.h"
+#include "common/new_file.h"
 
-std::FILE* CreateNewFile(const char* path) {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return nullptr;
-    std::FILE* file = fdopen(fd, "wb");
-    if (file == nullptr) close(fd);
+namespace analyze {
+
+std::FILE* CreateNewStream(const char* path) {
+    int error = 0;
+    const int fd = common::CreateNewFile(path, error);
+    std::FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
+    if (fd >= 0 && file == nullptr) close(fd);
+    if (fd < 0) errno = error;
     return file;
 }
 
@@ -36,3 +37,5 @@ bool SeekFile(std::FILE* file, uint64_t offset) {
 bool SetStdinBinary() {
     return true;
 }
+
+}  // namespace analyze

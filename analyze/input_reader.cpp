@@ -10,23 +10,19 @@
 #include <system_error>
 
 #include "analyze/file_access.h"
+#include "analyze/texts.h"
+#include "common/little_endian.h"
+
+namespace analyze {
 
 namespace {
 
 constexpr size_t kEntryBytes = 4;
 
-uint32_t U32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-
 bool Fail(InputReader& reader, std::string message, InputFailure failure = InputFailure::BadInput) {
     reader.error = std::move(message);
     reader.failure = failure;
     return false;
-}
-
-std::string Reason(int errorNumber) {
-    return std::strerror(errorNumber != 0 ? errorNumber : EIO);
 }
 
 std::string Bytes(uint64_t count) {
@@ -89,11 +85,10 @@ std::string OtherForm(const uint8_t* head, size_t got) {
                      std::memcmp(head + 8, "AIFC", 4) != 0 &&
                      std::memcmp(head + 8, "8SVX", 4) != 0 && std::memcmp(head + 8, "16SV", 4) != 0;
     if (!riff && !iff) return "";
-    std::string form = "'";
+    std::string form;
     for (int i = 8; i < 12; ++i)
         form += (head[i] >= 0x20 && head[i] < 0x7F) ? static_cast<char>(head[i]) : '?';
-    return std::string(riff ? "a RIFF file of form " : "an IFF file of form ") + form +
-           "', not a recording";
+    return Fill(riff ? kInputTexts.otherRiff : kInputTexts.otherIff, {form});
 }
 
 // What no run log holds, in the first entries; empty when they could begin one.
@@ -101,14 +96,11 @@ std::string NoLogStart(const uint8_t* head, size_t got) {
     size_t zeroAt = 0;  // the first of the zeros since the last run, if any
     bool zero = false;
     for (size_t i = 0; i + kEntryBytes <= got; i += kEntryBytes) {
-        const auto value = static_cast<int32_t>(U32(head + i));
+        const auto value = static_cast<int32_t>(common::DecodeLe32(head + i));
         const size_t index = i / kEntryBytes;
-        if (value < 0) {
-            return "entry " + std::to_string(index) + " is negative (" + std::to_string(value) +
-                   ")";
-        }
-        if (value > 0 && zero)
-            return "entry " + std::to_string(zeroAt) + " is 0 but runs follow it";
+        if (value < 0)
+            return Fill(kInputTexts.negativeEntry, {std::to_string(index), std::to_string(value)});
+        if (value > 0 && zero) return Fill(kInputTexts.zeroEntry, {std::to_string(zeroAt)});
         if (value == 0 && !zero) zeroAt = index;
         zero = zero || value == 0;
     }
@@ -127,27 +119,21 @@ std::string Quoted(const std::string& name) {
 
 // The ffmpeg line that turns `name` into a WAV recording this tool reads.
 std::string ConvertLine(const std::string& name) {
-    if (name == "-") return "ffmpeg -i - -f wav - | vorlank-analyze -";
+    if (name == "-") return kInputTexts.convertStdin;
     const std::filesystem::path path(name);
     std::filesystem::path out = path;
     out.replace_extension(path.extension() == ".wav" ? ".converted.wav" : ".wav");
-    return "ffmpeg -i " + Quoted(name) + " " + Quoted(out.string()) + " && vorlank-analyze " +
-           Quoted(out.string());
+    return Fill(kInputTexts.convertFile,
+                {Quoted(name), Quoted(out.string()), Quoted(out.string())});
 }
 
-constexpr const char* kRawHint =
-    "raw samples, as arecord -t raw and parec write them, need --raw, with --format, --rate "
-    "and --channels as they were recorded";
-
 std::string NotMultipleOfFour(uint64_t size) {
-    return "size of " + Bytes(size) +
-           " is not a multiple of 4: not a run log of 32-bit entries, or one cut short";
+    return Fill(kInputTexts.notMultipleOfFour, {Bytes(size)});
 }
 
 bool OpenLog(InputReader& reader, const InputRequest& request) {
     if (request.channel != 0) {
-        return Fail(reader, "a run log has no channels to pick from (--channel)",
-                    InputFailure::NoSuchChannel);
+        return Fail(reader, kInputTexts.logHasNoChannels, InputFailure::NoSuchChannel);
     }
     reader.kind = InputKind::RunLog;
     StopKeeping(reader.source);
@@ -175,30 +161,30 @@ bool OpenSamples(InputReader& reader, const InputRequest& request, const std::st
         case RecordingOpen::NotRecognised:
             break;
     }
-    if (request.raw) return Fail(reader, "raw samples that cannot be read: " + why);
+    if (request.raw) return Fail(reader, Fill(kInputTexts.rawUnreadable, {why}));
     // A recording's signature makes it one, even when libsndfile cannot make out the rest.
     if (opened == RecordingOpen::CannotRead || signature != nullptr) {
-        return Fail(reader, std::string(signature != nullptr ? signature->name : "a recording") +
-                                " that cannot be read (" + why +
-                                "); convert it first: " + ConvertLine(name));
+        return Fail(reader, Fill(kInputTexts.unreadable,
+                                 {signature != nullptr ? signature->name : "a recording", why,
+                                  ConvertLine(name)}));
     }
     if (logStart) return OpenLog(reader, request);
-    return Fail(reader, NoLogStart(head, got) +
-                            ": neither a run log nor a recording in a format known here; " +
-                            kRawHint + "; other recordings can be converted: " + ConvertLine(name));
+    return Fail(reader, Fill(kInputTexts.unknownFormat,
+                             {NoLogStart(head, got), kInputTexts.rawHint, ConvertLine(name)}));
 }
 
-// Reads the first bytes. A regular file of no bytes is a log of no runs, as `vorlank L f 0` writes
-// it; a stream that ends before its first byte is a writer that never wrote (a recorder that
-// failed to start), which is no recording at all.
+// The kind from the first 12 bytes: a container no library here reads is refused with the ffmpeg
+// line; a signature, four printable characters or a start no log has is offered to libsndfile; the
+// rest is a run log, never offered (a first run could match a weak signature such as MPEG's sync).
+// An empty file is a log of no runs; a stream empty from the start is a recorder that never wrote.
 bool Classify(InputReader& reader, const InputRequest& request, const std::string& name) {
     std::array<uint8_t, kInputHeadBytes> head{};
     const size_t got = ReadBytes(reader.source, head.data(), head.size());
     if (reader.source.readFailed) {
-        return Fail(reader, "read error: " + Reason(reader.source.readErrno));
+        return Fail(reader, Fill(kInputTexts.readError, {Reason(reader.source.readErrno)}));
     }
     if (got == 0 && !reader.source.seekable) {
-        return Fail(reader, "empty: the stream ended before its first byte", InputFailure::Empty);
+        return Fail(reader, kInputTexts.empty, InputFailure::Empty);
     }
     if (request.raw) return OpenSamples(reader, request, name, head.data(), got, false);
     if (got == 0) return OpenLog(reader, request);
@@ -206,9 +192,7 @@ bool Classify(InputReader& reader, const InputRequest& request, const std::strin
     const std::string otherForm = OtherForm(head.data(), got);
     if (!otherForm.empty()) return Fail(reader, otherForm);
     if (signature != nullptr && !signature->readable) {
-        return Fail(reader,
-                    std::string(signature->name) +
-                        ", which no library here reads; convert it first: " + ConvertLine(name));
+        return Fail(reader, Fill(kInputTexts.noLibrary, {signature->name, ConvertLine(name)}));
     }
     const bool logStart = NoLogStart(head.data(), got).empty();
     if (signature != nullptr || PrintableCode(head.data(), got) || !logStart) {
@@ -222,13 +206,7 @@ bool Classify(InputReader& reader, const InputRequest& request, const std::strin
 bool OpenInputStream(InputReader& reader, std::FILE* file, int64_t knownSize,
                      const InputRequest& request, const char* name) {
     CloseInput(reader);
-    reader.ownsFile = false;
-    reader.kind = InputKind::RunLog;
-    reader.entriesRead = 0;
-    reader.pendingZeros = 0;
-    reader.error.clear();
-    reader.failure = InputFailure::None;
-    reader.note.clear();
+    reader = InputReader{};
     StartBytes(reader.source, file, knownSize);
     return Classify(reader, request, name);
 }
@@ -237,7 +215,7 @@ bool OpenInput(InputReader& reader, const char* path, const InputRequest& reques
     if (std::strcmp(path, "-") == 0) {
         if (!SetStdinBinary()) {
             CloseInput(reader);
-            return Fail(reader, "cannot switch it to binary mode");
+            return Fail(reader, kInputTexts.notBinary);
         }
         return OpenInputStream(reader, stdin, -1, request, path);
     }
@@ -245,14 +223,14 @@ bool OpenInput(InputReader& reader, const char* path, const InputRequest& reques
     const std::filesystem::path fsPath(path);
     if (std::filesystem::is_directory(fsPath, ec)) {
         CloseInput(reader);
-        return Fail(reader, "cannot read it: " + Reason(EISDIR));
+        return Fail(reader, Fill(kInputTexts.cannotRead, {Reason(EISDIR)}));
     }
     errno = 0;
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) {
         const int why = errno;
         CloseInput(reader);
-        return Fail(reader, "cannot open it: " + Reason(why));
+        return Fail(reader, Fill(kInputTexts.cannotOpen, {Reason(why)}));
     }
     int64_t size = -1;
     if (std::filesystem::is_regular_file(fsPath, ec)) {
@@ -273,15 +251,17 @@ int64_t ReadLogRuns(InputReader& reader, int32_t* runs, size_t capacity) {
         const size_t want = std::min(capacity - out, kBlockEntries) * kEntryBytes;
         const size_t got = ReadBytes(reader.source, block.data(), want);
         if (reader.source.readFailed) {
-            reader.error = "read error in the run log: " + Reason(reader.source.readErrno);
+            reader.error = Fill(kInputTexts.logReadError, {Reason(reader.source.readErrno)});
             return -1;
         }
         for (size_t i = 0; i + kEntryBytes <= got; i += kEntryBytes) {
-            const auto value = static_cast<int32_t>(U32(&block[i]));
+            const auto value = static_cast<int32_t>(common::DecodeLe32(&block[i]));
             const int64_t index = reader.entriesRead++;
             if (value < 0) {
-                reader.error = "entry " + std::to_string(index) + " is negative (" +
-                               std::to_string(value) + "): not a run log; " + kRawHint;
+                reader.error =
+                    Fill(kInputTexts.notLog, {Fill(kInputTexts.negativeEntry,
+                                                   {std::to_string(index), std::to_string(value)}),
+                                              kInputTexts.rawHint});
                 return -1;
             }
             if (value == 0) {
@@ -289,11 +269,9 @@ int64_t ReadLogRuns(InputReader& reader, int32_t* runs, size_t capacity) {
                 continue;
             }
             if (reader.pendingZeros > 0) {
-                reader.error =
-                    "entry " + std::to_string(index - reader.pendingZeros) +
-                    " is 0 but runs follow it: a run is at least one sample long, so this "
-                    "is no intact run log; " +
-                    kRawHint;
+                const std::string zeroAt = std::to_string(index - reader.pendingZeros);
+                reader.error = Fill(kInputTexts.notIntactLog,
+                                    {Fill(kInputTexts.zeroEntry, {zeroAt}), kInputTexts.rawHint});
                 return -1;
             }
             runs[out++] = value;
@@ -315,25 +293,21 @@ int64_t ReadSampleBytes(InputReader& reader, uint8_t* bytes, size_t capacity) {
     const int64_t got = ReadRecording(reader.recording, bytes, capacity, reader.error);
     if (got != 0) return got;
     const RecordingReader& r = reader.recording;
-    const double rate = r.description.rate;
-    const auto seconds = [&](int64_t frames) {
+    const auto span = [&](int64_t frames) {
         char text[64];
         std::snprintf(text, sizeof text, "%.3f s (%lld sample frame%s)",
-                      static_cast<double>(frames) / rate, static_cast<long long>(frames),
+                      Seconds(frames, r.description.rate), static_cast<long long>(frames),
                       frames == 1 ? "" : "s");
         return std::string(text);
     };
     if (!r.stoppedBy.empty()) {
         if (r.framesRead == 0) {
-            reader.error = "the samples cannot be decoded: " + r.stoppedBy;
+            reader.error = Fill(kInputTexts.undecodable, {r.stoppedBy});
             return -1;
         }
-        reader.note = "cut short: read " + seconds(r.framesRead) + ", then the decoder gave up (" +
-                      r.stoppedBy + "); analysed as far as it goes";
+        reader.note = Fill(kInputTexts.decoderGaveUp, {span(r.framesRead), r.stoppedBy});
     } else if (reader.source.seekable && r.declaredFrames > r.framesRead) {
-        reader.note = "cut short: read " + seconds(r.framesRead) + " of the " +
-                      seconds(r.declaredFrames) +
-                      " its header declares; analysed as far as it goes";
+        reader.note = Fill(kInputTexts.headerLonger, {span(r.framesRead), span(r.declaredFrames)});
     }
     return 0;
 }
@@ -343,3 +317,5 @@ void CloseInput(InputReader& reader) {
     if (reader.source.file != nullptr && reader.ownsFile) std::fclose(reader.source.file);
     reader.source.file = nullptr;
 }
+
+}  // namespace analyze

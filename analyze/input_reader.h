@@ -1,43 +1,7 @@
-// Input of vorlank-analyze: a run log written by `vorlank L`, a recording, or raw samples; from a
-// file, a FIFO or standard input. A run log and a recording are told apart by their content, never
-// by the name; raw samples have no header and are read only when asked for. Everything is read
-// front to back in bounded chunks (byte_source.h), so a pipe works like a file and an input of any
-// length is studied in the same small memory.
-//
-// Telling them apart, from the first 12 bytes (three run-log entries):
-//   - a container that no library here reads (MP4/M4A, AMR, WMA, Matroska/WebM, ...) is refused
-//     with what it is and the ffmpeg line that converts it;
-//   - a recording's signature (RIFF/WAVE, RF64, W64, AIFF, CAF, FLAC, Ogg, an ID3 tag, ...), any
-//     other four printable characters, or a start that no run log has (a negative entry, a zero
-//     before a run) is offered to libsndfile (recording.h), which reads it or says it knows no such
-//     format. A signature it cannot read is refused with the ffmpeg line; printable characters it
-//     does not know are read as a run log after all (a text file, which the report then warns
-//     of); a start no run log has is refused, saying that raw samples need --raw;
-//   - the rest is a run log. A binary run log is never offered to libsndfile, whose weaker
-//     signatures (MPEG frame sync, IRCAM, ...) a log's first run could match by chance.
-//
-// Run log: headerless 32-bit signed little-endian run lengths, in samples at 44 100 Hz; entry 0 is
-// a Low run and the levels alternate, so even entries are Low and odd entries High. A log whose
-// recording was stopped before it was full ends in zero entries. A run is at least one sample long,
-// so those zeros are no runs: they are counted as the log's tail and left out. A size that is not a
-// multiple of 4, a negative entry, or a zero followed by a run means the input is no intact log.
-//
-// Recording: any format libsndfile reads, brought to one channel of 16-bit samples at 44 100 Hz
-// (recording.h). A recording cut short (a writer that crashed or filled the disk, a file whose
-// header promises more than it holds, a compressed stream that ends inside a frame) is read as far
-// as it goes, and `note` says so. A stream ends where its writer stopped, whatever its header
-// promised: a recorder writing into a pipe cannot go back to fill in the length.
-//
-// Raw samples: as the request describes them (default: signed 16-bit little-endian mono at
-// 44 100 Hz, what `arecord -t raw -f S16_LE -c 1 -r 44100` and `parec --format=s16le
-// --channels=1 --rate=44100` write). A partial last sample frame is left out.
-//
-// Empty input: a regular file of no bytes is a log of no runs (`vorlank L f 0` writes one). A
-// stream (pipe, FIFO, device) that ends before its first byte is refused: its writer never wrote,
-// as a recorder that failed to start, and reporting that as a run would hide the failure.
-//
-// Threads: a reader belongs to one caller. It stays where it is while open: libsndfile holds the
-// address of its bytes.
+// Input of vorlank-analyze: a run log of `vorlank L`, a recording or raw samples, from a file, a
+// FIFO or standard input, told apart by content (raw only when asked for) and read front to back
+// in bounded chunks. Threads: a reader belongs to one caller and stays where it is while open
+// (libsndfile holds the address of its bytes).
 #pragma once
 
 #include <cstddef>
@@ -47,6 +11,8 @@
 
 #include "analyze/byte_source.h"
 #include "analyze/recording.h"
+
+namespace analyze {
 
 enum class InputKind {
     RunLog,
@@ -68,6 +34,46 @@ enum class InputFailure {
     NoSuchChannel,  // the channel asked for is not in the input
 };
 
+// The input's messages on standard error, after "vorlank-analyze: INPUT: "; each %s takes the next
+// word in turn.
+inline constexpr struct InputTexts {
+    const char* cannotOpen = "cannot open it: %s";
+    const char* cannotRead = "cannot read it: %s";
+    const char* notBinary = "cannot switch it to binary mode";
+    const char* readError = "read error: %s";
+    const char* empty = "empty: the stream ended before its first byte";
+    const char* otherRiff = "a RIFF file of form '%s', not a recording";
+    const char* otherIff = "an IFF file of form '%s', not a recording";
+    // The first %s names the kind of file (a kSignatures name)
+    const char* noLibrary = "%s, which no library here reads; convert it first: %s";
+    const char* unreadable = "%s that cannot be read (%s); convert it first: %s";
+    const char* rawUnreadable = "raw samples that cannot be read: %s";
+    const char* unknownFormat =
+        "%s: neither a run log nor a recording in a format known here; %s; "
+        "other recordings can be converted: %s";
+    const char* rawHint =
+        "raw samples, as arecord -t raw and parec write them, need --raw, with "
+        "--format, --rate and --channels as they were recorded";
+    const char* convertStdin = "ffmpeg -i - -f wav - | vorlank-analyze -";
+    const char* convertFile = "ffmpeg -i %s %s && vorlank-analyze %s";
+    const char* logHasNoChannels = "a run log has no channels to pick from (--channel)";
+    const char* notMultipleOfFour =
+        "size of %s is not a multiple of 4: not a run log of 32-bit entries, or one cut short";
+    const char* negativeEntry = "entry %s is negative (%s)";
+    const char* zeroEntry = "entry %s is 0 but runs follow it";
+    // After negativeEntry or zeroEntry, then rawHint
+    const char* notLog = "%s: not a run log; %s";
+    const char* notIntactLog =
+        "%s: a run is at least one sample long, so this is no intact run log; %s";
+    const char* logReadError = "read error in the run log: %s";
+    const char* undecodable = "the samples cannot be decoded: %s";
+    // The %s are spans, each "1.500 s (66150 sample frames)"
+    const char* decoderGaveUp =
+        "cut short: read %s, then the decoder gave up (%s); analysed as far as it goes";
+    const char* headerLonger =
+        "cut short: read %s of the %s its header declares; analysed as far as it goes";
+} kInputTexts;
+
 // Bytes that opening reads, to classify the input and to tell an empty one.
 inline constexpr size_t kInputHeadBytes = 12;
 
@@ -75,13 +81,17 @@ struct InputReader {
     ByteSource source;
     bool ownsFile = false;  // false for standard input, which is never closed
     InputKind kind = InputKind::RunLog;
-    int64_t entriesRead = 0;  // log: entries taken from the input so far, zeros included
-    int64_t pendingZeros =
-        0;  // log: zeros since the last run; the tail, unless a run still follows
-    RecordingReader recording;  // recording and raw
-    std::string error;          // why the last call failed; one line, without the input's name
+    // Log: entries taken from the input so far, zeros included
+    int64_t entriesRead = 0;
+    // Log: zeros since the last run; the tail, unless a run still follows
+    int64_t pendingZeros = 0;
+    // Recording and raw
+    RecordingReader recording;
+    // Why the last call failed; one line, without the input's name
+    std::string error;
     InputFailure failure = InputFailure::None;
-    std::string note;  // recording and raw, once read to the end: one line when it was cut short
+    // Recording and raw, once read to the end: one line when it was cut short
+    std::string note;
 };
 
 // Opens `path` ("-": standard input) and classifies it, as `request` asks. Returns false with
@@ -108,3 +118,5 @@ int64_t ReadLogRuns(InputReader& reader, int32_t* runs, size_t capacity);
 int64_t ReadSampleBytes(InputReader& reader, uint8_t* bytes, size_t capacity);
 
 void CloseInput(InputReader& reader);
+
+}  // namespace analyze

@@ -1,14 +1,12 @@
 #include "analyze/output_file.h"
 
-#include <array>
-#include <cerrno>
-#include <cstdarg>
-#include <cstring>
 #include <filesystem>
 #include <random>
 #include <system_error>
 
 #include "analyze/file_access.h"
+
+namespace analyze {
 
 namespace {
 
@@ -17,39 +15,48 @@ namespace fs = std::filesystem;
 // Names tried for a temporary file before giving up; a clash means another file of that name.
 constexpr int kTempAttempts = 50;
 
-std::string Reason(int errorNumber) {
-    return std::strerror(errorNumber != 0 ? errorNumber : EIO);
+// Lists `path` with the guard, or returns false when every place is taken. Only while held.
+bool ListTemporaryFile(SignalGuard& guard, const char* path) {
+    for (const char*& place : guard.files) {
+        if (place == nullptr) {
+            place = path;
+            return true;
+        }
+    }
+    return false;
 }
 
-// Closes and removes a staged output's temporary file and takes it off the guard's list. Only
-// while held.
+// Takes the temporary file, gone or renamed, off the guard's list. Only while held.
+void UnlistTemporary(OutputFile& output, SignalGuard& guard) {
+    for (const char*& place : guard.files) {
+        if (place == output.tempPath.c_str()) place = nullptr;
+    }
+    output.tempPath.clear();
+}
+
+// Closes and removes a staged output's temporary file. Only while held.
 void RemoveTemporary(OutputFile& output, SignalGuard& guard) {
     if (output.file != nullptr) std::fclose(output.file);
     output.file = nullptr;
     std::remove(output.tempPath.c_str());
-    UnlistTemporaryFile(guard, output.tempPath.c_str());
-    output.tempPath.clear();
+    UnlistTemporary(output, guard);
 }
 
-// ".NAME.XXXXXXXX.tmp" in the directory of `path`: hidden, and plainly not a result. Created and
-// listed with the guard in one held step, so that a signal finds it listed as soon as it exists,
-// and never finds listed a name that turned out to be another's file.
+// ".NAME.XXXXXXXX.tmp" beside the target: hidden, and plainly not a result. Created and listed in
+// one held step, so a signal finds it listed as soon as it exists, and never another's file.
 bool CreateTemporary(OutputFile& output, SignalGuard& guard, std::string& error) {
-    const fs::path target(output.path);
+    const fs::path target(output.target);
     std::random_device entropy;
     int errorNumber = 0;
     for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
         char tag[16];
         std::snprintf(tag, sizeof tag, "%08x", static_cast<unsigned>(entropy()));
-        const std::string temp =
-            (target.parent_path() / ("." + target.filename().string() + "." + tag + ".tmp"))
-                .string();
+        const std::string name = "." + target.filename().string() + "." + tag + ".tmp";
         HoldSignals(guard);
-        errno = 0;
-        output.file = CreateNewFile(temp.c_str());
+        output.file = CreateNewStream((target.parent_path() / name).string().c_str());
         errorNumber = errno;
         if (output.file != nullptr) {
-            output.tempPath = temp;
+            output.tempPath = (target.parent_path() / name).string();
             const bool listed = ListTemporaryFile(guard, output.tempPath.c_str());
             if (!listed) RemoveTemporary(output, guard);
             ReleaseSignals(guard);
@@ -63,32 +70,9 @@ bool CreateTemporary(OutputFile& output, SignalGuard& guard, std::string& error)
     return false;
 }
 
-// Copies the finished temporary file through the link at `output.path`.
-bool CopyThroughLink(const OutputFile& output, std::string& error) {
-    std::FILE* from = std::fopen(output.tempPath.c_str(), "rb");
-    if (from == nullptr) {
-        error = "cannot read back its temporary file: " + Reason(errno);
-        return false;
-    }
-    errno = 0;
-    std::FILE* to = std::fopen(output.path.c_str(), "wb");
-    if (to == nullptr) {
-        error = "cannot open it for writing: " + Reason(errno);
-        std::fclose(from);
-        return false;
-    }
-    std::array<char, 65536> block{};
-    bool ok = true;
-    size_t got = 0;
-    errno = 0;
-    while (ok && (got = std::fread(block.data(), 1, block.size(), from)) > 0)
-        ok = std::fwrite(block.data(), 1, got, to) == got;
-    ok = ok && std::ferror(from) == 0;
-    const int writeErrno = errno;
-    ok = std::fclose(to) == 0 && ok;
-    std::fclose(from);
-    if (!ok) error = "writing failed: " + Reason(errno != 0 ? errno : writeErrno);
-    return ok;
+// Records the first failed write's errno, if `failed`.
+void NoteFailure(OutputFile& output, bool failed) {
+    if (failed && output.failure == 0) output.failure = errno != 0 ? errno : EIO;
 }
 
 }  // namespace
@@ -96,7 +80,7 @@ bool CopyThroughLink(const OutputFile& output, std::string& error) {
 bool OpenOutput(OutputFile& output, std::FILE* standardOutput, SignalGuard& guard,
                 std::string& error) {
     if (output.path == "-" || IsSameOpenFile(output.path.c_str(), standardOutput)) {
-        output.way = OutputWay::Shared;
+        output.shared = true;
         output.file = standardOutput;
         return true;
     }
@@ -105,14 +89,13 @@ bool OpenOutput(OutputFile& output, std::FILE* standardOutput, SignalGuard& guar
     const bool linkToFile =
         standing == fs::file_type::symlink && fs::is_regular_file(fs::status(output.path, ec));
     if (standing == fs::file_type::not_found || standing == fs::file_type::regular || linkToFile) {
-        output.way = linkToFile ? OutputWay::StagedThroughLink : OutputWay::Staged;
+        output.target = linkToFile ? fs::canonical(output.path, ec).string() : output.path;
         if (!CreateTemporary(output, guard, error)) return false;
-        if (standing == fs::file_type::regular) {
-            fs::permissions(output.tempPath, fs::status(output.path, ec).permissions(), ec);
+        if (standing != fs::file_type::not_found) {
+            fs::permissions(output.tempPath, fs::status(output.target, ec).permissions(), ec);
         }
         return true;
     }
-    output.way = OutputWay::Through;
     errno = 0;
     output.file = std::fopen(output.path.c_str(), "wb");
     if (output.file == nullptr) {
@@ -133,20 +116,17 @@ void Emit(OutputFile& output, const char* format, ...) {
 
 void EmitV(OutputFile& output, const char* format, va_list args) {
     errno = 0;
-    if (std::vfprintf(output.file, format, args) < 0 && output.failure == 0)
-        output.failure = errno != 0 ? errno : EIO;
+    NoteFailure(output, std::vfprintf(output.file, format, args) < 0);
 }
 
 void EmitBytes(OutputFile& output, const char* bytes, size_t count) {
     errno = 0;
-    if (std::fwrite(bytes, 1, count, output.file) != count && output.failure == 0)
-        output.failure = errno != 0 ? errno : EIO;
+    NoteFailure(output, std::fwrite(bytes, 1, count, output.file) != count);
 }
 
 void EmitFlush(OutputFile& output) {
     errno = 0;
-    if (std::fflush(output.file) != 0 && output.failure == 0)
-        output.failure = errno != 0 ? errno : EIO;
+    NoteFailure(output, std::fflush(output.file) != 0);
 }
 
 bool FlushOutput(OutputFile& output, std::string& error) {
@@ -160,7 +140,7 @@ bool FlushOutput(OutputFile& output, std::string& error) {
 bool CommitOutput(OutputFile& output, SignalGuard& guard, std::string& error) {
     if (output.file == nullptr) return true;
     if (!FlushOutput(output, error)) return false;
-    if (output.way == OutputWay::Shared) {
+    if (output.shared) {
         output.file = nullptr;
         return true;
     }
@@ -171,30 +151,18 @@ bool CommitOutput(OutputFile& output, SignalGuard& guard, std::string& error) {
         error = "writing failed: " + Reason(errno);
         return false;
     }
-    if (output.way == OutputWay::Staged) {
-        std::error_code ec;
-        HoldSignals(guard);
-        fs::rename(output.tempPath, output.path, ec);
-        if (!ec) {
-            UnlistTemporaryFile(guard, output.tempPath.c_str());
-            output.tempPath.clear();
-        }
-        ReleaseSignals(guard);
-        if (ec) error = "cannot replace it: " + ec.message();
-        return !ec;
-    }
-    if (output.way == OutputWay::StagedThroughLink) {
-        const bool copied = CopyThroughLink(output, error);
-        HoldSignals(guard);
-        RemoveTemporary(output, guard);
-        ReleaseSignals(guard);
-        return copied;
-    }
-    return true;
+    if (output.tempPath.empty()) return true;
+    std::error_code ec;
+    HoldSignals(guard);
+    fs::rename(output.tempPath, output.target, ec);
+    if (!ec) UnlistTemporary(output, guard);
+    ReleaseSignals(guard);
+    if (ec) error = "cannot replace it: " + ec.message();
+    return !ec;
 }
 
 void AbandonOutput(OutputFile& output, SignalGuard& guard) {
-    if (output.way == OutputWay::Shared) {
+    if (output.shared) {
         if (output.file != nullptr) std::fflush(output.file);
         output.file = nullptr;
         return;
@@ -208,3 +176,5 @@ void AbandonOutput(OutputFile& output, SignalGuard& guard) {
     }
     ReleaseSignals(guard);
 }
+
+}  // namespace analyze

@@ -7,33 +7,27 @@
 #include <cstdio>
 #include <cstring>
 
+#include "analyze/file_access.h"
+#include "analyze/texts.h"
 #include "common/signal_format.h"
+
+namespace analyze {
 
 namespace {
 
-// One read from libsndfile, all channels: a fixed number of bytes whatever the channel count,
-// enough for the C library to read them straight into the caller's memory, rather than through
-// its own small buffer, in few calls to the system. A codec that decodes in frames gives back
-// nothing at all from a read in which it gives up (a compressed file cut inside a frame), so its
-// reads stay short (93 ms at 44 100 Hz) for little to be lost that way; it reads the input in
-// pieces of its own anyway.
+// One read from libsndfile, all channels: large enough for the C library to read straight into
+// our memory. A codec gives back nothing from a read in which it gives up, so its reads stay short.
 constexpr size_t kChunkBytes = size_t{128} * 1024;
 constexpr size_t kDecodedChunkFrames = 4096;
 // The resampler's output per call.
 constexpr size_t kResampledChunk = 16384;
 
-// soxr's 'medium quality': 16-bit precision, as much as the samples keep, and a linear-phase
-// filter whose passband reaches well past the signal's bit rate, so the edges keep their place.
-// A clean signal resampled from 48, 96 and 32 kHz gives every run of its 44 100 Hz original
-// with the very same length; with noise on the edges, about as few runs move by a sample as
-// with the 20- and 28-bit recipes, and clearly fewer than with the low-quality or cubic ones,
-// for 6 % less time than the 20-bit recipe.
+// soxr's 16-bit linear-phase recipe keeps the edges in place: a clean signal from 48, 96 or 32 kHz
+// gives every run its original length, and noisy edges move as few runs as the costlier recipes.
 constexpr unsigned long kResampleQuality = SOXR_MQ;
 
-// libsndfile sees the input through virtual I/O over the ByteSource. It is told that the length
-// is unknown, for a regular file as for a stream: it then takes the lengths that headers declare
-// as they are (so a file cut short shows as one, rather than being trimmed silently or refused),
-// and it reads each input as far as it goes, as it would read a pipe.
+// libsndfile reads the ByteSource with its length unknown, file or stream: it takes the headers'
+// lengths as they are (a file cut short shows as one) and reads as far as the input goes.
 sf_count_t VioLength(void* /*user*/) {
     return SF_COUNT_MAX;
 }
@@ -152,20 +146,23 @@ void Describe(RecordingReader& reader, const SF_INFO& info, int32_t channel) {
     d.resampled = info.samplerate != common::kSampleRateHz;
 }
 
-int RawSubtype(RawEncoding encoding) {
-    switch (encoding) {
-        case RawEncoding::U8:
-            return SF_FORMAT_PCM_U8;
-        case RawEncoding::S16LE:
-            return SF_FORMAT_PCM_16;
-        case RawEncoding::S24LE:
-            return SF_FORMAT_PCM_24;
-        case RawEncoding::S32LE:
-            return SF_FORMAT_PCM_32;
-        case RawEncoding::Float32LE:
-            return SF_FORMAT_FLOAT;
-    }
-    return SF_FORMAT_PCM_16;
+struct RawEncodingName {
+    RawEncoding encoding;
+    const char* name;
+    int subtype;
+};
+
+constexpr RawEncodingName kRawEncodings[] = {
+    {RawEncoding::U8, "u8", SF_FORMAT_PCM_U8},
+    {RawEncoding::S16LE, "s16le", SF_FORMAT_PCM_16},
+    {RawEncoding::S24LE, "s24le", SF_FORMAT_PCM_24},
+    {RawEncoding::S32LE, "s32le", SF_FORMAT_PCM_32},
+    {RawEncoding::Float32LE, "float32le", SF_FORMAT_FLOAT},
+};
+
+const RawEncodingName& Raw(RawEncoding encoding) {
+    return *std::find_if(std::begin(kRawEncodings), std::end(kRawEncodings),
+                         [&](const RawEncodingName& n) { return n.encoding == encoding; });
 }
 
 SNDFILE* OpenSound(RecordingReader& reader, ByteSource& source, SF_INFO& info) {
@@ -174,10 +171,8 @@ SNDFILE* OpenSound(RecordingReader& reader, ByteSource& source, SF_INFO& info) {
     return sf_open_virtual(&reader.io, SFM_READ, &info, &source);
 }
 
-// A WAV recording whose data chunk declares no bytes, as a writer leaves it that could not go back
-// to fill in the length, holds its samples after the header all the same: libsndfile would read
-// none, so they are read as raw samples of the recording's own layout, from where its samples
-// begin (where libsndfile leaves the input after the header) to the end.
+// A WAV whose data chunk declares no bytes (a writer that could not go back) holds its samples all
+// the same: libsndfile would read none, so they are read raw in its layout from after the header.
 bool ReopenUnsizedData(RecordingReader& reader, ByteSource& source, SF_INFO& info) {
     const int container = info.format & SF_FORMAT_TYPEMASK;
     const int subtype = info.format & SF_FORMAT_SUBMASK;
@@ -213,8 +208,7 @@ std::string LibraryReason(SNDFILE* sound) {
 // up (a file cut inside a compressed frame) only ends the samples there.
 bool EndOfFrames(RecordingReader& reader, std::string& error) {
     if (reader.source->readFailed) {
-        error =
-            std::string("read error in the samples: ") + std::strerror(reader.source->readErrno);
+        error = Fill(kRecordingTexts.readError, {Reason(reader.source->readErrno)});
         return false;
     }
     if (sf_error(reader.sound) != SF_ERR_NO_ERROR) reader.stoppedBy = LibraryReason(reader.sound);
@@ -279,7 +273,7 @@ int64_t ReadResampled(RecordingReader& reader, uint8_t* bytes, size_t wanted, st
                          reader.channelTo - reader.channelFrom, &used, reader.resampled.data(),
                          std::min(wanted, reader.resampled.size()), &made);
         if (failed != nullptr) {
-            error = std::string("resampling failed: ") + failed;
+            error = Fill(kRecordingTexts.resamplingFailed, {failed});
             return -1;
         }
         reader.channelFrom += used;
@@ -293,21 +287,17 @@ int64_t ReadResampled(RecordingReader& reader, uint8_t* bytes, size_t wanted, st
 }  // namespace
 
 bool ParseRawEncoding(const std::string& name, RawEncoding& encoding) {
-    const struct {
-        const char* name;
-        RawEncoding encoding;
-    } names[] = {{"u8", RawEncoding::U8},
-                 {"s16le", RawEncoding::S16LE},
-                 {"s24le", RawEncoding::S24LE},
-                 {"s32le", RawEncoding::S32LE},
-                 {"float32le", RawEncoding::Float32LE}};
-    for (const auto& n : names) {
+    for (const RawEncodingName& n : kRawEncodings) {
         if (name == n.name) {
             encoding = n.encoding;
             return true;
         }
     }
     return false;
+}
+
+const char* RawEncodingText(RawEncoding encoding) {
+    return Raw(encoding).name;
 }
 
 std::string DescribeAudio(const AudioDescription& audio) {
@@ -321,6 +311,8 @@ std::string DescribeAudio(const AudioDescription& audio) {
     return text;
 }
 
+// libsndfile gives integer data as floats in [-1, 1) (x / 2^(bits - 1), exact for 24-bit data); its
+// own float-to-short conversion scales by 32767, which would move every sample above half scale.
 int16_t FloatToSample(float value) {
     // Selects rather than branches, so that a loop of them runs in vector registers.
     float scaled = value * 32768.0f;
@@ -342,7 +334,7 @@ RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const R
     if (raw != nullptr) {
         info.samplerate = raw->rate;
         info.channels = raw->channels;
-        info.format = SF_FORMAT_RAW | RawSubtype(raw->encoding) | SF_ENDIAN_LITTLE;
+        info.format = SF_FORMAT_RAW | Raw(raw->encoding).subtype | SF_ENDIAN_LITTLE;
     }
     reader.sound = OpenSound(reader, source, info);
     if (reader.sound == nullptr || !ReopenUnsizedData(reader, source, info)) {
@@ -355,15 +347,15 @@ RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const R
     StopKeeping(source);
     Describe(reader, info, channel);
     if (info.samplerate < kMinSampleRate || info.samplerate > kMaxSampleRate) {
-        error = "a sample rate of " + std::to_string(info.samplerate) + " Hz, outside the " +
-                std::to_string(kMinSampleRate) + " to " + std::to_string(kMaxSampleRate) +
-                " Hz that can be analysed";
+        error = Fill(kRecordingTexts.rateOutside,
+                     {std::to_string(info.samplerate), std::to_string(kMinSampleRate),
+                      std::to_string(kMaxSampleRate)});
         return RecordingOpen::CannotRead;
     }
     if (channel < 1 || channel > info.channels) {
-        error = "it has " + std::to_string(info.channels) + " channel" +
-                (info.channels == 1 ? "" : "s") + ", so there is no channel " +
-                std::to_string(channel);
+        error = Fill(kRecordingTexts.noSuchChannel,
+                     {std::to_string(info.channels), info.channels == 1 ? "" : "s",
+                      std::to_string(channel)});
         return RecordingOpen::NoSuchChannel;
     }
     // A length that only stands for "unknown" (libsndfile's own, or one reckoned from it) is no
@@ -386,7 +378,7 @@ RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const R
         reader.resampler = soxr_create(info.samplerate, common::kSampleRateHz, 1, &failed, &io,
                                        &quality, &runtime);
         if (reader.resampler == nullptr || failed != nullptr) {
-            error = std::string("cannot resample it: ") + (failed != nullptr ? failed : "");
+            error = Fill(kRecordingTexts.cannotResample, {failed != nullptr ? failed : ""});
             return RecordingOpen::CannotRead;
         }
         reader.channel.resize(reader.chunkFrames);
@@ -431,3 +423,5 @@ void CloseRecording(RecordingReader& reader) {
     if (reader.sound != nullptr) sf_close(reader.sound);
     reader.sound = nullptr;
 }
+
+}  // namespace analyze

@@ -1,28 +1,6 @@
-// Recordings and raw samples for vorlank-analyze, read through libsndfile and brought to what the
-// slicer takes: one channel of signed 16-bit samples at 44 100 Hz.
-//
-// Container and codec: every format libsndfile reads (WAV of any depth, float and
-// WAVE_FORMAT_EXTENSIBLE, RF64, W64, AIFF, CAF, FLAC, Ogg Vorbis and Opus, MP3, ...), over the
-// input's ByteSource, so a stream is read as it comes. Raw samples are read by libsndfile too, in
-// the layout the command line gives.
-//
-// Channel: one, the first unless another is asked for.
-//
-// Scale: every depth lands on the 16-bit scale, so a 24-bit or float copy of a 16-bit signal gives
-// the very same samples. Integer encodings of 16 bits or fewer are read as libsndfile's shorts,
-// which are their values exactly (8-bit shifted up by 8 bits). Everything else is read as floats,
-// which libsndfile gives in [-1, 1) for integer data (x / 2^(bits - 1), exact for 24-bit and for
-// 32-bit data of 16 significant bits) and as stored for float data; a float becomes x * 32768
-// rounded to the nearest integer (halves to even), clipped to -32768 .. 32767 (and 0 for a NaN).
-// libsndfile's own float-to-short conversion is not used: it scales by 32767, which moves every
-// sample above half scale.
-//
-// Rate: 44 100 Hz is read as it is; any other rate goes through libsoxr at a quality whose
-// passband keeps the signal's edges where they were, so a clean signal gives the very runs, and so
-// the frames, of its 44 100 Hz original. The resampler streams: fixed buffers, allocated when the
-// input is opened, and nothing per sample.
-//
-// Threads: a reader belongs to one caller; libsndfile and libsoxr keep no shared state here.
+// Recordings and raw samples read through libsndfile (any format it reads) and brought to what the
+// slicer takes: one channel of 16-bit samples at 44 100 Hz, every depth on the 16-bit scale, any
+// other rate through libsoxr. Threads: a reader belongs to one caller.
 #pragma once
 
 #include <sndfile.h>
@@ -34,6 +12,8 @@
 #include <vector>
 
 #include "analyze/byte_source.h"
+
+namespace analyze {
 
 // The sample encodings that raw input takes, named as parec and paplay name them.
 enum class RawEncoding {
@@ -53,6 +33,8 @@ struct RawLayout {
 
 // "u8" -> U8 and so on; false for a name that is none of them.
 bool ParseRawEncoding(const std::string& name, RawEncoding& encoding);
+// U8 -> "u8" and so on.
+const char* RawEncodingText(RawEncoding encoding);
 
 // Rates a recording may have: far below and far above any that carries the signal, and the
 // bounds keep the resampler's work in proportion to the input.
@@ -74,6 +56,18 @@ struct AudioDescription {
 
 // "16-bit PCM, mono, 44100 Hz"; "32-bit float, stereo, 48000 Hz, channel 2, resampled to 44100 Hz"
 std::string DescribeAudio(const AudioDescription& audio);
+
+// The reasons a recording cannot be read, for the input's messages (input_reader.h); each %s takes
+// the next word in turn.
+inline constexpr struct RecordingTexts {
+    const char* readError = "read error in the samples: %s";
+    const char* rateOutside =
+        "a sample rate of %s Hz, outside the %s to %s Hz that can be analysed";
+    // The channel count, "s" unless it is 1, the channel asked for
+    const char* noSuchChannel = "it has %s channel%s, so there is no channel %s";
+    const char* cannotResample = "cannot resample it: %s";
+    const char* resamplingFailed = "resampling failed: %s";
+} kRecordingTexts;
 
 struct RecordingReader {
     SNDFILE* sound = nullptr;
@@ -119,3 +113,5 @@ void CloseRecording(RecordingReader& reader);
 
 // A float sample on the 16-bit scale: value * 32768 to the nearest integer, clipped.
 int16_t FloatToSample(float value);
+
+}  // namespace analyze

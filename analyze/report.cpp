@@ -8,6 +8,8 @@
 
 #include "decode/frame_decoder.h"
 
+namespace analyze {
+
 namespace {
 
 constexpr int kBarWidth = 30;  // characters of the longest histogram bar
@@ -168,3 +170,5 @@ void WriteFrameRow(OutputFile& csv, const FrameRecord& frame) {
     }
     Emit(csv, "%.6f,%s%s\n", Seconds(frame.startSample), kind, row.c_str());
 }
+
+}  // namespace analyze

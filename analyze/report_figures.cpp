@@ -2,6 +2,8 @@
 
 #include "decode/frame_decoder.h"
 
+namespace analyze {
+
 namespace {
 
 double Percent(int64_t part, int64_t whole) {
@@ -29,10 +31,6 @@ void GatherHistogram(ReportFigures& f, const RunStats& stats) {
 }
 
 }  // namespace
-
-double Seconds(int64_t samples) {
-    return static_cast<double>(samples) / common::kSampleRateHz;
-}
 
 std::vector<int64_t> RunsByCells(const RunStats& stats) {
     std::vector<int64_t> byCells(static_cast<size_t>(decode::CellsInRun(kHistogramLengths - 1)) + 1,
@@ -92,3 +90,5 @@ ReportFigures GatherFigures(const std::string& file, const Analysis& a) {
     GatherHistogram(f, a.runs);
     return f;
 }
+
+}  // namespace analyze

@@ -1,10 +1,6 @@
-// The figures of vorlank-analyze's report, gathered once from a finished analysis into one record,
-// from which every form of the report is rendered (text on standard output, JSON): each figure is
-// computed in one place, so the forms cannot drift apart.
-//
-// Units are in the names: samples at 44 100 Hz, seconds, cells (bit cells), percent (0..100).
-//
-// Threads: one caller; no shared state.
+// The figures of vorlank-analyze's report, gathered once from a finished analysis into one record
+// from which every form (text, JSON) is rendered, so the forms cannot drift apart. Units are in the
+// names: samples at 44 100 Hz, seconds, cells (bit cells), percent (0..100). Threads: one caller.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +9,9 @@
 
 #include "analyze/analysis.h"
 #include "analyze/run_stats.h"
+#include "analyze/texts.h"
+
+namespace analyze {
 
 // Runs of one length in samples.
 struct LengthCount {
@@ -78,8 +77,7 @@ struct ReportFigures {
 
 ReportFigures GatherFigures(const std::string& file, const Analysis& analysis);
 
-// A time in samples at 44 100 Hz, in seconds.
-double Seconds(int64_t samples);
-
 // Runs per cell count, 0 .. the cell count of the longest length the histogram holds.
 std::vector<int64_t> RunsByCells(const RunStats& stats);
+
+}  // namespace analyze

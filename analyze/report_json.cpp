@@ -2,6 +2,8 @@
 
 #include "analyze/report.h"
 
+namespace analyze {
+
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -95,3 +97,5 @@ void WriteJson(OutputFile& json, const ReportFigures& f) {
     const std::string text = report.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
     EmitBytes(json, text.data(), text.size());
 }
+
+}  // namespace analyze

@@ -4,6 +4,8 @@
 
 #include "decode/frame_decoder.h"
 
+namespace analyze {
+
 namespace {
 
 // Enough for any real signal: each round moves the estimate to the fit of the previous counts, and
@@ -130,3 +132,5 @@ double DcOffset(const SignalLevel& level) {
     return level.samples > 0 ? static_cast<double>(level.sum) / static_cast<double>(level.samples)
                              : 0.0;
 }
+
+}  // namespace analyze

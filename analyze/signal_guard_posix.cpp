@@ -4,18 +4,15 @@
 
 #include "analyze/signal_guard.h"
 
+namespace analyze {
+
 namespace {
 
-// The requests that end a process by default and that a user or the system sends to a running
-// filter: the terminal closing, Ctrl+C, Ctrl+\, kill, a reader that has gone, a file-size limit.
+// What ends a filter by default: the terminal closing, Ctrl+C, Ctrl+\, kill, a reader gone,
+// a size limit.
 constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGXFSZ};
 
-constexpr char kWaitingNote[] =
-    "vorlank-analyze: interrupted: the report follows when the input ends; interrupt again to "
-    "abandon the run\n";
-
-// The record the handler serves. A signal handler gets no context pointer, so InstallSignalGuard
-// leaves the record here for it; the record itself lives in main's wiring.
+// The record the handler serves, left here as a handler gets no context pointer.
 std::atomic<SignalGuard*> handlerTarget{nullptr};
 
 sigset_t EndingSignals() {
@@ -25,13 +22,13 @@ sigset_t EndingSignals() {
     return signals;
 }
 
-// Runs with every ending signal blocked (sa_mask), so no second one interrupts it. The signal
-// raised again at the end stays pending until the handler returns and the mask is lifted; then its
-// default action ends the process, and the exit status tells which signal it was.
+// Runs with every ending signal blocked; the one raised again at the end acts by default once it
+// returns, so the exit status tells which signal it was.
 void EndBySignal(int signal) {
     SignalGuard& guard = *handlerTarget.load();  // set for as long as this handler is bound
     if (signal == SIGINT && guard.interruptWaitsForInput.exchange(0) != 0) {
-        const ssize_t written = write(STDERR_FILENO, kWaitingNote, sizeof kWaitingNote - 1);
+        const ssize_t written =
+            write(STDERR_FILENO, kInterruptWaitsText, sizeof kInterruptWaitsText - 1);
         static_cast<void>(written);  // nothing to do about a note that cannot be shown
         return;
     }
@@ -45,8 +42,7 @@ void EndBySignal(int signal) {
     raise(signal);
 }
 
-// The ending signals that the handler serves, read back from the process: none before
-// InstallSignalGuard, so that holding never touches the mask of a process that did not install it.
+// The signals the handler serves: none before InstallSignalGuard, so holding leaves tests be.
 sigset_t ServedSignals() {
     sigset_t signals;
     sigemptyset(&signals);
@@ -71,8 +67,7 @@ void InstallSignalGuard(SignalGuard& guard) {
     sigset_t blocked;
     sigprocmask(SIG_BLOCK, nullptr, &blocked);
     for (int signal : kEndingSignals) {
-        // Whoever started the tool with a signal ignored (nohup, a background job of a script) or
-        // blocked asked for that; it stays so.
+        // One ignored or blocked by whoever started the tool (nohup) stays so.
         struct sigaction current {};
         if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN &&
             sigismember(&blocked, signal) == 0) {
@@ -104,3 +99,5 @@ void ReleaseSignals(SignalGuard&) {
     const sigset_t signals = ServedSignals();
     sigprocmask(SIG_UNBLOCK, &signals, nullptr);
 }
+
+}  // namespace analyze

@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cmath>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "analyze/report_figures.h"
 #include "decode/frame_decoder.h"
+
+namespace analyze {
 
 namespace {
 
@@ -35,21 +36,10 @@ std::string XmlText(const char* text) {
     std::string escaped;
     for (const char* p = text; *p != '\0'; ++p) {
         const auto c = static_cast<unsigned char>(*p);
-        switch (c) {
-            case '&':
-                escaped += "&amp;";
-                break;
-            case '<':
-                escaped += "&lt;";
-                break;
-            case '>':
-                escaped += "&gt;";
-                break;
-            case '"':
-                escaped += "&quot;";
-                break;
-            default:
-                escaped += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+        if (c == '&' || c == '<' || c == '>' || c == '"') {
+            escaped += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : "&quot;";
+        } else {
+            escaped += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
         }
     }
     return escaped;
@@ -63,6 +53,16 @@ double NiceStep(double span, int wanted) {
         if (m * decade >= raw) return m * decade;
     }
     return 10.0 * decade;
+}
+
+// The x of a point `fraction` (0 .. 1) of the way across the plot.
+double PlotX(double fraction) {
+    return kPlotLeft + (kPlotRight - kPlotLeft) * fraction;
+}
+
+// Seconds of input a plot spans: at least one sample, so that an empty input still has an axis.
+double PlottedSeconds(const Analysis& a) {
+    return std::max(Seconds(DurationSamples(a)), 1.0 / common::kSampleRateHz);
 }
 
 // A horizontal grid line across the plot at `y`, labelled with `value` on the left.
@@ -140,10 +140,8 @@ void SvgHistogram(OutputFile& svg, const RunStats& stats) {
 }
 
 void SvgPos1Track(OutputFile& svg, const Analysis& a) {
-    const double seconds = std::max(Seconds(DurationSamples(a)), 1.0 / common::kSampleRateHz);
-    const auto x = [&](double t) {
-        return kPlotLeft + (kPlotRight - kPlotLeft) * std::min(t / seconds, 1.0);
-    };
+    const double seconds = PlottedSeconds(a);
+    const auto x = [&](double t) { return PlotX(std::min(t / seconds, 1.0)); };
     const auto y = [](double v) {
         return kTrackBottom - (kTrackBottom - kTrackTop) * v / common::kPos1Max;
     };
@@ -176,11 +174,9 @@ void SvgPos1Track(OutputFile& svg, const Analysis& a) {
 // Frames and errors per second in each bucket of the timeline, as bars on one axis so that their
 // sizes compare. A bucket cut short by the end of the input counts over the time it covers.
 void SvgTimeline(OutputFile& svg, const Analysis& a) {
-    const double seconds = std::max(Seconds(DurationSamples(a)), 1.0 / common::kSampleRateHz);
+    const double seconds = PlottedSeconds(a);
     const double bucketSeconds = Seconds(a.timeline.bucketSamples);
-    const auto x = [&](double t) {
-        return kPlotLeft + (kPlotRight - kPlotLeft) * std::min(t / seconds, 1.0);
-    };
+    const auto x = [&](double t) { return PlotX(std::min(t / seconds, 1.0)); };
     const auto rate = [&](size_t i, int32_t count) {
         const double start = static_cast<double>(i) * bucketSeconds;
         const double span = std::min(start + bucketSeconds, seconds) - start;
@@ -243,24 +239,11 @@ std::string WhatFailed(const decode::DecodeEvent& event) {
            std::to_string(event.slot);
 }
 
-// Points of a polyline through one value per sample of the window.
-template <typename Value>
-void Polyline(OutputFile& svg, const ErrorWindow& w, const char* colour, const char* extra,
-              const std::function<double(int64_t)>& x, const std::function<double(double)>& y,
-              Value value) {
-    Emit(svg, "<polyline fill=\"none\" stroke=\"%s\" %s points=\"", colour, extra);
-    for (int32_t k = 0; k < w.pointCount; ++k) {
-        const TracePoint& p = w.points[static_cast<size_t>(k)];
-        Emit(svg, "%.1f,%.1f ", x(w.firstSample + k), y(value(p)));
-    }
-    Emit(svg, "\"/>\n");
-}
-
 void SvgErrorWindow(OutputFile& svg, const ErrorWindow& w, int32_t number, double top) {
     const double plotTop = top + 24;
     const double plotBottom = plotTop + kPanelPlot;
     const int64_t origin = w.gaveUpAt - kTraceBefore;  // the window's left edge, even at the start
-    const std::function<double(int64_t)> x = [&](int64_t n) {
+    const auto x = [&](int64_t n) {
         return kPlotLeft +
                (kPlotRight - kPlotLeft) * static_cast<double>(n - origin) / kTraceSamples;
     };
@@ -272,7 +255,7 @@ void SvgErrorWindow(OutputFile& svg, const ErrorWindow& w, int32_t number, doubl
         high = std::max({high, static_cast<double>(p.sample), p.upper});
     }
     const double pad = (high - low) * 0.08;
-    const std::function<double(double)> y = [&](double v) {
+    const auto y = [&](double v) {
         return plotBottom - (plotBottom - plotTop) * (v - low + pad) / (high - low + 2 * pad);
     };
 
@@ -296,14 +279,27 @@ void SvgErrorWindow(OutputFile& svg, const ErrorWindow& w, int32_t number, doubl
                  (left + right) / 2, plotTop + 10, cells);
         }
     }
-    Polyline(svg, w, kSvgEnvelopeColour, "stroke-width=\"1.5\" shape-rendering=\"crispEdges\"", x,
-             y, [](const TracePoint& p) { return p.upper; });
-    Polyline(svg, w, kSvgEnvelopeColour, "stroke-width=\"1.5\" shape-rendering=\"crispEdges\"", x,
-             y, [](const TracePoint& p) { return p.lower; });
-    Polyline(svg, w, kSvgThresholdColour, "stroke-width=\"1.5\" shape-rendering=\"crispEdges\"", x,
-             y, [](const TracePoint& p) { return (p.lower + p.upper) * 0.5; });
-    Polyline(svg, w, kSvgSampleColour, "stroke-width=\"2\" shape-rendering=\"crispEdges\"", x, y,
-             [](const TracePoint& p) { return static_cast<double>(p.sample); });
+    // The envelopes, the threshold between them, and the samples on top.
+    const struct {
+        const char* colour;
+        const char* width;
+        double (*value)(const TracePoint&);
+    } lines[] = {
+        {kSvgEnvelopeColour, "1.5", [](const TracePoint& p) { return p.upper; }},
+        {kSvgEnvelopeColour, "1.5", [](const TracePoint& p) { return p.lower; }},
+        {kSvgThresholdColour, "1.5", [](const TracePoint& p) { return (p.lower + p.upper) * 0.5; }},
+        {kSvgSampleColour, "2", [](const TracePoint& p) { return static_cast<double>(p.sample); }},
+    };
+    for (const auto& line : lines) {
+        Emit(svg,
+             "<polyline fill=\"none\" stroke=\"%s\" stroke-width=\"%s\" "
+             "shape-rendering=\"crispEdges\" points=\"",
+             line.colour, line.width);
+        for (int32_t k = 0; k < w.pointCount; ++k)
+            Emit(svg, "%.1f,%.1f ", x(w.firstSample + k),
+                 y(line.value(w.points[static_cast<size_t>(k)])));
+        Emit(svg, "\"/>\n");
+    }
     Emit(svg,
          "<line x1=\"%.2f\" y1=\"%g\" x2=\"%.2f\" y2=\"%g\" stroke=\"%s\" stroke-width=\"3\" "
          "shape-rendering=\"crispEdges\"/>"
@@ -370,3 +366,5 @@ void WriteSvg(OutputFile& svg, const char* title, const Analysis& analysis) {
     SvgErrors(svg, analysis);
     Emit(svg, "</svg>\n");
 }
+
+}  // namespace analyze

@@ -1,20 +1,13 @@
-// The picture vorlank-analyze draws (--svg), which any browser shows. From the top:
-//
-//   the run-length histogram in cells, on a logarithmic count axis (runs of 1 to 8 cells, the
-//     sync run and the rest in their own colours);
-//   Pos1 over time;
-//   the timeline: frames completed and decoding errors per second over the input;
-//   for samples (a recording or raw input), the waveform around each of the first decoding errors
-//     (up to kMaxTracedErrors): the samples, the slicer's two envelopes and its threshold, each
-//     run with its length in cells, and a mark where the decoder gave up.
-//
-// The picture is 960 pixels wide; its height grows with the number of error waveforms.
-//
-// Threads: one caller; no shared state.
+// The picture vorlank-analyze draws (--svg), 960 pixels wide: the run-length histogram in cells
+// (logarithmic counts), Pos1 over time, frames and errors per second, and for samples the waveform
+// around each of the first kMaxTracedErrors decoding errors (samples, envelopes, threshold, runs
+// in cells, where the decoder gave up), which makes it grow taller. Threads: one caller.
 #pragma once
 
 #include "analyze/analysis.h"
 #include "analyze/output_file.h"
+
+namespace analyze {
 
 void WriteSvg(OutputFile& svg, const char* title, const Analysis& analysis);
 
@@ -33,3 +26,5 @@ inline constexpr const char* kSvgEnvelopeColour = "#bcbd22";
 inline constexpr const char* kSvgThresholdColour = "#e377c2";
 inline constexpr const char* kSvgGaveUpColour = "#8b0000";
 inline constexpr const char* kSvgGlitchColour = "#ffd8d8";  // runs too short for a single cell
+
+}  // namespace analyze

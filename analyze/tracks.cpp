@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace analyze {
+
 namespace {
 
 Pos1Bucket Merged(const Pos1Bucket& a, const Pos1Bucket& b) {
@@ -42,3 +44,5 @@ void AddFrame(Timeline& timeline, int64_t at) {
 void AddError(Timeline& timeline, int64_t at) {
     ++BucketAt(timeline, at).errors;
 }
+
+}  // namespace analyze

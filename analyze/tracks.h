@@ -1,17 +1,14 @@
-// What the picture draws over time, gathered while the input is read: the Pos1 track (the lowest
-// and highest Pos1 written in each stretch of time) and the frame timeline (frames completed and
-// decoding errors in each stretch).
-//
-// Both keep a fixed number of time buckets. When the input outgrows them, the width of a bucket
-// doubles and neighbours merge, so memory stays fixed however long the input runs.
-//
-// Threads: records belong to one caller; no shared state.
+// What the picture draws over time, gathered while the input is read: the lowest and highest Pos1
+// and the frames and errors in each stretch of time. A fixed number of buckets: when the input
+// outgrows them a bucket's width doubles and neighbours merge. Threads: one caller per record.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
 #include "common/signal_format.h"
+
+namespace analyze {
 
 inline constexpr int32_t kTrackBuckets = 512;
 // Starting width of a Pos1 bucket: 0.1 s, finer than any picture of a recording needs.
@@ -46,3 +43,5 @@ struct Timeline {
 // Counts a completed frame or a decoding error at sample `at` (never decreasing).
 void AddFrame(Timeline& timeline, int64_t at);
 void AddError(Timeline& timeline, int64_t at);
+
+}  // namespace analyze

@@ -7,16 +7,12 @@
 #include <cstdlib>
 
 #include "app/journal.h"
+#include "common/new_file.h"
 
 namespace app {
 
 int CreateNewFile(const std::string& path, int& error) {
-    // O_EXCL: never an existing file, and never through a symbolic link, which matters in a
-    // temporary directory that everyone may write to. The mode is the log file's (0666 less the
-    // umask), as fopen would create it.
-    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (file < 0) error = errno;
-    return file;
+    return common::CreateNewFile(path.c_str(), error);
 }
 
 int64_t WriteSome(int file, const uint8_t* data, size_t bytes, int& error) {

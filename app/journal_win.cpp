@@ -5,12 +5,12 @@
 // ERROR_DISK_FULL but not ERROR_HANDLE_DISK_FULL to ENOSPC.
 #include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
 #include <windows.h>
 
 #include <cerrno>
 
 #include "app/journal.h"
+#include "common/new_file.h"
 
 namespace app {
 namespace {
@@ -39,11 +39,7 @@ HANDLE HandleOf(int file) {
 }  // namespace
 
 int CreateNewFile(const std::string& path, int& error) {
-    // _O_EXCL: never an existing file. _O_BINARY: the bytes as they are, no "\r\n".
-    const int file = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                           _S_IREAD | _S_IWRITE);
-    if (file < 0) error = errno;
-    return file;
+    return common::CreateNewFile(path.c_str(), error);
 }
 
 int64_t WriteSome(int file, const uint8_t* data, size_t bytes, int& error) {

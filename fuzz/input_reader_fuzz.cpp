@@ -18,6 +18,8 @@
 
 namespace {
 
+using namespace analyze;
+
 void Check(bool ok) {
     if (!ok) std::abort();
 }

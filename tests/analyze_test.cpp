@@ -18,6 +18,7 @@
 #include "analyze/analyze_cli.h"
 #include "analyze/report.h"
 #include "analyze/svg_picture.h"
+#include "analyze/texts.h"
 #include "app/pipeline.h"
 #include "app/run_log.h"
 #include "common/version.h"
@@ -39,6 +40,7 @@ using common::kWordsKindA;
 using common::kWordsKindB;
 using common::ReadWord;
 using decode::DecodeEventKind;
+using namespace analyze;
 
 // A scratch folder per test, removed afterwards.
 class AnalyzeTest : public ::testing::Test {
@@ -523,7 +525,7 @@ TEST_F(AnalyzeTest, LogsOfNothingButZerosOrNothingAtAllHoldNoRuns) {
 struct BadInput {
     const char* name;
     std::vector<uint8_t> bytes;
-    const char* message;  // a piece of the expected message
+    std::string message;  // a piece of the expected message
 };
 
 std::vector<BadInput> BadInputs() {
@@ -557,11 +559,11 @@ std::vector<BadInput> BadInputs() {
         {"odd_sized_log", std::vector<uint8_t>(4 * 25 + 3, 9), "not a multiple of 4"},
         {"negative_entry", LogBytes({20, 13, -7, 14}),
          "entry 2 is negative (-7): neither a run log nor a recording"},
-        {"zero_inside", LogBytes({20, 13, 0, 0, 14, 0}), "entry 2 is 0 but runs follow it"},
-        {"raw_samples", samples, "raw samples, as arecord -t raw and parec write them, need --raw"},
+        {"zero_inside", LogBytes({20, 13, 0, 0, 14, 0}), Fill(kInputTexts.zeroEntry, {"2"})},
+        {"raw_samples", samples, kInputTexts.rawHint},
         {"data_before_fmt", dataFirst, "a WAV recording that cannot be read"},
         {"no_data", noData, "a WAV recording that cannot be read"},
-        {"riff_not_wave", avi, "a RIFF file of form 'AVI ', not a recording"},
+        {"riff_not_wave", avi, Fill(kInputTexts.otherRiff, {"AVI "})},
         {"flac", flac, "a FLAC recording that cannot be read"},
         {"m4a", m4a,
          "an MP4/M4A file (AAC audio, as phones and Windows' Voice Recorder save it), "
@@ -603,7 +605,7 @@ TEST(InputStream, ReadsToTheEndWhereAStreamCannotTell) {
         bool raw;
         int64_t units;      // samples or runs read, from the file and the stream; -1: refused
         bool fileCutShort;  // the file's header promises more than it holds
-        const char* error;  // a piece of the message when refused
+        std::string error;  // a piece of the message when refused
     } table[] = {
         {"length 0xFFFFFFFF",
          WavBytes({.data = std::vector<uint8_t>(100, 3), .declaredData = 0xFFFFFFFF}), false, 50,
@@ -616,7 +618,7 @@ TEST(InputStream, ReadsToTheEndWhereAStreamCannotTell) {
         {"a chunk after the data", trailingChunk, false, 20, false, ""},
         {"raw, odd last byte", std::vector<uint8_t>(101, 5), true, 50, false, ""},
         {"log with stray bytes", strayBytes, false, -1, false,
-         "size of 14 bytes is not a multiple of 4"},
+         Fill(kInputTexts.notMultipleOfFour, {"14 bytes"})},
         {"log", LogBytes({20, 13, 7, 0}), false, 3, false, ""},
     };
     for (const auto& row : table) {
@@ -730,6 +732,8 @@ TEST(AnalyzeArgs, Table) {
         {{"in", "--pos1", "a", "--pos1", "b"}, false, "--pos1 given twice"},
         {{"in", "--pos1", "x", "--svg", "x"}, false, "--pos1 and --svg name the same file"},
         {{"-x", "in"}, false, "unknown option '-x'"},
+        {{"-hx", "in"}, false, "unknown option '-hx'"},
+        {{"in", "--pos1=a", "--pos1"}, false, "--pos1 needs a file name"},
         {{"in", "--pos1x"}, false, "unknown option '--pos1x'"},
         {{"--raw", "--format=float32le", "--rate", "48000", "--channels", "2", "--channel=2", "-"},
          true,

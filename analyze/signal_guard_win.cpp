@@ -1,27 +1,20 @@
-// Windows binding of the signal guard: SetConsoleCtrlHandler.
-//
-// The console calls the handler on a thread it creates for each event (Ctrl+C, Ctrl+Break, close,
-// logoff, shutdown), so the handler may wait and print; it is never an asynchronous context. Ctrl+C
-// reaches every process attached to the console, a pipeline's recorder as well as the analyzer.
-// Wine delivers SIGINT to a console program as a Ctrl+C event through this same handler.
+// Windows binding of the signal guard: the console calls the handler on a thread of its own for
+// each event (Ctrl+C, Ctrl+Break, close, logoff, shutdown), so it may wait and print.
 #include <windows.h>
 
 #include <cstdio>
 
 #include "analyze/signal_guard.h"
 
+namespace analyze {
+
 namespace {
 
-// The handler and the main thread take turns through this lock: the main thread while it changes
-// the list together with the file it stands for, the handler while it reads the list and deletes.
-// A console handler gets only the event type, no context pointer, so the record it serves is left
-// here as well; the record itself lives in main's wiring.
+// The handler and main take turns through this lock: main while it changes the list together with
+// the file, the handler while it deletes. The record is left here: a handler gets no context.
 SRWLOCK turns = SRWLOCK_INIT;
-SignalGuard* handlerTarget = nullptr;  // read and written only under `turns`
-
-constexpr char kWaitingNote[] =
-    "vorlank-analyze: interrupted: the report follows when the input ends; interrupt again to "
-    "abandon the run\n";
+// Read and written only under `turns`
+SignalGuard* handlerTarget = nullptr;
 
 BOOL WINAPI EndByConsoleEvent(DWORD eventType) {
     AcquireSRWLockExclusive(&turns);
@@ -29,7 +22,7 @@ BOOL WINAPI EndByConsoleEvent(DWORD eventType) {
     if (guard != nullptr && eventType == CTRL_C_EVENT &&
         guard->interruptWaitsForInput.exchange(0) != 0) {
         ReleaseSRWLockExclusive(&turns);
-        std::fputs(kWaitingNote, stderr);
+        std::fputs(kInterruptWaitsText, stderr);
         std::fflush(stderr);  // the C runtime buffers stderr into a file
         return TRUE;
     }
@@ -40,9 +33,8 @@ BOOL WINAPI EndByConsoleEvent(DWORD eventType) {
     for (const char* path : guard->files) {
         if (path != nullptr) DeleteFileA(path);
     }
-    // Ends the process as the system's default handler would, with the same status, but at once:
-    // the run is abandoned, its report lines are flushed as written, and nothing else is run that
-    // could wait for a lock the main thread holds. The lock stays taken until then.
+    // As the default handler would end it, but at once, with the lock still taken: nothing runs
+    // that could wait for a lock main holds.
     TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
     return TRUE;
 }
@@ -70,3 +62,5 @@ void HoldSignals(SignalGuard&) {
 void ReleaseSignals(SignalGuard&) {
     ReleaseSRWLockExclusive(&turns);
 }
+
+}  // namespace analyze

@@ -104,7 +104,7 @@ TEST_P(FrameLayout, SyncHeaderAndWordsSitWhereTheReceiverReadsThem) {
     const LayoutCase& c = GetParam();
     Frame frame;
     frame.kind = c.kind;
-    for (int s = 0; s < kSlotCount; ++s) frame.slots[s] = (s * 7 + 3) % 64;
+    for (int s = 0; s < common::kSlotCount; ++s) frame.slots[s] = (s * 7 + 3) % 64;
     if (c.kind == FrameKind::B) SetPos1(frame, 725);
     std::vector<uint8_t> cells;
     AppendFrameCells(cells, frame, c.gap);
@@ -118,7 +118,7 @@ TEST_P(FrameLayout, SyncHeaderAndWordsSitWhereTheReceiverReadsThem) {
     if (c.bitsBeforeWords > 6) {
         EXPECT_EQ(ReadBits(cells, header + 6, 2), 0u) << "spare bits";
     }
-    int sym[kSlotCount] = {};
+    int sym[common::kSlotCount] = {};
     for (int w = 0; w < c.words; ++w) {
         const int slot = c.firstSlot + w;
         sym[slot] = SymbolOfWord(

@@ -224,14 +224,14 @@ TEST_P(CellTiming, EveryEdgeStaysWithinHalfASampleOfItsExactTime) {
     SynthSummary summary;
     const auto cells = BuildCells(config, summary);
     const auto samples = RenderCells(cells, config);
-    const double L = config.cellLength;
+    const double cellLength = config.cellLength;
     const auto cellCount = static_cast<double>(cells.size());
     ASSERT_EQ(static_cast<int64_t>(samples.size()),
-              37 + static_cast<int64_t>(std::floor(cellCount * L + 0.5)));
+              37 + static_cast<int64_t>(std::floor(cellCount * cellLength + 0.5)));
     for (size_t k = 1; k < cells.size(); ++k) {
         if (cells[k] == cells[k - 1]) continue;
         // Find the first sample of cell k's level after the exact edge's neighbourhood begins.
-        const double exact = static_cast<double>(k) * L;
+        const double exact = static_cast<double>(k) * cellLength;
         const auto from = static_cast<size_t>(37 + std::floor(exact) - 1);
         size_t edge = from;
         while (edge < samples.size() && (samples[edge] > 0) != (cells[k] == 1)) ++edge;

@@ -330,7 +330,7 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         return kExitOk;
     }
     if (options.version) {
-        std::fprintf(out, "%s %s\n", kProgram, kVorlankVersion);
+        std::fprintf(out, "%s %s\n", kProgram, common::kVersion);
         std::fflush(out);
         return kExitOk;
     }

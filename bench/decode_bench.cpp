@@ -30,7 +30,7 @@ constexpr uint32_t kBufferBytes = 1024;
 constexpr double kBufferBudgetMicros = 1e6 * 512 / common::kSampleRateHz;
 
 const std::vector<uint8_t>& MinuteOfSignal() {
-    static const std::vector<uint8_t> bytes = [] {
+    static const std::vector<uint8_t> kSignalBytes = [] {
         synth::SynthConfig config;
         config.noise = 200.0;
         config.lowPass = 0.8;
@@ -38,7 +38,7 @@ const std::vector<uint8_t>& MinuteOfSignal() {
         config.frameCount = synth::FramesForDuration(config, 60.0);
         return synth::SamplesToBytes(synth::Synthesize(config).samples);
     }();
-    return bytes;
+    return kSignalBytes;
 }
 
 void ReportAudio(benchmark::State& state, size_t bytes) {
@@ -137,23 +137,23 @@ BENCHMARK(BM_WorstBuffer)->Unit(benchmark::kMillisecond)->Iterations(1);
 // terminal unless told otherwise) and --benchmark_format apply as they do without this one.
 class RatioReporter : public benchmark::BenchmarkReporter {
 public:
-    bool ReportContext(const Context& context) override { return display_->ReportContext(context); }
+    bool ReportContext(const Context& context) override { return display->ReportContext(context); }
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
             const double perIteration =
                 run.real_accumulated_time / static_cast<double>(run.iterations);
             const auto [entry, added] =
-                bestPerIteration_.emplace(run.run_name.function_name, perIteration);
+                bestPerIteration.emplace(run.run_name.function_name, perIteration);
             if (!added && perIteration < entry->second) entry->second = perIteration;
         }
-        display_->ReportRuns(runs);
+        display->ReportRuns(runs);
     }
     void Finalize() override {
-        display_->Finalize();
-        const auto real = bestPerIteration_.find("BM_SliceAndDecode");
-        const auto bare = bestPerIteration_.find("BM_BareEnvelopeLoop");
-        if (real != bestPerIteration_.end() && bare != bestPerIteration_.end() &&
+        display->Finalize();
+        const auto real = bestPerIteration.find("BM_SliceAndDecode");
+        const auto bare = bestPerIteration.find("BM_BareEnvelopeLoop");
+        if (real != bestPerIteration.end() && bare != bestPerIteration.end() &&
             real->second > 0.0) {
             std::printf("slicer+decoder throughput / bare loop throughput = %.3f (best of each)\n",
                         bare->second / real->second);
@@ -161,8 +161,8 @@ public:
     }
 
 private:
-    benchmark::BenchmarkReporter* display_ = benchmark::CreateDefaultDisplayReporter();
-    std::map<std::string, double> bestPerIteration_;
+    benchmark::BenchmarkReporter* display = benchmark::CreateDefaultDisplayReporter();
+    std::map<std::string, double> bestPerIteration;
 };
 
 }  // namespace

@@ -53,11 +53,3 @@ inline constexpr int32_t kPos1LowSlot = 18;
 inline constexpr int32_t kPos1Max = 1023;
 
 }  // namespace common
-
-// synth/ still names these unqualified, from inside its own namespace.
-namespace synth {
-using common::kCodeWordBits, common::kFirstSlotKindA, common::kFirstSlotKindB, common::kHeaderBits,
-    common::kHeaderKindA, common::kHeaderKindB, common::kPos1HighSlot, common::kPos1LowSlot,
-    common::kPos1Max, common::kSampleRateHz, common::kSamplesPerCell, common::kSlotCount,
-    common::kSpareBitsKindB, common::kSyncCells, common::kWordsKindA, common::kWordsKindB;
-}  // namespace synth

@@ -48,7 +48,7 @@ static_assert(!InCode(kOutsideWord), "the word of a bad symbol must lie outside 
 constexpr uint32_t kSpareBits = 0b00;
 
 // Pos1 sweeps as a triangle: positions 0..2045 of a cycle map to 0..1023..1.
-constexpr int64_t kSweepCycle = int64_t{2} * kPos1Max;
+constexpr int64_t kSweepCycle = int64_t{2} * common::kPos1Max;
 
 // Noise and payload come from separate streams ("noise" in ASCII sets them apart) so that adding
 // noise never changes the symbols.
@@ -78,40 +78,42 @@ const std::array<uint16_t, 64>& CodeWords() {
 }
 
 void SetPos1(Frame& frame, int32_t pos1) {
-    frame.slots[kPos1HighSlot] = (pos1 >> 4) & 63;
-    frame.slots[kPos1LowSlot] = ((pos1 & 15) << 2) | (frame.slots[kPos1LowSlot] & 3);
+    frame.slots[common::kPos1HighSlot] = (pos1 >> 4) & 63;
+    frame.slots[common::kPos1LowSlot] =
+        ((pos1 & 15) << 2) | (frame.slots[common::kPos1LowSlot] & 3);
 }
 
 int32_t FrameCells(FrameKind kind, int32_t gapCells) {
     const int32_t body = kind == FrameKind::A
-                             ? kHeaderBits + kWordsKindA * kCodeWordBits
-                             : kHeaderBits + kSpareBitsKindB + kWordsKindB * kCodeWordBits;
-    return gapCells + kSyncCells + body;
+                             ? common::kHeaderBits + common::kWordsKindA * common::kCodeWordBits
+                             : common::kHeaderBits + common::kSpareBitsKindB +
+                                   common::kWordsKindB * common::kCodeWordBits;
+    return gapCells + common::kSyncCells + body;
 }
 
 void AppendFrameCells(std::vector<uint8_t>& cells, const Frame& frame, int32_t gapCells) {
     AppendLevel(cells, 0, gapCells);
-    AppendLevel(cells, 1, kSyncCells);
-    int32_t firstSlot = kFirstSlotKindA;
-    int32_t words = kWordsKindA;
+    AppendLevel(cells, 1, common::kSyncCells);
+    int32_t firstSlot = common::kFirstSlotKindA;
+    int32_t words = common::kWordsKindA;
     if (frame.kind == FrameKind::A) {
-        AppendBits(cells, kHeaderKindA, kHeaderBits);
+        AppendBits(cells, common::kHeaderKindA, common::kHeaderBits);
     } else {
-        AppendBits(cells, kHeaderKindB, kHeaderBits);
-        AppendBits(cells, kSpareBits, kSpareBitsKindB);
-        firstSlot = kFirstSlotKindB;
-        words = kWordsKindB;
+        AppendBits(cells, common::kHeaderKindB, common::kHeaderBits);
+        AppendBits(cells, kSpareBits, common::kSpareBitsKindB);
+        firstSlot = common::kFirstSlotKindB;
+        words = common::kWordsKindB;
     }
     for (int32_t slot = firstSlot; slot < firstSlot + words; ++slot) {
         const int32_t symbol = frame.slots[slot];
-        AppendBits(cells, symbol < 0 ? kOutsideWord : CodeWordOf(symbol), kCodeWordBits);
+        AppendBits(cells, symbol < 0 ? kOutsideWord : CodeWordOf(symbol), common::kCodeWordBits);
     }
 }
 
 int32_t Pos1ForFrame(const SynthConfig& config, int32_t index) {
     if (!config.sweep) return config.pos1;
     const int64_t p = (config.pos1 + int64_t{index} * config.sweepStep) % kSweepCycle;
-    return static_cast<int32_t>(p <= kPos1Max ? p : kSweepCycle - p);
+    return static_cast<int32_t>(p <= common::kPos1Max ? p : kSweepCycle - p);
 }
 
 std::vector<Frame> BuildFrames(const SynthConfig& config, SynthSummary& summary) {
@@ -200,7 +202,7 @@ SynthResult Synthesize(const SynthConfig& config) {
 }
 
 int32_t FramesForDuration(const SynthConfig& config, double seconds) {
-    const double budget = seconds * kSampleRateHz;
+    const double budget = seconds * common::kSampleRateHz;
     int64_t cells = config.gapCells + kClosingCells;
     int32_t frames = 0;
     while (frames < kMaxFrames) {

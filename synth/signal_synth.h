@@ -38,7 +38,7 @@ const std::array<uint16_t, 64>& CodeWords();
 struct Frame {
     FrameKind kind = FrameKind::A;
     // symbols 0..63, or -1 for a word outside the code
-    std::array<int32_t, kSlotCount> slots{};
+    std::array<int32_t, common::kSlotCount> slots{};
 };
 
 // Writes pos1 (0..1023) into slots 17 and 18, keeping slot 18's two low bits as they are.
@@ -66,7 +66,7 @@ struct SynthConfig {
     // 0-cells before each sync and before the closing mark; kMinGapCells..kMaxGapCells
     int32_t gapCells = 4;
     // samples per cell, kMinCellLength..kMaxCellLength
-    double cellLength = kSamplesPerCell;
+    double cellLength = common::kSamplesPerCell;
     // peak of the clean signal, 0..32767
     double amplitude = 10000.0;
     // DC offset added to every sample, -32768..32767

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
         return synth::kExitOk;
     }
     if (cmd.status == synth::ParseStatus::Version) {
-        std::printf("vorlank-synth %s\n", kVorlankVersion);
+        std::printf("vorlank-synth %s\n", common::kVersion);
         return synth::kExitOk;
     }
     if (cmd.status == synth::ParseStatus::Error) {

@@ -113,7 +113,7 @@ std::string WholeLineError(const CLI::App& app, const SynthCommand& cmd) {
 }
 
 int32_t MillisecondsToSamples(int32_t ms) {
-    return static_cast<int32_t>((int64_t{ms} * kSampleRateHz + 500) / 1000);
+    return static_cast<int32_t>((int64_t{ms} * common::kSampleRateHz + 500) / 1000);
 }
 
 }  // namespace
@@ -160,9 +160,9 @@ SynthCommand ParseSynthCommand(const std::vector<std::string>& args) {
     app.add_option("-k,--kinds")->each([&c](const std::string& word) {
         c.kinds = ReadKinds(word);
     });
-    AddNumber(app, "-p,--pos1", c.pos1, 0, kPos1Max);
+    AddNumber(app, "-p,--pos1", c.pos1, 0, common::kPos1Max);
     app.add_flag("--sweep", c.sweep);
-    AddNumber(app, "--sweep-step", c.sweepStep, 1, kPos1Max);
+    AddNumber(app, "--sweep-step", c.sweepStep, 1, common::kPos1Max);
     AddNumber(app, "--gap", c.gapCells, kMinGapCells, kMaxGapCells);
     AddNumber(app, "--seed", c.seed, 0, UINT64_MAX);
     app.add_flag("--bad-words", c.badWords);
@@ -247,7 +247,7 @@ std::string FormatSummary(const SynthSummary& s) {
     const bool anyB = !s.pos1Values.empty();
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f",
-                  static_cast<double>(s.sampleCount) / kSampleRateHz);
+                  static_cast<double>(s.sampleCount) / common::kSampleRateHz);
     return FillText(
         kSynthTexts.summary,
         {std::to_string(s.framesA + s.framesB), std::to_string(s.framesA),

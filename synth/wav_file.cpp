@@ -32,8 +32,8 @@ std::array<uint8_t, kHeaderBytes> WavHeader(uint64_t sampleCount) {
     EncodeLe32(16, &h[16]);  // fmt chunk size
     EncodeLe16(1, &h[20]);   // PCM
     EncodeLe16(1, &h[22]);   // channels
-    EncodeLe32(kSampleRateHz, &h[24]);
-    EncodeLe32(kSampleRateHz * kBlockAlign, &h[28]);  // bytes per second
+    EncodeLe32(common::kSampleRateHz, &h[24]);
+    EncodeLe32(common::kSampleRateHz * kBlockAlign, &h[28]);  // bytes per second
     EncodeLe16(kBlockAlign, &h[32]);
     EncodeLe16(16, &h[34]);  // bits per sample
     std::memcpy(&h[36], "data", 4);

@@ -45,9 +45,9 @@ using namespace analyze;
 // A scratch folder per test, removed afterwards.
 class AnalyzeTest : public ::testing::Test {
 protected:
-    std::string Path(const std::string& file) const { return (dir_.path / file).string(); }
+    std::string Path(const std::string& file) const { return (dir.path / file).string(); }
 
-    TempDir dir_;
+    TempDir dir;
 };
 
 void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -782,15 +782,15 @@ TEST_F(AnalyzeTest, ExitCodesOfTheTool) {
     // No input needed; the number is the project's, as the packages carry it.
     const RunResult version = RunTool({"--version"});
     EXPECT_EQ(version.code, kExitOk);
-    EXPECT_EQ(version.out, std::string("vorlank-analyze ") + kVorlankVersion + "\n");
+    EXPECT_EQ(version.out, std::string("vorlank-analyze ") + common::kVersion + "\n");
     EXPECT_EQ(RunTool({}).code, kExitUsage);
     EXPECT_EQ(RunTool({Path("missing.log")}).err,
               "vorlank-analyze: " + Path("missing.log") +
                   ": cannot open it: No such file or directory\n");
     EXPECT_EQ(RunTool({Path("missing.log")}).code, kExitBadInput);
-    EXPECT_EQ(RunTool({dir_.path.string()}).err,
-              "vorlank-analyze: " + dir_.path.string() + ": cannot read it: Is a directory\n");
-    EXPECT_EQ(RunTool({dir_.path.string()}).code, kExitBadInput);
+    EXPECT_EQ(RunTool({dir.path.string()}).err,
+              "vorlank-analyze: " + dir.path.string() + ": cannot read it: Is a directory\n");
+    EXPECT_EQ(RunTool({dir.path.string()}).code, kExitBadInput);
     EXPECT_EQ(RunTool({Path("ok.wav"), "--svg", Path("no/such/dir/x.svg")}).code, kExitOutput);
 
     // An output that names the input would destroy it: refused before anything is opened.

@@ -33,7 +33,7 @@ namespace fs = std::filesystem;
 
 class AnalyzeToolTest : public ::testing::Test {
 protected:
-    std::string Path(const std::string& name) const { return (dir_.path / name).string(); }
+    std::string Path(const std::string& name) const { return (dir.path / name).string(); }
 
     struct Result {
         int code = -1;
@@ -45,8 +45,8 @@ protected:
     // synthesizer, $F ffmpeg quiet and without a console. Standard output and standard error are
     // collected from files.
     Result Sh(const std::string& command) const {
-        const std::string script = "cd '" + dir_.path.string() +
-                                   "' && A='" VORLANK_ANALYZE "' S='" + std::string(VORLANK_SYNTH) +
+        const std::string script = "cd '" + dir.path.string() + "' && A='" VORLANK_ANALYZE "' S='" +
+                                   std::string(VORLANK_SYNTH) +
                                    "' F='ffmpeg -nostdin -loglevel error -y' && { " + command +
                                    "; } >.stdout 2>.stderr";
         const int status = std::system(script.c_str());
@@ -62,7 +62,7 @@ protected:
     // Every name in the scratch folder: a run must leave no temporary file behind.
     std::set<std::string> Names() const {
         std::set<std::string> names;
-        for (const auto& entry : fs::directory_iterator(dir_.path))
+        for (const auto& entry : fs::directory_iterator(dir.path))
             names.insert(entry.path().filename().string());
         return names;
     }
@@ -71,7 +71,7 @@ protected:
         std::ofstream(path, std::ios::binary) << text;
     }
 
-    TempDir dir_;
+    TempDir dir;
 };
 
 // A run log of a clean synthesized signal, optionally followed by a negative entry that makes the
@@ -369,7 +369,7 @@ protected:
         const pid_t pid = fork();
         if (pid == 0) {
             setpgid(0, group);
-            if (chdir(dir_.path.c_str()) != 0) _exit(127);
+            if (chdir(dir.path.c_str()) != 0) _exit(127);
             dup2(in, STDIN_FILENO);
             dup2(out, STDOUT_FILENO);
             dup2(err, STDERR_FILENO);

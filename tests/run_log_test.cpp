@@ -26,18 +26,21 @@ namespace fs = std::filesystem;
 // Log mode's storing rule, run by run: the log starts on a Low run, and once it is full every
 // run that ends asks for a stop again (`stops`: S where the run sets stopRequested) and is dropped.
 TEST(AppendRun, StartsOnALowRunAndStopsWhenFull) {
-    constexpr RunLevel H = RunLevel::High;
-    constexpr RunLevel L = RunLevel::Low;
+    constexpr RunLevel kH = RunLevel::High;
+    constexpr RunLevel kL = RunLevel::Low;
     const struct {
         int32_t capacity;
         std::vector<common::Run> runs;
         std::vector<int32_t> entries;
         std::string stops;
     } cases[] = {
-        {4, {{7, H}, {9, L}, {8, H}, {10, L}, {6, H}, {11, L}, {3, H}}, {9, 8, 10, 6}, "-----SS"},
-        {4, {{9, L}, {8, H}, {10, L}}, {9, 8, 10}, "---"},
-        {0, {{5, H}}, {}, "S"},
-        {0, {{5, L}}, {}, "S"},
+        {4,
+         {{7, kH}, {9, kL}, {8, kH}, {10, kL}, {6, kH}, {11, kL}, {3, kH}},
+         {9, 8, 10, 6},
+         "-----SS"},
+        {4, {{9, kL}, {8, kH}, {10, kL}}, {9, 8, 10}, "---"},
+        {0, {{5, kH}}, {}, "S"},
+        {0, {{5, kL}}, {}, "S"},
     };
     for (const auto& c : cases) {
         std::vector<int32_t> storage(static_cast<size_t>(c.capacity) + 1, 0);

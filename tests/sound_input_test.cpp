@@ -69,36 +69,36 @@ class TestDevice {
 public:
     TestDevice() {
         const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("vorlank_" + std::string(info->name()) + "_" + std::to_string(getpid()));
-        std::filesystem::create_directories(folder_);
+        folder = std::filesystem::temp_directory_path() /
+                 ("vorlank_" + std::string(info->name()) + "_" + std::to_string(getpid()));
+        std::filesystem::create_directories(folder);
         std::vector<int16_t> ramp(64 * kSoundBlockBytes / 2);
         for (size_t n = 0; n < ramp.size(); ++n) ramp[n] = static_cast<int16_t>(n * kRampStep);
-        std::ofstream(folder_ / "ramp.raw", std::ios::binary)
+        std::ofstream(folder / "ramp.raw", std::ios::binary)
             .write(reinterpret_cast<const char*>(ramp.data()),
                    static_cast<std::streamsize>(ramp.size() * sizeof ramp[0]));
-        setenv("ALSA_CONFIG_PATH", (folder_ / "asound.conf").c_str(), 1);
+        setenv("ALSA_CONFIG_PATH", (folder / "asound.conf").c_str(), 1);
     }
     ~TestDevice() {
         unsetenv("ALSA_CONFIG_PATH");
-        std::filesystem::remove_all(folder_);
+        std::filesystem::remove_all(folder);
     }
     TestDevice(const TestDevice&) = delete;
     TestDevice& operator=(const TestDevice&) = delete;
 
-    void Present() { ReadingFrom(folder_ / "ramp.raw"); }
+    void Present() { ReadingFrom(folder / "ramp.raw"); }
     // A card that does not exist.
     void Missing() { Configure("pcm.!default { type hw card 99 }\n"); }
     // Opening the file plugin opens its input file, and a FIFO that nobody writes to keeps that
     // open waiting, as a sound server that does not answer does.
     void HangOpens() {
-        const std::filesystem::path fifo = folder_ / "fifo";
+        const std::filesystem::path fifo = folder / "fifo";
         mkfifo(fifo.c_str(), 0600);
         ReadingFrom(fifo);
     }
     void Release() {
         for (int i = 0; i < 100; ++i) {
-            const int fd = open((folder_ / "fifo").c_str(), O_WRONLY | O_NONBLOCK);
+            const int fd = open((folder / "fifo").c_str(), O_WRONLY | O_NONBLOCK);
             if (fd >= 0) {
                 close(fd);
                 return;
@@ -114,9 +114,9 @@ private:
             "  infile \"" +
             input.string() + "\"\n  format \"raw\"\n}\n");
     }
-    void Configure(const std::string& text) { std::ofstream(folder_ / "asound.conf") << text; }
+    void Configure(const std::string& text) { std::ofstream(folder / "asound.conf") << text; }
 
-    std::filesystem::path folder_;
+    std::filesystem::path folder;
 };
 
 #endif

@@ -25,25 +25,24 @@
 
 class StderrCapture {
 public:
-    StderrCapture() : path_(FreshPath()), saved_(SaveStderr()) {
-        const int file =
-            open(path_.string().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0600);
+    StderrCapture() : path(FreshPath()), saved(SaveStderr()) {
+        const int file = open(path.string().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_BINARY, 0600);
         dup2(file, fileno(stderr));
         close(file);
     }
     ~StderrCapture() {
         std::fflush(stderr);
-        dup2(saved_, fileno(stderr));
-        close(saved_);
+        dup2(saved, fileno(stderr));
+        close(saved);
         std::error_code ignored;
-        std::filesystem::remove(path_, ignored);
+        std::filesystem::remove(path, ignored);
     }
     StderrCapture(const StderrCapture&) = delete;
     StderrCapture& operator=(const StderrCapture&) = delete;
 
     std::vector<std::string> Lines() const {
         std::fflush(stderr);
-        std::ifstream file(path_);
+        std::ifstream file(path);
         std::vector<std::string> lines;
         for (std::string line; std::getline(file, line);) lines.push_back(line);
         return lines;
@@ -61,6 +60,6 @@ private:
         return dup(fileno(stderr));
     }
 
-    std::filesystem::path path_;
-    int saved_ = -1;
+    std::filesystem::path path;
+    int saved = -1;
 };

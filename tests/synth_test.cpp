@@ -104,7 +104,7 @@ TEST_P(FrameLayout, SyncHeaderAndWordsSitWhereTheReceiverReadsThem) {
     const LayoutCase& c = GetParam();
     Frame frame;
     frame.kind = c.kind;
-    for (int s = 0; s < kSlotCount; ++s) frame.slots[s] = (s * 7 + 3) % 64;
+    for (int s = 0; s < common::kSlotCount; ++s) frame.slots[s] = (s * 7 + 3) % 64;
     if (c.kind == FrameKind::B) SetPos1(frame, 725);
     std::vector<uint8_t> cells;
     AppendFrameCells(cells, frame, c.gap);
@@ -118,7 +118,7 @@ TEST_P(FrameLayout, SyncHeaderAndWordsSitWhereTheReceiverReadsThem) {
     if (c.bitsBeforeWords > 6) {
         EXPECT_EQ(ReadBits(cells, header + 6, 2), 0u) << "spare bits";
     }
-    int sym[kSlotCount] = {};
+    int sym[common::kSlotCount] = {};
     for (int w = 0; w < c.words; ++w) {
         const int slot = c.firstSlot + w;
         sym[slot] = SymbolOfWord(
@@ -224,14 +224,14 @@ TEST_P(CellTiming, EveryEdgeStaysWithinHalfASampleOfItsExactTime) {
     SynthSummary summary;
     const auto cells = BuildCells(config, summary);
     const auto samples = RenderCells(cells, config);
-    const double L = config.cellLength;
+    const double cellLength = config.cellLength;
     const auto cellCount = static_cast<double>(cells.size());
     ASSERT_EQ(static_cast<int64_t>(samples.size()),
-              37 + static_cast<int64_t>(std::floor(cellCount * L + 0.5)));
+              37 + static_cast<int64_t>(std::floor(cellCount * cellLength + 0.5)));
     for (size_t k = 1; k < cells.size(); ++k) {
         if (cells[k] == cells[k - 1]) continue;
         // Find the first sample of cell k's level after the exact edge's neighbourhood begins.
-        const double exact = static_cast<double>(k) * L;
+        const double exact = static_cast<double>(k) * cellLength;
         const auto from = static_cast<size_t>(37 + std::floor(exact) - 1);
         size_t edge = from;
         while (edge < samples.size() && (samples[edge] > 0) != (cells[k] == 1)) ++edge;

@@ -107,7 +107,12 @@ DiagnosisKind Diagnose(common::Mode mode, const HearingFigures& f) {
     } else if (AtLeastOncePerSecond(f.syncRuns, f.windowMs)) {
         return DiagnosisKind::Fine;
     }
-    return f.peak < kSilentPeak ? DiagnosisKind::Silent : DiagnosisKind::NoSync;
+    if (f.peak < kSilentPeak) return DiagnosisKind::Silent;
+    // A level without changes is not sound: the envelopes still closing in after a signal stopped
+    // (up to 7 s after a full-scale one), or a constant offset while they do. Silent follows once
+    // they have met.
+    if (!AtLeastOncePerSecond(f.runs, f.windowMs)) return DiagnosisKind::None;
+    return DiagnosisKind::NoSync;
 }
 
 HearingFigures FiguresOver(const Diagnosis& d, int32_t ticks) {

@@ -6,6 +6,7 @@
 
 #include "app/texts.h"
 #include "common/little_endian.h"
+#include "common/new_file.h"
 
 namespace app {
 namespace {
@@ -41,7 +42,7 @@ int CreateInSeries(const std::string& base, std::string& path, int& firstError) 
     for (int32_t k = 0; k < kNamesTried; ++k) {
         path = Numbered(base, k);
         int error = 0;
-        const int file = CreateNewFile(path, error);
+        const int file = common::CreateNewFile(path.c_str(), error);
         if (file >= 0) return file;
         if (k == 0) firstError = error;
         // Only a taken name is worth trying the next number for; any other refusal (no such

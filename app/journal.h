@@ -48,9 +48,6 @@ void CloseJournal(Journal& journal, const common::RunLog& log, int32_t logExitCo
 // The system's side, one file per platform (journal_posix.cpp, journal_win.cpp). Errors are the
 // C library's errno values; 0 is success.
 
-// Creates `path` for writing only if nothing of that name exists (never follows a link or
-// replaces a file). Returns the descriptor, or -1 with `error` set.
-int CreateNewFile(const std::string& path, int& error);
 // Writes up to `bytes` of `data`. Returns the bytes written (at least 1), or -1 with `error` set.
 int64_t WriteSome(int file, const uint8_t* data, size_t bytes, int& error);
 int SyncFile(int file);

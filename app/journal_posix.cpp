@@ -7,13 +7,8 @@
 #include <cstdlib>
 
 #include "app/journal.h"
-#include "common/new_file.h"
 
 namespace app {
-
-int CreateNewFile(const std::string& path, int& error) {
-    return common::CreateNewFile(path.c_str(), error);
-}
 
 int64_t WriteSome(int file, const uint8_t* data, size_t bytes, int& error) {
     for (;;) {

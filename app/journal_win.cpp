@@ -15,38 +15,17 @@
 namespace app {
 namespace {
 
-// The C library's errno value for a Win32 error of a write or flush, for the messages; the C
-// runtime does not export its own table.
-int ErrnoOf(DWORD error) {
-    switch (error) {
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL:
-            return ENOSPC;
-        case ERROR_ACCESS_DENIED:
-        case ERROR_WRITE_PROTECT:
-            return EACCES;
-        case ERROR_INVALID_HANDLE:
-            return EBADF;
-        default:
-            return EIO;
-    }
-}
-
 HANDLE HandleOf(int file) {
     return reinterpret_cast<HANDLE>(_get_osfhandle(file));
 }
 
 }  // namespace
 
-int CreateNewFile(const std::string& path, int& error) {
-    return common::CreateNewFile(path.c_str(), error);
-}
-
 int64_t WriteSome(int file, const uint8_t* data, size_t bytes, int& error) {
     // WriteFile takes a DWORD; the journal's chunks are far below that.
     DWORD written = 0;
     if (WriteFile(HandleOf(file), data, static_cast<DWORD>(bytes), &written, nullptr) == 0) {
-        error = ErrnoOf(GetLastError());
+        error = common::ErrnoOfWin32Error(GetLastError());
         return -1;
     }
     if (written > 0) return written;
@@ -56,7 +35,7 @@ int64_t WriteSome(int file, const uint8_t* data, size_t bytes, int& error) {
 }
 
 int SyncFile(int file) {
-    return FlushFileBuffers(HandleOf(file)) != 0 ? 0 : ErrnoOf(GetLastError());
+    return FlushFileBuffers(HandleOf(file)) != 0 ? 0 : common::ErrnoOfWin32Error(GetLastError());
 }
 
 bool IsOutOfRoom(int error) {

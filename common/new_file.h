@@ -10,4 +10,10 @@ namespace common {
 // handler can remove it while another thread writes it.
 int CreateNewFile(const char* path, int& error);
 
+#ifdef _WIN32
+// The C library's errno value for a Win32 error of a file's creation, write or flush, for the
+// messages; the C runtime does not export its own table. EIO for any other.
+int ErrnoOfWin32Error(unsigned long error);
+#endif
+
 }  // namespace common

@@ -1,20 +1,15 @@
 #include "common/new_file.h"
 
-#include <cerrno>
-
-#ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdint>
 
 namespace common {
 
-namespace {
-
-// The errno of the reasons CreateFile gives for a file it cannot create.
-int ErrnoOf(DWORD error) {
+int ErrnoOfWin32Error(unsigned long error) {
     switch (error) {
         case ERROR_FILE_EXISTS:
         case ERROR_ALREADY_EXISTS:
@@ -33,12 +28,12 @@ int ErrnoOf(DWORD error) {
             return ENOSPC;
         case ERROR_TOO_MANY_OPEN_FILES:
             return EMFILE;
+        case ERROR_INVALID_HANDLE:
+            return EBADF;
         default:
             return EIO;
     }
 }
-
-}  // namespace
 
 int CreateNewFile(const char* path, int& error) {
     // Shareable for deletion, unlike what the C runtime's _open creates; not inherited by children.
@@ -46,7 +41,7 @@ int CreateNewFile(const char* path, int& error) {
         CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        error = ErrnoOf(GetLastError());
+        error = ErrnoOfWin32Error(GetLastError());
         return -1;
     }
     const int file =
@@ -59,20 +54,3 @@ int CreateNewFile(const char* path, int& error) {
 }
 
 }  // namespace common
-
-#else
-#include <fcntl.h>
-
-namespace common {
-
-int CreateNewFile(const char* path, int& error) {
-    // O_EXCL: never an existing file, and never through a symbolic link, which matters in a
-    // directory that everyone may write to. The mode is 0666 less the umask, as fopen creates.
-    const int file = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (file < 0) error = errno;
-    return file;
-}
-
-}  // namespace common
-
-#endif

@@ -4,20 +4,17 @@
 
 namespace analyze {
 
-namespace {
-
-void StoreSlot(FrameRecord& frame, const decode::DecodeEvent& event) {
-    frame.sym[static_cast<size_t>(event.slot)] = event.value;
-    frame.storedSlots |= 1u << event.slot;
-}
-
-}  // namespace
-
 decode::DecodeEvent TallyRun(DecodeTally& tally, int32_t length, int64_t endSample) {
     const decode::DecodeEvent event = decode::DecodeRun(tally.decoder, length);
     FrameRecord& frame = tally.frame;
+    // Every word event, the invalid word's too, names the slot it filled.
+    if (event.slot >= 0) {
+        frame.sym[static_cast<size_t>(event.slot)] = event.value;
+        frame.storedSlots |= 1u << event.slot;
+    }
     switch (event.kind) {
         case decode::DecodeEventKind::None:
+        case decode::DecodeEventKind::SymbolStored:
             break;
         case decode::DecodeEventKind::FrameStarted:
             frame = FrameRecord{};
@@ -34,21 +31,15 @@ decode::DecodeEvent TallyRun(DecodeTally& tally, int32_t length, int64_t endSamp
             frame.outcome = FrameOutcome::BadHeader;
             ++tally.badHeaders;
             break;
-        case decode::DecodeEventKind::SymbolStored:
-            StoreSlot(frame, event);
-            break;
         case decode::DecodeEventKind::Pos1Written:
-            StoreSlot(frame, event);
             tally.pos1 = event.pos1;
             ++tally.pos1Writes;
             break;
         case decode::DecodeEventKind::FrameComplete:
-            StoreSlot(frame, event);
             frame.outcome = FrameOutcome::Complete;
             ++(frame.kind == FrameKind::A ? tally.framesA : tally.framesB);
             break;
         case decode::DecodeEventKind::InvalidWord:
-            StoreSlot(frame, event);
             frame.failedSlot = event.slot;
             frame.outcome = FrameOutcome::InvalidWord;
             ++tally.invalidWords;

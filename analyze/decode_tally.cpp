@@ -4,6 +4,8 @@
 
 namespace analyze {
 
+using Kind = decode::DecodeEventKind;
+
 decode::DecodeEvent TallyRun(DecodeTally& tally, int32_t length, int64_t endSample) {
     const decode::DecodeEvent event = decode::DecodeRun(tally.decoder, length);
     FrameRecord& frame = tally.frame;
@@ -13,33 +15,32 @@ decode::DecodeEvent TallyRun(DecodeTally& tally, int32_t length, int64_t endSamp
         frame.storedSlots |= 1u << event.slot;
     }
     switch (event.kind) {
-        case decode::DecodeEventKind::None:
-        case decode::DecodeEventKind::SymbolStored:
+        case Kind::None:
+        case Kind::SymbolStored:
             break;
-        case decode::DecodeEventKind::FrameStarted:
+        case Kind::FrameStarted:
             frame = FrameRecord{};
             frame.startSample = endSample;
             break;
-        case decode::DecodeEventKind::HeaderKindA:
-        case decode::DecodeEventKind::HeaderKindB:
+        case Kind::HeaderKindA:
+        case Kind::HeaderKindB:
             frame.header = event.value;
-            frame.kind =
-                event.kind == decode::DecodeEventKind::HeaderKindA ? FrameKind::A : FrameKind::B;
+            frame.kind = event.kind == Kind::HeaderKindA ? FrameKind::A : FrameKind::B;
             break;
-        case decode::DecodeEventKind::BadHeader:
+        case Kind::BadHeader:
             frame.header = event.value;
             frame.outcome = FrameOutcome::BadHeader;
             ++tally.badHeaders;
             break;
-        case decode::DecodeEventKind::Pos1Written:
+        case Kind::Pos1Written:
             tally.pos1 = event.pos1;
             ++tally.pos1Writes;
             break;
-        case decode::DecodeEventKind::FrameComplete:
+        case Kind::FrameComplete:
             frame.outcome = FrameOutcome::Complete;
             ++(frame.kind == FrameKind::A ? tally.framesA : tally.framesB);
             break;
-        case decode::DecodeEventKind::InvalidWord:
+        case Kind::InvalidWord:
             frame.failedSlot = event.slot;
             frame.outcome = FrameOutcome::InvalidWord;
             ++tally.invalidWords;
@@ -48,10 +49,8 @@ decode::DecodeEvent TallyRun(DecodeTally& tally, int32_t length, int64_t endSamp
     return event;
 }
 
-bool EndsFrame(decode::DecodeEventKind kind) {
-    return kind == decode::DecodeEventKind::BadHeader ||
-           kind == decode::DecodeEventKind::FrameComplete ||
-           kind == decode::DecodeEventKind::InvalidWord;
+bool EndsFrame(Kind kind) {
+    return kind == Kind::BadHeader || kind == Kind::FrameComplete || kind == Kind::InvalidWord;
 }
 
 bool FinishTally(DecodeTally& tally) {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "common/little_endian.h"
 #include "decode/frame_decoder.h"
 
 namespace analyze {
@@ -116,8 +117,7 @@ CellFit FitCellLength(const RunStats& stats) {
 
 void AddSamples(SignalLevel& level, const uint8_t* bytes, size_t count) {
     for (size_t i = 0; i + 1 < count; i += 2) {
-        const int32_t s =
-            static_cast<int16_t>(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
+        const int32_t s = common::DecodeLe16Sample(bytes + i);
         if (level.samples == 0 || s < level.minSample) level.minSample = s;
         if (level.samples == 0 || s > level.maxSample) level.maxSample = s;
         if (s == -32768 || s == 32767) ++level.clipped;

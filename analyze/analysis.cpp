@@ -35,15 +35,12 @@ void TakeRun(Analysis& analysis, const AnalysisOutputs& outputs, int32_t length)
     if (outputs.pos1Csv != nullptr) WritePos1Row(*outputs.pos1Csv, at, event.pos1);
 }
 
-bool AnalyzeLog(InputReader& reader, Analysis& analysis, const AnalysisOutputs& outputs,
-                std::string& error) {
+// The readers below return false, with `reader.error` set, when the input turns out corrupt.
+bool AnalyzeLog(InputReader& reader, Analysis& analysis, const AnalysisOutputs& outputs) {
     std::vector<int32_t> runs(kLogChunkRuns);
     for (;;) {
         const int64_t count = ReadLogRuns(reader, runs.data(), runs.size());
-        if (count < 0) {
-            error = reader.error;
-            return false;
-        }
+        if (count < 0) return false;
         if (count == 0) break;
         for (int64_t i = 0; i < count; ++i)
             TakeRun(analysis, outputs, runs[static_cast<size_t>(i)]);
@@ -68,16 +65,14 @@ void SliceChunk(decode::RunSlicer& slicer, Analysis& analysis, const AnalysisOut
 
 // The slicer hands every run to the tally, in delivery order, as it hands them to DecodeRun in
 // test mode; the statistics see each run on the way.
-bool AnalyzeSamples(InputReader& reader, Analysis& analysis, const AnalysisOutputs& outputs,
-                    std::string& error) {
+bool AnalyzeSamples(InputReader& reader, Analysis& analysis, const AnalysisOutputs& outputs) {
+    analysis.audio = reader.recording.description;
+    if (outputs.traceErrors) analysis.errors = std::make_unique<ErrorTrace>();
     decode::RunSlicer slicer;
     std::vector<uint8_t> bytes(kSampleChunkBytes);
     for (;;) {
         const int64_t count = ReadSampleBytes(reader, bytes.data(), bytes.size());
-        if (count < 0) {
-            error = reader.error;
-            return false;
-        }
+        if (count < 0) return false;
         if (count == 0) break;
         AddSamples(analysis.level, bytes.data(), static_cast<size_t>(count));
         SliceChunk(slicer, analysis, outputs, bytes.data(), static_cast<size_t>(count));
@@ -95,12 +90,9 @@ int64_t DurationSamples(const Analysis& analysis) {
 bool AnalyzeInput(InputReader& reader, Analysis& analysis, const AnalysisOutputs& outputs,
                   std::string& error) {
     analysis.kind = reader.kind;
-    if (reader.kind != InputKind::RunLog) analysis.audio = reader.recording.description;
-    if (outputs.traceErrors && reader.kind != InputKind::RunLog)
-        analysis.errors = std::make_unique<ErrorTrace>();
-    const bool read = reader.kind == InputKind::RunLog
-                          ? AnalyzeLog(reader, analysis, outputs, error)
-                          : AnalyzeSamples(reader, analysis, outputs, error);
+    const bool read = reader.kind == InputKind::RunLog ? AnalyzeLog(reader, analysis, outputs)
+                                                       : AnalyzeSamples(reader, analysis, outputs);
+    if (!read) error = reader.error;
     if (read && FinishTally(analysis.tally) && outputs.framesCsv != nullptr) {
         WriteFrameRow(*outputs.framesCsv, analysis.tally.frame);
     }

@@ -4,51 +4,43 @@
 
 namespace analyze {
 
-namespace {
-
-void StoreSlot(FrameRecord& frame, const decode::DecodeEvent& event) {
-    frame.sym[static_cast<size_t>(event.slot)] = event.value;
-    frame.storedSlots |= 1u << event.slot;
-}
-
-}  // namespace
+using Kind = decode::DecodeEventKind;
 
 decode::DecodeEvent TallyRun(DecodeTally& tally, int32_t length, int64_t endSample) {
     const decode::DecodeEvent event = decode::DecodeRun(tally.decoder, length);
     FrameRecord& frame = tally.frame;
+    // Every word event, the invalid word's too, names the slot it filled.
+    if (event.slot >= 0) {
+        frame.sym[static_cast<size_t>(event.slot)] = event.value;
+        frame.storedSlots |= 1u << event.slot;
+    }
     switch (event.kind) {
-        case decode::DecodeEventKind::None:
+        case Kind::None:
+        case Kind::SymbolStored:
             break;
-        case decode::DecodeEventKind::FrameStarted:
+        case Kind::FrameStarted:
             frame = FrameRecord{};
             frame.startSample = endSample;
             break;
-        case decode::DecodeEventKind::HeaderKindA:
-        case decode::DecodeEventKind::HeaderKindB:
+        case Kind::HeaderKindA:
+        case Kind::HeaderKindB:
             frame.header = event.value;
-            frame.kind =
-                event.kind == decode::DecodeEventKind::HeaderKindA ? FrameKind::A : FrameKind::B;
+            frame.kind = event.kind == Kind::HeaderKindA ? FrameKind::A : FrameKind::B;
             break;
-        case decode::DecodeEventKind::BadHeader:
+        case Kind::BadHeader:
             frame.header = event.value;
             frame.outcome = FrameOutcome::BadHeader;
             ++tally.badHeaders;
             break;
-        case decode::DecodeEventKind::SymbolStored:
-            StoreSlot(frame, event);
-            break;
-        case decode::DecodeEventKind::Pos1Written:
-            StoreSlot(frame, event);
+        case Kind::Pos1Written:
             tally.pos1 = event.pos1;
             ++tally.pos1Writes;
             break;
-        case decode::DecodeEventKind::FrameComplete:
-            StoreSlot(frame, event);
+        case Kind::FrameComplete:
             frame.outcome = FrameOutcome::Complete;
             ++(frame.kind == FrameKind::A ? tally.framesA : tally.framesB);
             break;
-        case decode::DecodeEventKind::InvalidWord:
-            StoreSlot(frame, event);
+        case Kind::InvalidWord:
             frame.failedSlot = event.slot;
             frame.outcome = FrameOutcome::InvalidWord;
             ++tally.invalidWords;
@@ -57,10 +49,8 @@ decode::DecodeEvent TallyRun(DecodeTally& tally, int32_t length, int64_t endSamp
     return event;
 }
 
-bool EndsFrame(decode::DecodeEventKind kind) {
-    return kind == decode::DecodeEventKind::BadHeader ||
-           kind == decode::DecodeEventKind::FrameComplete ||
-           kind == decode::DecodeEventKind::InvalidWord;
+bool EndsFrame(Kind kind) {
+    return kind == Kind::BadHeader || kind == Kind::FrameComplete || kind == Kind::InvalidWord;
 }
 
 bool FinishTally(DecodeTally& tally) {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "common/little_endian.h"
 #include "decode/frame_decoder.h"
 
 namespace analyze {
@@ -55,13 +56,12 @@ bool SameCounts(const RunStats& stats, double cellsPerSampleA, double cellsPerSa
     return true;
 }
 
-// Smallest margin over the fitted runs when cells are counted at `cellsPerSample`, and how many
-// runs come within kNearMissCells.
-void WorstMargin(const RunStats& stats, double cellsPerSample, double& margin, int32_t& where,
-                 int64_t& nearMisses) {
+// Smallest margin over the fitted runs when cells are counted at `cellsPerSample`, and the run
+// length where it occurs. Returns how many runs come within kNearMissCells.
+int64_t WorstMargin(const RunStats& stats, double cellsPerSample, double& margin, int32_t& where) {
     margin = 0.5;
     where = 0;
-    nearMisses = 0;
+    int64_t nearMisses = 0;
     for (int32_t length = 1; length < kHistogramLengths; ++length) {
         if (stats.byLength[length] == 0 || !Fitted(CellsAt(length, cellsPerSample))) continue;
         const double m = RoundingMargin(length * cellsPerSample);
@@ -71,6 +71,7 @@ void WorstMargin(const RunStats& stats, double cellsPerSample, double& margin, i
             where = length;
         }
     }
+    return nearMisses;
 }
 
 }  // namespace
@@ -108,18 +109,15 @@ CellFit FitCellLength(const RunStats& stats) {
     if (sums.runs == 0) return fit;
     fit.runsUsed = sums.runs;
     fit.cellLength = sums.lengthTimesCells / sums.cellsSquared;
-    WorstMargin(stats, common::kCellsPerSample, fit.decoderMargin, fit.decoderWorstLength,
-                fit.nearMisses);
-    int64_t fittedNearMisses = 0;
-    WorstMargin(stats, 1.0 / fit.cellLength, fit.fittedMargin, fit.fittedWorstLength,
-                fittedNearMisses);
+    fit.nearMisses =
+        WorstMargin(stats, common::kCellsPerSample, fit.decoderMargin, fit.decoderWorstLength);
+    WorstMargin(stats, 1.0 / fit.cellLength, fit.fittedMargin, fit.fittedWorstLength);
     return fit;
 }
 
 void AddSamples(SignalLevel& level, const uint8_t* bytes, size_t count) {
     for (size_t i = 0; i + 1 < count; i += 2) {
-        const int32_t s =
-            static_cast<int16_t>(static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)));
+        const int32_t s = common::DecodeLe16Sample(bytes + i);
         if (level.samples == 0 || s < level.minSample) level.minSample = s;
         if (level.samples == 0 || s > level.maxSample) level.maxSample = s;
         if (s == -32768 || s == 32767) ++level.clipped;

@@ -1,6 +1,7 @@
 #include "analyze/svg_picture.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cinttypes>
 #include <cmath>
 #include <string>
@@ -55,9 +56,9 @@ double NiceStep(double span, int wanted) {
     return 10.0 * decade;
 }
 
-// The x of a point `fraction` (0 .. 1) of the way across the plot.
-double PlotX(double fraction) {
-    return kPlotLeft + (kPlotRight - kPlotLeft) * fraction;
+// The x of time `t` on a plot of `seconds` of input; later times stay at its right edge.
+double TimeX(double t, double seconds) {
+    return kPlotLeft + (kPlotRight - kPlotLeft) * std::min(t / seconds, 1.0);
 }
 
 // Seconds of input a plot spans: at least one sample, so that an empty input still has an axis.
@@ -71,6 +72,11 @@ void GridLine(OutputFile& svg, double y, double value) {
          "<line x1=\"%g\" y1=\"%.1f\" x2=\"%g\" y2=\"%.1f\" stroke=\"#dddddd\"/>"
          "<text x=\"%g\" y=\"%.1f\" text-anchor=\"end\">%.10g</text>\n",
          kPlotLeft, y, kPlotRight, y, kPlotLeft - 6, y + 4, value);
+}
+
+// A section's heading, at `y`.
+void Heading(OutputFile& svg, double y, const char* text) {
+    Emit(svg, "<text x=\"%g\" y=\"%g\" font-size=\"14\">%s</text>\n", kPlotLeft, y, text);
 }
 
 // The time axis under a plot of `seconds` of input whose bottom is at `bottom`.
@@ -105,10 +111,7 @@ void SvgHistogram(OutputFile& svg, const RunStats& stats) {
     };
     const double slot = (kPlotRight - kPlotLeft) / static_cast<double>(bars);
 
-    Emit(svg,
-         "<text x=\"%g\" y=\"%g\" font-size=\"14\">Run lengths in bit cells (runs, "
-         "logarithmic)</text>\n",
-         kPlotLeft, kHistTop - 14);
+    Heading(svg, kHistTop - 14, "Run lengths in bit cells (runs, logarithmic)");
     for (int d = 0; d <= decades; ++d) GridLine(svg, y(std::pow(10.0, d)), std::pow(10.0, d));
     const size_t labelEvery = bars <= 42 ? 1 : bars <= 84 ? 5 : 10;
     for (size_t i = 0; i < bars; ++i) {
@@ -141,13 +144,11 @@ void SvgHistogram(OutputFile& svg, const RunStats& stats) {
 
 void SvgPos1Track(OutputFile& svg, const Analysis& a) {
     const double seconds = PlottedSeconds(a);
-    const auto x = [&](double t) { return PlotX(std::min(t / seconds, 1.0)); };
     const auto y = [](double v) {
         return kTrackBottom - (kTrackBottom - kTrackTop) * v / common::kPos1Max;
     };
 
-    Emit(svg, "<text x=\"%g\" y=\"%g\" font-size=\"14\">Pos1 over time</text>\n", kPlotLeft,
-         kTrackTop - 14);
+    Heading(svg, kTrackTop - 14, "Pos1 over time");
     for (int v : {0, 256, 512, 768, common::kPos1Max}) GridLine(svg, y(v), v);
     TimeAxis(svg, seconds, kTrackBottom, "seconds");
     if (a.tally.pos1Writes == 0) {
@@ -165,7 +166,7 @@ void SvgPos1Track(OutputFile& svg, const Analysis& a) {
     for (size_t i = 0; i < a.track.buckets.size(); ++i) {
         const Pos1Bucket& b = a.track.buckets[i];
         if (!b.used) continue;
-        const double bx = x((static_cast<double>(i) + 0.5) * bucketSeconds);
+        const double bx = TimeX((static_cast<double>(i) + 0.5) * bucketSeconds, seconds);
         Emit(svg, "%.2f,%.2f %.2f,%.2f ", bx, y(b.low), bx, y(b.high));
     }
     Emit(svg, "\"/>\n");
@@ -176,7 +177,6 @@ void SvgPos1Track(OutputFile& svg, const Analysis& a) {
 void SvgTimeline(OutputFile& svg, const Analysis& a) {
     const double seconds = PlottedSeconds(a);
     const double bucketSeconds = Seconds(a.timeline.bucketSamples);
-    const auto x = [&](double t) { return PlotX(std::min(t / seconds, 1.0)); };
     const auto rate = [&](size_t i, int32_t count) {
         const double start = static_cast<double>(i) * bucketSeconds;
         const double span = std::min(start + bucketSeconds, seconds) - start;
@@ -193,17 +193,14 @@ void SvgTimeline(OutputFile& svg, const Analysis& a) {
         return kTimelineBottom - (kTimelineBottom - kTimelineTop) * r / top;
     };
 
-    Emit(svg,
-         "<text x=\"%g\" y=\"%g\" font-size=\"14\">Frames (cyan) and decoding errors (orange) "
-         "per second</text>\n",
-         kPlotLeft, kTimelineTop - 14);
+    Heading(svg, kTimelineTop - 14, "Frames (cyan) and decoding errors (orange) per second");
     for (double r = 0.0; r <= top * (1.0 + 1e-9); r += step) GridLine(svg, y(r), r);
     for (size_t i = 0; i < a.timeline.buckets.size(); ++i) {
         const TimelineBucket& b = a.timeline.buckets[i];
         const double start = static_cast<double>(i) * bucketSeconds;
         if (start >= seconds) break;
-        const double left = x(start);
-        const double width = x(start + bucketSeconds) - left;
+        const double left = TimeX(start, seconds);
+        const double width = TimeX(start + bucketSeconds, seconds) - left;
         const struct {
             int32_t count;
             const char* colour;
@@ -224,19 +221,13 @@ void SvgTimeline(OutputFile& svg, const Analysis& a) {
     TimeAxis(svg, seconds, kTimelineBottom, caption);
 }
 
-std::string Bits(uint32_t value, int32_t width) {
-    std::string bits;
-    for (int32_t b = width - 1; b >= 0; --b) bits += ((value >> b) & 1u) != 0 ? '1' : '0';
-    return bits;
-}
-
 std::string WhatFailed(const decode::DecodeEvent& event) {
     if (event.kind == decode::DecodeEventKind::BadHeader) {
-        return "bad header " + Bits(static_cast<uint32_t>(event.value), common::kHeaderBits) +
-               " (" + std::to_string(event.value) + ")";
+        return "bad header " + std::bitset<common::kHeaderBits>(event.value).to_string() + " (" +
+               std::to_string(event.value) + ")";
     }
-    return "invalid code word " + Bits(event.word, common::kCodeWordBits) + " in slot " +
-           std::to_string(event.slot);
+    return "invalid code word " + std::bitset<common::kCodeWordBits>(event.word).to_string() +
+           " in slot " + std::to_string(event.slot);
 }
 
 void SvgErrorWindow(OutputFile& svg, const ErrorWindow& w, int32_t number, double top) {
@@ -260,7 +251,7 @@ void SvgErrorWindow(OutputFile& svg, const ErrorWindow& w, int32_t number, doubl
     };
 
     Emit(svg, "<text x=\"%g\" y=\"%g\" font-size=\"13\">Error %d at %.6f s: %s</text>\n", kPlotLeft,
-         top + 14, number, Seconds(w.gaveUpAt), XmlText(WhatFailed(w.event).c_str()).c_str());
+         top + 14, number, Seconds(w.gaveUpAt), WhatFailed(w.event).c_str());
     // Runs as bands, every other one shaded, each labelled with its length in cells; runs too
     // short for a single cell, which flip the level without adding a bit, stand out.
     for (int32_t r = 0; r < w.runCount; ++r) {
@@ -336,8 +327,7 @@ void SvgErrors(OutputFile& svg, const Analysis& a) {
     } else if (a.errors->windowsDone == 0) {
         heading = "Waveform around decoding errors: there were none";
     }
-    Emit(svg, "<text x=\"%g\" y=\"%g\" font-size=\"14\">%s</text>\n", kPlotLeft, kErrorsTop,
-         heading);
+    Heading(svg, kErrorsTop, heading);
     for (int32_t i = 0; i < ErrorPanels(a); ++i) {
         SvgErrorWindow(svg, a.errors->windows[static_cast<size_t>(i)], i + 1,
                        kPanelTop + kPanelHeight * i);
@@ -346,12 +336,8 @@ void SvgErrors(OutputFile& svg, const Analysis& a) {
 
 }  // namespace
 
-int SvgHeight(const Analysis& analysis) {
-    return static_cast<int>(kPanelTop + kPanelHeight * std::max(ErrorPanels(analysis), 0)) + 10;
-}
-
 void WriteSvg(OutputFile& svg, const char* title, const Analysis& analysis) {
-    const int height = SvgHeight(analysis);
+    const int height = static_cast<int>(kPanelTop + kPanelHeight * ErrorPanels(analysis)) + 10;
     Emit(svg,
          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
          "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 "

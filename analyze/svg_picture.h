@@ -11,9 +11,6 @@ namespace analyze {
 
 void WriteSvg(OutputFile& svg, const char* title, const Analysis& analysis);
 
-// Height of the picture of `analysis`, pixels.
-int SvgHeight(const Analysis& analysis);
-
 // Colours the picture uses, so a check of its rendering knows what to look for.
 inline constexpr const char* kSvgDataRunColour = "#1f77b4";
 inline constexpr const char* kSvgSyncRunColour = "#2ca02c";

@@ -33,7 +33,7 @@ sf_count_t VioLength(void* /*user*/) {
 }
 
 sf_count_t VioSeek(sf_count_t offset, int whence, void* user) {
-    auto& source = *static_cast<ByteSource*>(user);
+    ByteSource& source = *static_cast<RecordingReader*>(user)->source;
     sf_count_t target = -1;
     if (whence == SEEK_SET) {
         target = offset;
@@ -45,14 +45,26 @@ sf_count_t VioSeek(sf_count_t offset, int whence, void* user) {
     return target;
 }
 
+// A header parser that meets the end of the input stops after a few reads there; libsndfile's
+// Wave64 parser, over a chunk that declares less than its own 24-byte header, steps back and reads
+// at the end again for ever. After this many reads that found nothing while a header is parsed, it
+// is given zeros instead: a list of empty chunks, which fills its header buffer and ends the walk,
+// and the open is refused.
+constexpr int kEmptyReadsInCircles = 4096;
+
 sf_count_t VioRead(void* into, sf_count_t count, void* user) {
+    auto& reader = *static_cast<RecordingReader*>(user);
     if (count <= 0) return 0;
-    return static_cast<sf_count_t>(
-        ReadBytes(*static_cast<ByteSource*>(user), into, static_cast<size_t>(count)));
+    const size_t got = ReadBytes(*reader.source, into, static_cast<size_t>(count));
+    if (got > 0 || !reader.opening || ++reader.emptyReads <= kEmptyReadsInCircles) {
+        return static_cast<sf_count_t>(got);
+    }
+    std::memset(into, 0, static_cast<size_t>(count));
+    return count;
 }
 
 sf_count_t VioTell(void* user) {
-    return static_cast<sf_count_t>(static_cast<ByteSource*>(user)->at);
+    return static_cast<sf_count_t>(static_cast<RecordingReader*>(user)->source->at);
 }
 
 struct ContainerName {
@@ -168,7 +180,14 @@ const RawEncodingName& Raw(RawEncoding encoding) {
 SNDFILE* OpenSound(RecordingReader& reader, ByteSource& source, SF_INFO& info) {
     reader.io = SF_VIRTUAL_IO{VioLength, VioSeek, VioRead, nullptr, VioTell};
     SeekBytes(source, 0);
-    return sf_open_virtual(&reader.io, SFM_READ, &info, &source);
+    reader.opening = true;
+    SNDFILE* sound = sf_open_virtual(&reader.io, SFM_READ, &info, &reader);
+    reader.opening = false;
+    if (sound != nullptr && reader.emptyReads > kEmptyReadsInCircles) {
+        sf_close(sound);
+        return nullptr;
+    }
+    return sound;
 }
 
 // A WAV whose data chunk declares no bytes (a writer that could not go back) holds its samples all
@@ -338,11 +357,12 @@ RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const R
     }
     reader.sound = OpenSound(reader, source, info);
     if (reader.sound == nullptr || !ReopenUnsizedData(reader, source, info)) {
+        const bool inCircles = reader.emptyReads > kEmptyReadsInCircles;
         const int code = sf_error(reader.sound);
-        error = LibraryReason(reader.sound);
+        error = inCircles ? kRecordingTexts.headerInCircles : LibraryReason(reader.sound);
         CloseRecording(reader);
-        return code == SF_ERR_UNRECOGNISED_FORMAT ? RecordingOpen::NotRecognised
-                                                  : RecordingOpen::CannotRead;
+        return code == SF_ERR_UNRECOGNISED_FORMAT && !inCircles ? RecordingOpen::NotRecognised
+                                                                : RecordingOpen::CannotRead;
     }
     StopKeeping(source);
     Describe(reader, info, channel);

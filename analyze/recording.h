@@ -67,6 +67,7 @@ inline constexpr struct RecordingTexts {
     const char* noSuchChannel = "it has %s channel%s, so there is no channel %s";
     const char* cannotResample = "cannot resample it: %s";
     const char* resamplingFailed = "resampling failed: %s";
+    const char* headerInCircles = "its header leads round in circles";
 } kRecordingTexts;
 
 struct RecordingReader {
@@ -89,6 +90,8 @@ struct RecordingReader {
     bool inputEnded = false;       // libsndfile has no more frames; the resampler drains
     bool finished = false;
     std::string stoppedBy;  // why decoding ended before the input did (libsndfile's reason)
+    bool opening = false;   // libsndfile is parsing the header
+    int emptyReads = 0;     // reads that found nothing while it did
 };
 
 enum class RecordingOpen {

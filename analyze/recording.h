@@ -86,7 +86,6 @@ struct RecordingReader {
     size_t channelFrom = 0;       // channel[channelFrom .. channelTo) not yet resampled
     size_t channelTo = 0;
     std::vector<float> resampled;  // one call's output of the resampler
-    std::vector<int16_t> samples;  // one read's samples of the analysed channel, 16-bit
     bool inputEnded = false;       // libsndfile has no more frames; the resampler drains
     bool finished = false;
     std::string stoppedBy;  // why decoding ended before the input did (libsndfile's reason)

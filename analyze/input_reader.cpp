@@ -25,10 +25,6 @@ bool Fail(InputReader& reader, std::string message, InputFailure failure = Input
     return false;
 }
 
-std::string Bytes(uint64_t count) {
-    return std::to_string(count) + (count == 1 ? " byte" : " bytes");
-}
-
 // What a file that opens with known bytes is. `readable`: a container libsndfile reads (it may
 // still refuse a codec inside); otherwise one that no library here reads.
 struct Signature {
@@ -91,18 +87,24 @@ std::string OtherForm(const uint8_t* head, size_t got) {
     return Fill(riff ? kInputTexts.otherRiff : kInputTexts.otherIff, {form});
 }
 
+// What no run log holds at entry `index`, with `zeros` zero entries since the last run (counted on
+// here); empty when `value` could stand there.
+std::string EntryFault(int32_t value, int64_t index, int64_t& zeros) {
+    if (value < 0) {
+        return Fill(kInputTexts.negativeEntry, {std::to_string(index), std::to_string(value)});
+    }
+    if (value == 0) ++zeros;
+    if (value > 0 && zeros > 0) return Fill(kInputTexts.zeroEntry, {std::to_string(index - zeros)});
+    return "";
+}
+
 // What no run log holds, in the first entries; empty when they could begin one.
 std::string NoLogStart(const uint8_t* head, size_t got) {
-    size_t zeroAt = 0;  // the first of the zeros since the last run, if any
-    bool zero = false;
+    int64_t zeros = 0;
     for (size_t i = 0; i + kEntryBytes <= got; i += kEntryBytes) {
         const auto value = static_cast<int32_t>(common::DecodeLe32(head + i));
-        const size_t index = i / kEntryBytes;
-        if (value < 0)
-            return Fill(kInputTexts.negativeEntry, {std::to_string(index), std::to_string(value)});
-        if (value > 0 && zero) return Fill(kInputTexts.zeroEntry, {std::to_string(zeroAt)});
-        if (value == 0 && !zero) zeroAt = index;
-        zero = zero || value == 0;
+        std::string fault = EntryFault(value, static_cast<int64_t>(i / kEntryBytes), zeros);
+        if (!fault.empty()) return fault;
     }
     return "";
 }
@@ -128,7 +130,8 @@ std::string ConvertLine(const std::string& name) {
 }
 
 std::string NotMultipleOfFour(uint64_t size) {
-    return Fill(kInputTexts.notMultipleOfFour, {Bytes(size)});
+    return Fill(kInputTexts.notMultipleOfFour,
+                {std::to_string(size) + (size == 1 ? " byte" : " bytes")});
 }
 
 bool OpenLog(InputReader& reader, const InputRequest& request) {
@@ -212,26 +215,20 @@ bool OpenInputStream(InputReader& reader, std::FILE* file, int64_t knownSize,
 }
 
 bool OpenInput(InputReader& reader, const char* path, const InputRequest& request) {
+    CloseInput(reader);
+    reader = InputReader{};
     if (std::strcmp(path, "-") == 0) {
-        if (!SetStdinBinary()) {
-            CloseInput(reader);
-            return Fail(reader, kInputTexts.notBinary);
-        }
+        if (!SetStdinBinary()) return Fail(reader, kInputTexts.notBinary);
         return OpenInputStream(reader, stdin, -1, request, path);
     }
     std::error_code ec;
     const std::filesystem::path fsPath(path);
     if (std::filesystem::is_directory(fsPath, ec)) {
-        CloseInput(reader);
         return Fail(reader, Fill(kInputTexts.cannotRead, {Reason(EISDIR)}));
     }
     errno = 0;
     std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
-        const int why = errno;
-        CloseInput(reader);
-        return Fail(reader, Fill(kInputTexts.cannotOpen, {Reason(why)}));
-    }
+    if (file == nullptr) return Fail(reader, Fill(kInputTexts.cannotOpen, {Reason(errno)}));
     int64_t size = -1;
     if (std::filesystem::is_regular_file(fsPath, ec)) {
         const uintmax_t bytes = std::filesystem::file_size(fsPath, ec);
@@ -256,25 +253,13 @@ int64_t ReadLogRuns(InputReader& reader, int32_t* runs, size_t capacity) {
         }
         for (size_t i = 0; i + kEntryBytes <= got; i += kEntryBytes) {
             const auto value = static_cast<int32_t>(common::DecodeLe32(&block[i]));
-            const int64_t index = reader.entriesRead++;
-            if (value < 0) {
-                reader.error =
-                    Fill(kInputTexts.notLog, {Fill(kInputTexts.negativeEntry,
-                                                   {std::to_string(index), std::to_string(value)}),
-                                              kInputTexts.rawHint});
+            const std::string fault = EntryFault(value, reader.entriesRead++, reader.pendingZeros);
+            if (!fault.empty()) {
+                reader.error = Fill(value < 0 ? kInputTexts.notLog : kInputTexts.notIntactLog,
+                                    {fault, kInputTexts.rawHint});
                 return -1;
             }
-            if (value == 0) {
-                ++reader.pendingZeros;
-                continue;
-            }
-            if (reader.pendingZeros > 0) {
-                const std::string zeroAt = std::to_string(index - reader.pendingZeros);
-                reader.error = Fill(kInputTexts.notIntactLog,
-                                    {Fill(kInputTexts.zeroEntry, {zeroAt}), kInputTexts.rawHint});
-                return -1;
-            }
-            runs[out++] = value;
+            if (value > 0) runs[out++] = value;
         }
         if (got < want) {
             // The end of the input: a stream shows only here whether it held whole entries.

@@ -9,6 +9,7 @@
 
 #include "analyze/file_access.h"
 #include "analyze/texts.h"
+#include "common/little_endian.h"
 #include "common/signal_format.h"
 
 namespace analyze {
@@ -33,7 +34,7 @@ sf_count_t VioLength(void* /*user*/) {
 }
 
 sf_count_t VioSeek(sf_count_t offset, int whence, void* user) {
-    auto& source = *static_cast<ByteSource*>(user);
+    ByteSource& source = *static_cast<RecordingReader*>(user)->source;
     sf_count_t target = -1;
     if (whence == SEEK_SET) {
         target = offset;
@@ -45,14 +46,26 @@ sf_count_t VioSeek(sf_count_t offset, int whence, void* user) {
     return target;
 }
 
+// A header parser that meets the end of the input stops after a few reads there; libsndfile's
+// Wave64 parser, over a chunk that declares less than its own 24-byte header, steps back and reads
+// at the end again for ever. After this many reads that found nothing while a header is parsed, it
+// is given zeros instead: a list of empty chunks, which fills its header buffer and ends the walk,
+// and the open is refused.
+constexpr int kEmptyReadsInCircles = 4096;
+
 sf_count_t VioRead(void* into, sf_count_t count, void* user) {
+    auto& reader = *static_cast<RecordingReader*>(user);
     if (count <= 0) return 0;
-    return static_cast<sf_count_t>(
-        ReadBytes(*static_cast<ByteSource*>(user), into, static_cast<size_t>(count)));
+    const size_t got = ReadBytes(*reader.source, into, static_cast<size_t>(count));
+    if (got > 0 || !reader.opening || ++reader.emptyReads <= kEmptyReadsInCircles) {
+        return static_cast<sf_count_t>(got);
+    }
+    std::memset(into, 0, static_cast<size_t>(count));
+    return count;
 }
 
 sf_count_t VioTell(void* user) {
-    return static_cast<sf_count_t>(static_cast<ByteSource*>(user)->at);
+    return static_cast<sf_count_t>(static_cast<RecordingReader*>(user)->source->at);
 }
 
 struct ContainerName {
@@ -168,7 +181,14 @@ const RawEncodingName& Raw(RawEncoding encoding) {
 SNDFILE* OpenSound(RecordingReader& reader, ByteSource& source, SF_INFO& info) {
     reader.io = SF_VIRTUAL_IO{VioLength, VioSeek, VioRead, nullptr, VioTell};
     SeekBytes(source, 0);
-    return sf_open_virtual(&reader.io, SFM_READ, &info, &source);
+    reader.opening = true;
+    SNDFILE* sound = sf_open_virtual(&reader.io, SFM_READ, &info, &reader);
+    reader.opening = false;
+    if (sound != nullptr && reader.emptyReads > kEmptyReadsInCircles) {
+        sf_close(sound);
+        return nullptr;
+    }
+    return sound;
 }
 
 // A WAV whose data chunk declares no bytes (a writer that could not go back) holds its samples all
@@ -182,13 +202,11 @@ bool ReopenUnsizedData(RecordingReader& reader, ByteSource& source, SF_INFO& inf
     if (info.frames != 0 || (container != SF_FORMAT_WAV && container != SF_FORMAT_WAVEX) || !raw)
         return true;
     const bool swapped = sf_command(reader.sound, SFC_RAW_DATA_NEEDS_ENDSWAP, nullptr, 0) != 0;
-    const int cpuEndian =
-        std::endian::native == std::endian::little ? SF_ENDIAN_LITTLE : SF_ENDIAN_BIG;
-    const int otherEndian = cpuEndian == SF_ENDIAN_LITTLE ? SF_ENDIAN_BIG : SF_ENDIAN_LITTLE;
+    const bool bigEndian = (std::endian::native == std::endian::big) != swapped;
     SF_INFO data{};
     data.samplerate = info.samplerate;
     data.channels = info.channels;
-    data.format = SF_FORMAT_RAW | subtype | (swapped ? otherEndian : cpuEndian);
+    data.format = SF_FORMAT_RAW | subtype | (bigEndian ? SF_ENDIAN_BIG : SF_ENDIAN_LITTLE);
     sf_close(reader.sound);
     RebaseBytes(source, source.at);
     reader.sound = OpenSound(reader, source, data);
@@ -204,51 +222,24 @@ std::string LibraryReason(SNDFILE* sound) {
     return reason;
 }
 
-// The end of libsndfile's frames: a read error of the input fails the read; a decoder that gave
-// up (a file cut inside a compressed frame) only ends the samples there.
-bool EndOfFrames(RecordingReader& reader, std::string& error) {
+// Reads up to `frames` frames at the input's rate into `shorts` or `floats`. Returns how many, 0
+// at the end, or -1 with `error` set on a read error of the input; a decoder that gave up (a file
+// cut inside a compressed frame) only ends the samples there.
+int64_t ReadFrames(RecordingReader& reader, size_t frames, std::string& error) {
+    const auto wanted = static_cast<sf_count_t>(std::min(frames, reader.chunkFrames));
+    const sf_count_t got = reader.asShorts
+                               ? sf_readf_short(reader.sound, reader.shorts.data(), wanted)
+                               : sf_readf_float(reader.sound, reader.floats.data(), wanted);
+    if (got > 0) {
+        reader.framesRead += got;
+        return got;
+    }
     if (reader.source->readFailed) {
         error = Fill(kRecordingTexts.readError, {Reason(reader.source->readErrno)});
-        return false;
+        return -1;
     }
     if (sf_error(reader.sound) != SF_ERR_NO_ERROR) reader.stoppedBy = LibraryReason(reader.sound);
-    return true;
-}
-
-// The samples as the slicer takes them, little-endian.
-void StoreSamples(const int16_t* samples, size_t count, uint8_t* bytes) {
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(bytes, samples, count * sizeof(int16_t));
-    } else {
-        for (size_t i = 0; i < count; ++i) {
-            const auto value = static_cast<uint16_t>(samples[i]);
-            bytes[2 * i] = static_cast<uint8_t>(value & 0xFF);
-            bytes[2 * i + 1] = static_cast<uint8_t>(value >> 8);
-        }
-    }
-}
-
-// Every `step`-th float, on the 16-bit scale.
-void FloatsToSamples(const float* floats, size_t count, size_t step, int16_t* samples) {
-    for (size_t i = 0; i < count; ++i) samples[i] = FloatToSample(floats[i * step]);
-}
-
-// Reads up to `frames` frames at the input's rate, as shorts into `shorts` when given; returns
-// how many, 0 at the end (or on a failure, then with `error` set and false in `ok`).
-size_t ReadFrames(RecordingReader& reader, size_t frames, short* shorts, bool& ok,
-                  std::string& error) {
-    const auto wanted = static_cast<sf_count_t>(std::min(frames, reader.chunkFrames));
-    const sf_count_t got =
-        reader.asShorts ? sf_readf_short(reader.sound,
-                                         shorts != nullptr ? shorts : reader.shorts.data(), wanted)
-                        : sf_readf_float(reader.sound, reader.floats.data(), wanted);
-    ok = true;
-    if (got <= 0) {
-        ok = EndOfFrames(reader, error);
-        return 0;
-    }
-    reader.framesRead += got;
-    return static_cast<size_t>(got);
+    return 0;
 }
 
 int64_t ReadResampled(RecordingReader& reader, uint8_t* bytes, size_t wanted, std::string& error) {
@@ -257,12 +248,13 @@ int64_t ReadResampled(RecordingReader& reader, uint8_t* bytes, size_t wanted, st
     size_t made = 0;
     while (made == 0 && !reader.finished) {
         if (reader.channelFrom == reader.channelTo && !reader.inputEnded) {
-            bool ok = true;
-            const size_t frames = ReadFrames(reader, reader.chunkFrames, nullptr, ok, error);
-            if (!ok) return -1;
-            for (size_t i = 0; i < frames; ++i) reader.channel[i] = reader.floats[i * step + pick];
+            const int64_t frames = ReadFrames(reader, reader.chunkFrames, error);
+            if (frames < 0) return -1;
+            for (size_t i = 0; i < static_cast<size_t>(frames); ++i) {
+                reader.channel[i] = reader.floats[i * step + pick];
+            }
             reader.channelFrom = 0;
-            reader.channelTo = frames;
+            reader.channelTo = static_cast<size_t>(frames);
             reader.inputEnded = frames == 0;
         }
         size_t used = 0;
@@ -277,8 +269,10 @@ int64_t ReadResampled(RecordingReader& reader, uint8_t* bytes, size_t wanted, st
             return -1;
         }
         reader.channelFrom += used;
-        FloatsToSamples(reader.resampled.data(), made, 1, reader.samples.data());
-        StoreSamples(reader.samples.data(), made, bytes);
+        for (size_t i = 0; i < made; ++i) {
+            common::EncodeLe16(static_cast<uint16_t>(FloatToSample(reader.resampled[i])),
+                               bytes + 2 * i);
+        }
         reader.finished = reader.inputEnded && made == 0;
     }
     return static_cast<int64_t>(2 * made);
@@ -338,11 +332,12 @@ RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const R
     }
     reader.sound = OpenSound(reader, source, info);
     if (reader.sound == nullptr || !ReopenUnsizedData(reader, source, info)) {
+        const bool inCircles = reader.emptyReads > kEmptyReadsInCircles;
         const int code = sf_error(reader.sound);
-        error = LibraryReason(reader.sound);
+        error = inCircles ? kRecordingTexts.headerInCircles : LibraryReason(reader.sound);
         CloseRecording(reader);
-        return code == SF_ERR_UNRECOGNISED_FORMAT ? RecordingOpen::NotRecognised
-                                                  : RecordingOpen::CannotRead;
+        return code == SF_ERR_UNRECOGNISED_FORMAT && !inCircles ? RecordingOpen::NotRecognised
+                                                                : RecordingOpen::CannotRead;
     }
     StopKeeping(source);
     Describe(reader, info, channel);
@@ -369,7 +364,6 @@ RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const R
     } else {
         reader.floats.resize(reader.chunkFrames * channels);
     }
-    reader.samples.resize(std::max(reader.chunkFrames, kResampledChunk));
     if (reader.description.resampled) {
         soxr_error_t failed = nullptr;
         const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
@@ -392,29 +386,24 @@ int64_t ReadRecording(RecordingReader& reader, uint8_t* bytes, size_t capacity,
     const size_t wanted = capacity / 2;
     if (wanted == 0 || reader.finished) return 0;
     if (reader.resampler != nullptr) return ReadResampled(reader, bytes, wanted, error);
+    const int64_t frames = ReadFrames(reader, wanted, error);
+    if (frames < 0) return -1;
+    reader.finished = frames == 0;
     const auto step = static_cast<size_t>(reader.description.channels);
     const auto pick = static_cast<size_t>(reader.description.channel - 1);
-    // One channel of shorts on a little-endian machine is already what the slicer takes: it is
-    // read straight into the caller's bytes, as a 16-bit recording was before libsndfile.
-    const bool direct = reader.asShorts && step == 1 &&
-                        std::endian::native == std::endian::little &&
-                        reinterpret_cast<uintptr_t>(bytes) % alignof(short) == 0;
-    bool ok = true;
-    const size_t frames =
-        ReadFrames(reader, wanted, direct ? reinterpret_cast<short*>(bytes) : nullptr, ok, error);
-    if (!ok) return -1;
-    reader.finished = frames == 0;
-    if (direct) return static_cast<int64_t>(2 * frames);
-    const int16_t* samples = reader.samples.data();
-    if (reader.asShorts && step == 1) {
-        samples = reader.shorts.data();
-    } else if (reader.asShorts) {
-        for (size_t i = 0; i < frames; ++i) reader.samples[i] = reader.shorts[i * step + pick];
+    const auto count = static_cast<size_t>(frames);
+    if (reader.asShorts) {
+        for (size_t i = 0; i < count; ++i) {
+            const auto value = static_cast<uint16_t>(reader.shorts[i * step + pick]);
+            common::EncodeLe16(value, bytes + 2 * i);
+        }
     } else {
-        FloatsToSamples(reader.floats.data() + pick, frames, step, reader.samples.data());
+        for (size_t i = 0; i < count; ++i) {
+            const auto value = static_cast<uint16_t>(FloatToSample(reader.floats[i * step + pick]));
+            common::EncodeLe16(value, bytes + 2 * i);
+        }
     }
-    StoreSamples(samples, frames, bytes);
-    return static_cast<int64_t>(2 * frames);
+    return 2 * frames;
 }
 
 void CloseRecording(RecordingReader& reader) {

@@ -67,6 +67,7 @@ inline constexpr struct RecordingTexts {
     const char* noSuchChannel = "it has %s channel%s, so there is no channel %s";
     const char* cannotResample = "cannot resample it: %s";
     const char* resamplingFailed = "resampling failed: %s";
+    const char* headerInCircles = "its header leads round in circles";
 } kRecordingTexts;
 
 struct RecordingReader {
@@ -85,10 +86,11 @@ struct RecordingReader {
     size_t channelFrom = 0;       // channel[channelFrom .. channelTo) not yet resampled
     size_t channelTo = 0;
     std::vector<float> resampled;  // one call's output of the resampler
-    std::vector<int16_t> samples;  // one read's samples of the analysed channel, 16-bit
     bool inputEnded = false;       // libsndfile has no more frames; the resampler drains
     bool finished = false;
     std::string stoppedBy;  // why decoding ended before the input did (libsndfile's reason)
+    bool opening = false;   // libsndfile is parsing the header
+    int emptyReads = 0;     // reads that found nothing while it did
 };
 
 enum class RecordingOpen {

@@ -34,12 +34,13 @@ struct Outcome {
 // Reads everything, in pieces of varying size so that every boundary of the readers is crossed.
 Outcome ReadAll(const uint8_t* bytes, size_t size, bool knownSize, const InputRequest& request) {
     Outcome outcome;
-    // fmemopen refuses an empty buffer; one unused byte stands behind it.
-    std::vector<uint8_t> buffer(bytes, bytes + size);
-    buffer.push_back(0);
-    std::FILE* file = fmemopen(buffer.data(), size == 0 ? 1 : size, "rb");
+    // A real (temporary) file rather than fmemopen: libsndfile seeks past the end of a WAV whose
+    // data chunk claims more than there is, which a file allows and a memory stream refuses, so a
+    // memory stream would read some headers differently from the file a user gives.
+    std::FILE* file = std::tmpfile();
     Check(file != nullptr);
-    if (size == 0) std::fgetc(file);  // leaves the stream at its end
+    Check(size == 0 || std::fwrite(bytes, 1, size, file) == size);
+    std::rewind(file);
     InputReader reader;
     if (!OpenInputStream(reader, file, knownSize ? static_cast<int64_t>(size) : -1, request, "-")) {
         Check(!reader.error.empty());

@@ -550,6 +550,27 @@ std::vector<BadInput> BadInputs() {
     PutU32(m4a, 0x18000000);  // the box size, big-endian
     PutId(m4a, "ftyp");
     PutId(m4a, "M4A ");
+    // Wave64: 16-byte chunk identifiers, then 64-bit sizes that count the 24-byte chunk header.
+    // Its last chunk declares 10 bytes, less than its header.
+    std::vector<uint8_t> w64Circles;
+    const auto putW64 = [&](const char* id, const std::vector<uint8_t>& rest, uint32_t size) {
+        PutId(w64Circles, id);
+        w64Circles.insert(w64Circles.end(), rest.begin(), rest.end());
+        PutU32(w64Circles, size);
+        PutU32(w64Circles, 0);
+    };
+    const std::vector<uint8_t> riffRest = {0x2E, 0x91, 0xCF, 0x11, 0xA5, 0xD6,
+                                           0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00};
+    const std::vector<uint8_t> idRest = {0xF3, 0xAC, 0xD3, 0x11, 0x8C, 0xD1,
+                                         0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
+    putW64("riff", riffRest, 104);
+    PutId(w64Circles, "wave");
+    w64Circles.insert(w64Circles.end(), idRest.begin(), idRest.end());
+    putW64("fmt ", idRest, 40);
+    for (const uint32_t field : {0x00010001u, 44100u, 88200u, 0x00100002u}) {
+        PutU32(w64Circles, field);  // PCM, mono, rate, bytes per second, 2 per frame, 16 bits
+    }
+    putW64("abcd", idRest, 10);
     synth::SynthConfig config;
     config.frameCount = 1;
     std::vector<uint8_t> samples = synth::SamplesToBytes(synth::Synthesize(config).samples);
@@ -565,6 +586,8 @@ std::vector<BadInput> BadInputs() {
         {"no_data", noData, "a WAV recording that cannot be read"},
         {"riff_not_wave", avi, Fill(kInputTexts.otherRiff, {"AVI "})},
         {"flac", flac, "a FLAC recording that cannot be read"},
+        {"w64_chunk_shorter_than_its_header", w64Circles,
+         Fill(kInputTexts.unreadable, {"a W64 recording", kRecordingTexts.headerInCircles, ""})},
         {"m4a", m4a,
          "an MP4/M4A file (AAC audio, as phones and Windows' Voice Recorder save it), "
          "which no library here reads; convert it first: ffmpeg -i "},

@@ -235,13 +235,6 @@ void ReportFailure(SoundInputDevice& dev, const OpenResult& result) {
     }
 }
 
-void ReportGone(SoundInputDevice& dev, int err) {
-    std::fprintf(stderr, kCaptureTexts.gone, kDeviceName, snd_strerror(err));
-    // The reopen attempts that fail while it is away say nothing more.
-    dev.reported |= static_cast<unsigned>(OpenFailure::NoDevice);
-    dev.nextOpen = Clock::now() + kReopenInterval;
-}
-
 void ReportLoss(uint64_t samples) {
     std::fprintf(stderr, kCaptureTexts.overrun, static_cast<unsigned long long>(samples));
 }
@@ -285,14 +278,6 @@ bool OpenWhenDue(SoundInputDevice& dev) {
     return true;
 }
 
-enum class FillEnd { Full, Stopped, Lost, Abandoned };
-
-struct FillOutcome {
-    FillEnd end;
-    // Lost: ALSA's reason.
-    int err;
-};
-
 // Waits for samples or a wake-up: 1 when samples may be read, 0 when the thread is asked to stop,
 // a negative errno when waiting itself failed. `backoff` is set when the previous wait said
 // samples were there and the read found none: then only the wake-up is waited for, briefly.
@@ -324,11 +309,23 @@ bool Restart(SoundInputDevice& dev, int& err) {
     return LeaveSoundSystem(dev);
 }
 
-// Reads into the block until it is full, the thread is asked to stop, or the device is gone. An
-// overrun's loss is estimated from the time since the last read, as ALSA does not tell, and said
-// only once samples follow: pipewire-alsa answers every read with -EPIPE once its server has
-// gone, so an overrun that recurs before any sample was read is the device's loss.
-FillOutcome Fill(SoundInputDevice& dev) {
+// Running, the device failed for good: says so, closes it and goes back to Waiting, where the
+// reopen attempts that fail while it is away say nothing more. False when the input was abandoned
+// meanwhile.
+bool LoseDevice(SoundInputDevice& dev, int err) {
+    std::fprintf(stderr, kCaptureTexts.gone, kDeviceName, snd_strerror(err));
+    dev.reported |= static_cast<unsigned>(OpenFailure::NoDevice);
+    dev.nextOpen = Clock::now() + kReopenInterval;
+    Move(dev, CaptureState::Running, CaptureState::Waiting);
+    return ClosePcm(dev);
+}
+
+// Running: reads into the block until it is full and hands it to the sink, or until the thread is
+// asked to stop or the device is lost. An overrun's loss is estimated from the time since the last
+// read, as ALSA does not tell, and said only once samples follow: pipewire-alsa answers every read
+// with -EPIPE once its server has gone, so an overrun that recurs before any sample was read is
+// the device's loss. False when the input was abandoned meanwhile.
+bool CaptureBlock(SoundInputDevice& dev) {
     // The last wait said samples were there.
     bool waited = false;
     // An overrun's estimate in samples, reported with the first samples after it.
@@ -360,10 +357,10 @@ FillOutcome Fill(SoundInputDevice& dev) {
             // After a brief back-off the descriptors are waited on again.
             waited = !waited;
         } else if (n == -EPIPE) {
-            if (overrunLoss > 0) return {FillEnd::Lost, -EPIPE};
+            if (overrunLoss > 0) return LoseDevice(dev, -EPIPE);
             const Seconds gap = now - dev.lastRead;
             overrunLoss = static_cast<uint64_t>(std::max(1LL, std::llround(gap.count() * kRateHz)));
-            if (!Restart(dev, err)) return {FillEnd::Abandoned, 0};
+            if (!Restart(dev, err)) return false;
             RestartArrivalCount(dev, now);
         } else if (n == -ESTRPIPE) {
             // Suspended with the machine; the clock did not run meanwhile, nothing to report.
@@ -372,38 +369,20 @@ FillOutcome Fill(SoundInputDevice& dev) {
                 SleepUntilWoken(dev.wakeFd, kResumeRetryMs);
                 continue;
             }
-            if (err < 0 && !Restart(dev, err)) return {FillEnd::Abandoned, 0};
+            if (err < 0 && !Restart(dev, err)) return false;
             RestartArrivalCount(dev, now);
         } else if (n != -EINTR) {
             // -ENODEV, -EBADFD, -EIO: the device or its server is gone.
             err = static_cast<int>(n);
         }
-        if (err < 0) return {FillEnd::Lost, err};
+        if (err < 0) return LoseDevice(dev, err);
     }
     if (overrunLoss > 0) ReportLoss(overrunLoss);
-    return {dev.filled == kPeriodFrames ? FillEnd::Full : FillEnd::Stopped, 0};
-}
-
-// Running: fills the block and hands it to the sink; when the device fails, closes it and goes
-// back to Waiting. False when the input was abandoned meanwhile.
-bool CaptureBlock(SoundInputDevice& dev) {
-    const FillOutcome outcome = Fill(dev);
-    switch (outcome.end) {
-        case FillEnd::Full:
-            dev.filled = 0;
-            if (StillRunning(dev))
-                dev.sink.take(dev.sink.context, dev.block.data(), kSoundBlockBytes);
-            return true;
-        case FillEnd::Stopped:
-            return true;
-        case FillEnd::Lost:
-            ReportGone(dev, outcome.err);
-            Move(dev, CaptureState::Running, CaptureState::Waiting);
-            return ClosePcm(dev);
-        case FillEnd::Abandoned:
-            break;
+    if (dev.filled == kPeriodFrames) {
+        dev.filled = 0;
+        if (StillRunning(dev)) dev.sink.take(dev.sink.context, dev.block.data(), kSoundBlockBytes);
     }
-    return false;
+    return true;
 }
 
 // The input's thread. When it is abandoned nobody else knows its record any more.

@@ -3,8 +3,8 @@
 // that is missing, comes late or goes away is the layer's business (it says so on stderr); the
 // buffers stay queued meanwhile and the sequence goes on as if nothing happened.
 #include <algorithm>
-#include <cstddef>
 #include <cstdio>
+#include <utility>
 
 #include "capture/sound_input.h"
 #include "capture/wave_in_win.h"
@@ -16,8 +16,7 @@ namespace capture {
 struct SoundInputDevice {
     // The open device; stays null when it could not be opened.
     HWAVEIN handle{};
-    WAVEFORMATEX format{};
-    // Header i has dwUser = i and owns a 1024-byte block.
+    // Header i has dwUser = i and owns a 1024-byte block (a Buffer).
     WAVEHDR* buffers[2] = {nullptr, nullptr};
     // Buffers that the device holds or a completion is still working on: counted up just before a
     // buffer is queued, down when a completion is done with a buffer it does not queue again.
@@ -31,9 +30,17 @@ struct SoundInputDevice {
 
 namespace {
 
-constexpr WORD kChannels = 1;
-constexpr WORD kBitsPerSample = 16;
-constexpr WORD kBlockAlign = kChannels * kBitsPerSample / 8;
+// Mono, signed 16-bit samples.
+constexpr WORD kBlockAlign = 2;
+constexpr WAVEFORMATEX kFormat = {
+    .wFormatTag = WAVE_FORMAT_PCM,
+    .nChannels = 1,
+    .nSamplesPerSec = common::kSampleRateHz,
+    .nAvgBytesPerSec = common::kSampleRateHz * kBlockAlign,
+    .nBlockAlign = kBlockAlign,
+    .wBitsPerSample = 16,
+    .cbSize = 0,
+};
 
 // Longer than the 23.2 ms in which the device fills and returns both queued buffers, so that
 // normally no buffer is queued any more when the device is stopped.
@@ -43,10 +50,6 @@ constexpr DWORD kDrainWaitMs = 100;
 // its buffers are then left allocated rather than freed under it.
 constexpr DWORD kReturnWaitMs = 100;
 constexpr int kResets = 20;
-
-void Release(void* block) {
-    if (block != nullptr) HeapFree(GetProcessHeap(), 0, block);
-}
 
 // A header done with for now: counted out of buffersOut, and the last one back says so.
 void Keep(SoundInputDevice& dev) {
@@ -59,21 +62,21 @@ void Requeue(SoundInputDevice& dev, HWAVEIN device, WAVEHDR* header) {
     if (wave::waveInAddBuffer(device, header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) Keep(dev);
 }
 
-// A zero-filled header from the process heap, so it starts with no flags set, owning its block.
+// A header and the block it owns, in one allocation that starts with the header.
+struct Buffer {
+    WAVEHDR header{};
+    char data[kSoundBlockBytes];
+};
+
+// A zero-filled buffer from the process heap, so its header starts with no flags set.
 WAVEHDR* AllocBuffer(DWORD_PTR index) {
-    auto* header =
-        static_cast<WAVEHDR*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(WAVEHDR)));
-    auto* data =
-        static_cast<char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kSoundBlockBytes));
-    if (header == nullptr || data == nullptr) {
-        Release(data);
-        Release(header);
-        return nullptr;
-    }
-    header->lpData = data;
-    header->dwBufferLength = kSoundBlockBytes;
-    header->dwUser = index;
-    return header;
+    auto* buffer =
+        static_cast<Buffer*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Buffer)));
+    if (buffer == nullptr) return nullptr;
+    buffer->header.lpData = buffer->data;
+    buffer->header.dwBufferLength = kSoundBlockBytes;
+    buffer->header.dwUser = index;
+    return &buffer->header;
 }
 
 // The completion routine given to waveInOpen; `instance` is the device record's address.
@@ -116,15 +119,7 @@ void StartSoundInput(SoundInput& input) {
     dev->allBack = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (dev->allBack == nullptr) return;
 
-    dev->format.wFormatTag = WAVE_FORMAT_PCM;
-    dev->format.nChannels = kChannels;
-    dev->format.nSamplesPerSec = common::kSampleRateHz;
-    dev->format.nAvgBytesPerSec = common::kSampleRateHz * kBlockAlign;
-    dev->format.nBlockAlign = kBlockAlign;
-    dev->format.wBitsPerSample = kBitsPerSample;
-    dev->format.cbSize = 0;
-
-    if (wave::waveInOpen(&dev->handle, WAVE_MAPPER, &dev->format,
+    if (wave::waveInOpen(&dev->handle, WAVE_MAPPER, &kFormat,
                          reinterpret_cast<DWORD_PTR>(&ProcessBuffer),
                          reinterpret_cast<DWORD_PTR>(dev), CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
         dev->handle = nullptr;
@@ -147,9 +142,8 @@ void StartSoundInput(SoundInput& input) {
 
 void StopSoundInput(SoundInput& input) {
     common::WriteWord(*input.capturing, 0);
-    SoundInputDevice* dev = input.device;
+    SoundInputDevice* dev = std::exchange(input.device, nullptr);
     if (dev == nullptr) return;
-    input.device = nullptr;
     Sleep(kDrainWaitMs);
     const bool open = dev->handle != nullptr;
     if (open) wave::waveInStop(dev->handle);
@@ -158,8 +152,8 @@ void StopSoundInput(SoundInput& input) {
         for (WAVEHDR*& header : dev->buffers) {
             if (header == nullptr) continue;
             if (open) wave::waveInUnprepareHeader(dev->handle, header, sizeof(WAVEHDR));
-            Release(header->lpData);
-            Release(header);
+            // The header's address is its Buffer's.
+            HeapFree(GetProcessHeap(), 0, header);
             header = nullptr;
         }
     } else {

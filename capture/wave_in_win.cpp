@@ -59,9 +59,6 @@ enum class DeviceState { WaitingForDevice, Opening, Ready, Starting, Recording, 
 //   Busy -> Abandoned (waveInClose gave up waiting; the opener cleans up after its open returns)
 enum class Attempt { None, Asked, Busy, Finished, Abandoned };
 
-// What the next successful open has to say.
-enum class Notice { None, Opened, Back };
-
 struct Block {
     WAVEHDR header{};
     // Bytes of header.dwBytesRecorded already copied to caller headers.
@@ -96,7 +93,8 @@ struct WinWaveIn {
     ::HWAVEIN device = nullptr;
     // The caller's wish: from waveInStart to a stop, reset or close.
     bool recordingRequested = false;
-    Notice notice = Notice::None;
+    // What the next successful open has to say (kCaptureTexts.opened or .back); null: nothing.
+    const char* notice = nullptr;
     double retryAtSeconds = 0;
     // When a block last finished, or recording started.
     double lastArrivalSeconds = 0;
@@ -133,6 +131,15 @@ HWAVEIN ToHandle(WinWaveIn& in) {
     return reinterpret_cast<HWAVEIN>(&in);
 }
 
+// Holds a critical section until the end of the scope.
+struct Locked {
+    explicit Locked(CRITICAL_SECTION& held) : section(held) { EnterCriticalSection(&section); }
+    ~Locked() { LeaveCriticalSection(&section); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+    CRITICAL_SECTION& section;
+};
+
 double Seconds(const WinWaveIn& in) {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
@@ -148,14 +155,22 @@ void Say(const char* format, ...) {
 }
 
 // winmm's own words for a result, without the closing full stop, or its number.
-void DescribeResult(MMRESULT result, char* text, UINT size) {
-    if (::waveInGetErrorTextA(result, text, size) != MMSYSERR_NOERROR || text[0] == '\0') {
-        std::snprintf(text, size, "winmm error %u", static_cast<unsigned>(result));
-        return;
+struct ResultText {
+    char text[MAXERRORLENGTH] = {};
+};
+
+ResultText Describe(MMRESULT result) {
+    ResultText words{};
+    if (::waveInGetErrorTextA(result, words.text, sizeof words.text) != MMSYSERR_NOERROR ||
+        words.text[0] == '\0') {
+        std::snprintf(words.text, sizeof words.text, "winmm error %u",
+                      static_cast<unsigned>(result));
+        return words;
     }
-    size_t length = std::strlen(text);
-    while (length > 0 && (text[length - 1] == '.' || text[length - 1] == ' ')) --length;
-    text[length] = '\0';
+    size_t length = std::strlen(words.text);
+    while (length > 0 && (words.text[length - 1] == '.' || words.text[length - 1] == ' ')) --length;
+    words.text[length] = '\0';
+    return words;
 }
 
 // winmm's thread sets WHDR_DONE once it has filled a block. The worker also looks after a time-out,
@@ -209,7 +224,47 @@ void ForgetBlocks(WinWaveIn& in) {
     in.countedBlocks = 0;
 }
 
-void LoseOnRefusal(WinWaveIn& in, double now, MMRESULT result);
+// Requires `lock` and a device. Closes what is left of it; its blocks stay ours for the next.
+void CloseDriver(WinWaveIn& in) {
+    if (Capturing(in)) ::waveInReset(in.device);
+    for (Block& block : in.blocks)
+        ::waveInUnprepareHeader(in.device, &block.header, sizeof(WAVEHDR));
+    ::waveInClose(in.device);
+    in.device = nullptr;
+    ForgetBlocks(in);
+}
+
+// Requires `lock` and a device. The device went away (silent, or the driver refused to record):
+// say so once, close it and try again in a while.
+void LoseDevice(WinWaveIn& in, double now, const char* reason) {
+    Say(kCaptureTexts.gone, in.name, reason);
+    CloseDriver(in);
+    in.state = DeviceState::WaitingForDevice;
+    in.retryAtSeconds = now + kRetrySeconds;
+    in.notice = kCaptureTexts.back;
+}
+
+// Requires `lock`. When the caller wants recording and the driver's device is open and idle, hands
+// every block to the driver and starts it: Starting, or the device is lost to the driver's refusal.
+void StartIfRequested(WinWaveIn& in, double now) {
+    if (!in.recordingRequested || in.state != DeviceState::Ready) return;
+    ForgetBlocks(in);
+    in.samplesReceived = 0;
+    in.samplesObserved = 0;
+    RestartArrivals(in.arrivals, in.format.nSamplesPerSec, kWinmmSettleSeconds);
+    in.lastArrivalSeconds = now;
+    MMRESULT result = MMSYSERR_NOERROR;
+    for (Block& block : in.blocks) {
+        result = ::waveInAddBuffer(in.device, &block.header, sizeof(WAVEHDR));
+        if (result != MMSYSERR_NOERROR) break;
+    }
+    if (result == MMSYSERR_NOERROR) result = ::waveInStart(in.device);
+    if (result == MMSYSERR_NOERROR) {
+        in.state = DeviceState::Starting;
+    } else {
+        LoseDevice(in, now, Describe(result).text);
+    }
+}
 
 // Requires `lock`. Moves finished sound from the driver's blocks into the caller's headers until
 // a caller header is full (returned, to be delivered), or nothing more can move (nullptr).
@@ -221,7 +276,7 @@ WAVEHDR* FillCallerHeader(WinWaveIn& in) {
         if (block.consumed == block.header.dwBytesRecorded) {
             const MMRESULT requeued = ::waveInAddBuffer(in.device, &block.header, sizeof(WAVEHDR));
             if (requeued != MMSYSERR_NOERROR) {
-                LoseOnRefusal(in, Seconds(in), requeued);
+                LoseDevice(in, Seconds(in), Describe(requeued).text);
                 return nullptr;
             }
             block.consumed = 0;
@@ -242,8 +297,9 @@ WAVEHDR* FillCallerHeader(WinWaveIn& in) {
     return nullptr;
 }
 
-// Requires `lock`. The next caller header to complete: given-back ones first, as they are.
+// The next caller header to complete: given-back ones first, as they are.
 WAVEHDR* NextCompletion(WinWaveIn& in) {
+    const Locked locked(in.lock);
     if (in.givenBack > 0) {
         --in.givenBack;
         return PopCallerHeader(in);
@@ -252,65 +308,10 @@ WAVEHDR* NextCompletion(WinWaveIn& in) {
 }
 
 void CompleteAll(WinWaveIn& in) {
-    EnterCriticalSection(&in.routineLock);
-    for (;;) {
-        EnterCriticalSection(&in.lock);
-        WAVEHDR* done = NextCompletion(in);
-        LeaveCriticalSection(&in.lock);
-        if (done == nullptr) break;
+    const Locked inRoutine(in.routineLock);
+    while (WAVEHDR* done = NextCompletion(in)) {
         in.routine(ToHandle(in), WIM_DATA, in.instance, reinterpret_cast<DWORD_PTR>(done), 0);
     }
-    LeaveCriticalSection(&in.routineLock);
-}
-
-// Requires `lock` and a device. Hands every block to the driver and starts it: Starting, or the
-// driver's refusal.
-MMRESULT StartDriver(WinWaveIn& in, double now) {
-    ForgetBlocks(in);
-    in.samplesReceived = 0;
-    in.samplesObserved = 0;
-    RestartArrivals(in.arrivals, in.format.nSamplesPerSec, kWinmmSettleSeconds);
-    in.lastArrivalSeconds = now;
-    for (Block& block : in.blocks) {
-        const MMRESULT result = ::waveInAddBuffer(in.device, &block.header, sizeof(WAVEHDR));
-        if (result != MMSYSERR_NOERROR) return result;
-    }
-    const MMRESULT result = ::waveInStart(in.device);
-    if (result == MMSYSERR_NOERROR) in.state = DeviceState::Starting;
-    return result;
-}
-
-// Requires `lock`, Starting or Recording. Takes every block back from the driver: Ready.
-void StopDriver(WinWaveIn& in) {
-    ::waveInReset(in.device);
-    ForgetBlocks(in);
-    in.state = DeviceState::Ready;
-}
-
-// Requires `lock` and a device. Closes what is left of it; its blocks stay ours for the next.
-void CloseDriver(WinWaveIn& in) {
-    if (Capturing(in)) ::waveInReset(in.device);
-    for (Block& block : in.blocks)
-        ::waveInUnprepareHeader(in.device, &block.header, sizeof(WAVEHDR));
-    ::waveInClose(in.device);
-    in.device = nullptr;
-    ForgetBlocks(in);
-}
-
-// Requires `lock`. The device went away: say so once, close it and try again in a while.
-void LoseDevice(WinWaveIn& in, double now, const char* reason) {
-    Say(kCaptureTexts.gone, in.name, reason);
-    CloseDriver(in);
-    in.state = DeviceState::WaitingForDevice;
-    in.retryAtSeconds = now + kRetrySeconds;
-    in.notice = Notice::Back;
-}
-
-// Requires `lock` and a device. The driver refused to record: the device is taken for gone.
-void LoseOnRefusal(WinWaveIn& in, double now, MMRESULT result) {
-    char reason[MAXERRORLENGTH];
-    DescribeResult(result, reason, sizeof reason);
-    LoseDevice(in, now, reason);
 }
 
 // Requires `lock`, Opening with a finished attempt. Takes its device, or schedules the next try.
@@ -318,11 +319,9 @@ void TakeAttempt(WinWaveIn& in, double now) {
     const MMRESULT result = in.attemptResult;
     in.attempt = Attempt::None;
     if (result != MMSYSERR_NOERROR) {
-        if (in.notice == Notice::None) {
-            char reason[MAXERRORLENGTH];
-            DescribeResult(result, reason, sizeof reason);
-            Say(kCaptureTexts.cannotOpen, in.name, reason);
-            in.notice = Notice::Opened;
+        if (in.notice == nullptr) {
+            Say(kCaptureTexts.cannotOpen, in.name, Describe(result).text);
+            in.notice = kCaptureTexts.opened;
         }
         in.state = DeviceState::WaitingForDevice;
         in.retryAtSeconds = now + kRetrySeconds;
@@ -335,17 +334,10 @@ void TakeAttempt(WinWaveIn& in, double now) {
         block.header.dwFlags = 0;
         ::waveInPrepareHeader(in.device, &block.header, sizeof(WAVEHDR));
     }
-    if (in.notice == Notice::Opened) {
-        Say(kCaptureTexts.opened, in.name);
-    } else if (in.notice == Notice::Back) {
-        Say(kCaptureTexts.back, in.name);
-    }
-    in.notice = Notice::None;
+    if (in.notice != nullptr) Say(in.notice, in.name);
+    in.notice = nullptr;
     in.state = DeviceState::Ready;
-    if (in.recordingRequested) {
-        const MMRESULT started = StartDriver(in, now);
-        if (started != MMSYSERR_NOERROR) LoseOnRefusal(in, now, started);
-    }
+    StartIfRequested(in, now);
 }
 
 // Requires `lock`. Starting or Recording, after the finished blocks have been taken in: reports
@@ -371,8 +363,9 @@ void WatchSound(WinWaveIn& in, double now) {
     }
 }
 
-// Requires `lock`. The worker's look at the clock and at the opener, after every wake-up.
+// The worker's look at the clock and at the opener, after every wake-up.
 void Supervise(WinWaveIn& in) {
+    const Locked locked(in.lock);
     const double now = Seconds(in);
     if (now - in.lastTickSeconds > kHeldSeconds) in.lastArrivalSeconds = now;
     in.lastTickSeconds = now;
@@ -401,9 +394,6 @@ void Supervise(WinWaveIn& in) {
 DWORD WINAPI WorkerMain(void* param) {
     WinWaveIn& in = *static_cast<WinWaveIn*>(param);
     in.routine(ToHandle(in), WIM_OPEN, in.instance, 0, 0);
-    EnterCriticalSection(&in.lock);
-    in.lastTickSeconds = Seconds(in);
-    LeaveCriticalSection(&in.lock);
     const HANDLE waits[2] = {in.quitEvent, in.wakeEvent};
     // One wake-up may stand for several finished blocks (the event does not count), so each
     // wake-up completes all it can. The quit event comes first so that it wins when both are set;
@@ -412,9 +402,7 @@ DWORD WINAPI WorkerMain(void* param) {
         const DWORD woken = WaitForMultipleObjects(2, waits, FALSE, kTickMs);
         if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED) break;
         CompleteAll(in);
-        EnterCriticalSection(&in.lock);
         Supervise(in);
-        LeaveCriticalSection(&in.lock);
     }
     CompleteAll(in);
     in.routine(ToHandle(in), WIM_CLOSE, in.instance, 0, 0);
@@ -430,31 +418,36 @@ void Destroy(WinWaveIn* in) {
     delete in;
 }
 
+// Moves the attempt from `from` to `to`, if it is still at `from`; tells whether it was.
+bool MoveAttempt(WinWaveIn& in, Attempt from, Attempt to) {
+    const Locked locked(in.lock);
+    if (in.attempt != from) return false;
+    in.attempt = to;
+    return true;
+}
+
+// The opener's open has returned: hands its result to the worker, or false when waveInClose gave
+// up waiting for it.
+bool FinishAttempt(WinWaveIn& in, ::HWAVEIN device, MMRESULT result) {
+    const Locked locked(in.lock);
+    if (in.attempt == Attempt::Abandoned) return false;
+    in.attempt = Attempt::Finished;
+    in.attemptDevice = device;
+    in.attemptResult = result;
+    return true;
+}
+
 DWORD WINAPI OpenerMain(void* param) {
     WinWaveIn& in = *static_cast<WinWaveIn*>(param);
     const HANDLE waits[2] = {in.quitEvent, in.openEvent};
     while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-        EnterCriticalSection(&in.lock);
-        const bool asked = in.attempt == Attempt::Asked;
-        if (asked) in.attempt = Attempt::Busy;
-        LeaveCriticalSection(&in.lock);
-        if (!asked) continue;
-
+        if (!MoveAttempt(in, Attempt::Asked, Attempt::Busy)) continue;
         ::HWAVEIN device = nullptr;
         const MMRESULT result =
             ::waveInOpen(&device, in.deviceId, &in.format,
                          reinterpret_cast<DWORD_PTR>(in.wakeEvent), 0, CALLBACK_EVENT);
-
-        EnterCriticalSection(&in.lock);
-        const bool abandoned = in.attempt == Attempt::Abandoned;
-        if (!abandoned) {
-            in.attempt = Attempt::Finished;
-            in.attemptDevice = device;
-            in.attemptResult = result;
-        }
-        LeaveCriticalSection(&in.lock);
-        if (abandoned) {
-            // waveInClose has returned long ago; nobody else holds the record any more.
+        if (!FinishAttempt(in, device, result)) {
+            // Abandoned: waveInClose has returned long ago; nobody else holds the record any more.
             if (result == MMSYSERR_NOERROR) ::waveInClose(device);
             Destroy(&in);
             return 0;
@@ -468,19 +461,24 @@ DWORD WINAPI OpenerMain(void* param) {
 // Ends recording and waits until the worker has left the routine. Called from the routine itself
 // it does not wait (the lock is re-entrant), and nothing else is running then.
 void EndRecording(WinWaveIn& in) {
-    EnterCriticalSection(&in.lock);
-    in.recordingRequested = false;
-    if (Capturing(in)) StopDriver(in);
-    LeaveCriticalSection(&in.lock);
-    EnterCriticalSection(&in.routineLock);
-    LeaveCriticalSection(&in.routineLock);
+    {
+        const Locked locked(in.lock);
+        in.recordingRequested = false;
+        if (Capturing(in)) {
+            ::waveInReset(in.device);
+            ForgetBlocks(in);
+            in.state = DeviceState::Ready;
+        }
+    }
+    // Taken and let go at once: the worker is then out of the routine.
+    const Locked inRoutine(in.routineLock);
 }
 
-// Gives every queued caller header back through the worker. Requires recording to have ended.
+// Ends recording, then gives every queued caller header back through the worker.
 void GiveBackAll(WinWaveIn& in) {
-    EnterCriticalSection(&in.lock);
+    EndRecording(in);
+    const Locked locked(in.lock);
     in.givenBack = in.size;
-    LeaveCriticalSection(&in.lock);
     SetEvent(in.wakeEvent);
 }
 
@@ -488,13 +486,17 @@ void GiveBackAll(WinWaveIn& in) {
 // has; false when it is stuck in the driver's open and the attempt has been left to it.
 bool EndOpener(WinWaveIn& in) {
     if (WaitForSingleObject(in.opener, kOpenerWaitMs) == WAIT_OBJECT_0) return true;
-    EnterCriticalSection(&in.lock);
-    const bool busy = in.attempt == Attempt::Busy;
-    if (busy) in.attempt = Attempt::Abandoned;
-    LeaveCriticalSection(&in.lock);
+    const bool busy = MoveAttempt(in, Attempt::Busy, Attempt::Abandoned);
     // Not busy: its open returned just now, and it is on its way out.
     if (!busy) WaitForSingleObject(in.opener, INFINITE);
     return !busy;
+}
+
+// winmm's checks of every header call: a handle, and a whole WAVEHDR.
+MMRESULT CheckHeader(HWAVEIN device, const WAVEHDR* header, UINT headerSize) {
+    if (device == nullptr) return MMSYSERR_INVALHANDLE;
+    if (header == nullptr || headerSize < sizeof(WAVEHDR)) return MMSYSERR_INVALPARAM;
+    return MMSYSERR_NOERROR;
 }
 
 }  // namespace
@@ -517,6 +519,9 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, 
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     in->ticksPerSecond = static_cast<double>(frequency.QuadPart);
+    in->lastTickSeconds = Seconds(*in);
+    // The first attempt, asked for before the threads run; the opener starts it once told.
+    in->attempt = Attempt::Asked;
     in->wakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     in->openEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     in->attemptEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -526,7 +531,7 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, 
         Destroy(in);
         return MMSYSERR_NOMEM;
     }
-    // The opener first: until it is asked it only waits, so it ends at once if the worker cannot
+    // The opener first: until it is told it only waits, so it ends at once if the worker cannot
     // be made; the worker greets the routine with WIM_OPEN as soon as it runs.
     in->opener = CreateThread(nullptr, 0, OpenerMain, in, 0, nullptr);
     if (in->opener == nullptr) {
@@ -541,12 +546,8 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, 
         Destroy(in);
         return MMSYSERR_NOMEM;
     }
-    // The first attempt. Whatever becomes of it, the caller has a device that will record once
-    // the driver's device opens.
-    EnterCriticalSection(&in->lock);
-    in->state = DeviceState::Opening;
-    in->attempt = Attempt::Asked;
-    LeaveCriticalSection(&in->lock);
+    // Whatever becomes of the first attempt, the caller has a device that will record once the
+    // driver's device opens.
     SetEvent(in->openEvent);
     WaitForSingleObject(in->attemptEvent, kFirstAttemptWaitMs);
     *device = ToHandle(*in);
@@ -555,9 +556,9 @@ MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, 
 
 // The caller's headers never reach the driver, so preparing one only checks it and marks it.
 MMRESULT waveInPrepareHeader(HWAVEIN device, WAVEHDR* header, UINT headerSize) {
-    if (device == nullptr) return MMSYSERR_INVALHANDLE;
-    if (header == nullptr || headerSize < sizeof(WAVEHDR) || header->lpData == nullptr ||
-        UsableBytes(*FromHandle(device), *header) == 0) {
+    const MMRESULT checked = CheckHeader(device, header, headerSize);
+    if (checked != MMSYSERR_NOERROR) return checked;
+    if (header->lpData == nullptr || UsableBytes(*FromHandle(device), *header) == 0) {
         return MMSYSERR_INVALPARAM;
     }
     header->dwFlags |= WHDR_PREPARED;
@@ -565,56 +566,38 @@ MMRESULT waveInPrepareHeader(HWAVEIN device, WAVEHDR* header, UINT headerSize) {
 }
 
 MMRESULT waveInUnprepareHeader(HWAVEIN device, WAVEHDR* header, UINT headerSize) {
-    if (device == nullptr) return MMSYSERR_INVALHANDLE;
-    WinWaveIn& in = *FromHandle(device);
-    if (header == nullptr || headerSize < sizeof(WAVEHDR)) return MMSYSERR_INVALPARAM;
-    EnterCriticalSection(&in.lock);
-    MMRESULT result = MMSYSERR_NOERROR;
-    if (header->dwFlags & WHDR_INQUEUE) {
-        result = WAVERR_STILLPLAYING;
-    } else {
-        header->dwFlags &= ~WHDR_PREPARED;
-    }
-    LeaveCriticalSection(&in.lock);
-    return result;
+    const MMRESULT checked = CheckHeader(device, header, headerSize);
+    if (checked != MMSYSERR_NOERROR) return checked;
+    const Locked locked(FromHandle(device)->lock);
+    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+    header->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveInAddBuffer(HWAVEIN device, WAVEHDR* header, UINT headerSize) {
-    if (device == nullptr) return MMSYSERR_INVALHANDLE;
+    const MMRESULT checked = CheckHeader(device, header, headerSize);
+    if (checked != MMSYSERR_NOERROR) return checked;
     WinWaveIn& in = *FromHandle(device);
-    if (header == nullptr || headerSize < sizeof(WAVEHDR)) return MMSYSERR_INVALPARAM;
-    EnterCriticalSection(&in.lock);
-    MMRESULT result = MMSYSERR_NOERROR;
-    if (!(header->dwFlags & WHDR_PREPARED)) {
-        result = WAVERR_UNPREPARED;
-    } else if (header->dwFlags & WHDR_INQUEUE) {
-        result = WAVERR_STILLPLAYING;
-    } else if (in.size == kQueueCapacity) {
-        result = MMSYSERR_NOMEM;
-    } else {
-        header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
-        header->dwBytesRecorded = 0;
-        in.queue[(in.head + in.size) % kQueueCapacity] = header;
-        ++in.size;
-    }
-    LeaveCriticalSection(&in.lock);
+    const Locked locked(in.lock);
+    if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
+    if (header->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
+    if (in.size == kQueueCapacity) return MMSYSERR_NOMEM;
+    header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+    header->dwBytesRecorded = 0;
+    in.queue[(in.head + in.size) % kQueueCapacity] = header;
+    ++in.size;
     // Sound may be waiting in a finished block for exactly this header.
-    if (result == MMSYSERR_NOERROR) SetEvent(in.wakeEvent);
-    return result;
+    SetEvent(in.wakeEvent);
+    return MMSYSERR_NOERROR;
 }
 
 // Recording starts now if the driver's device is open, otherwise as soon as it opens.
 MMRESULT waveInStart(HWAVEIN device) {
     if (device == nullptr) return MMSYSERR_INVALHANDLE;
     WinWaveIn& in = *FromHandle(device);
-    EnterCriticalSection(&in.lock);
+    const Locked locked(in.lock);
     in.recordingRequested = true;
-    if (in.state == DeviceState::Ready) {
-        const double now = Seconds(in);
-        const MMRESULT result = StartDriver(in, now);
-        if (result != MMSYSERR_NOERROR) LoseOnRefusal(in, now, result);
-    }
-    LeaveCriticalSection(&in.lock);
+    StartIfRequested(in, Seconds(in));
     SetEvent(in.wakeEvent);
     return MMSYSERR_NOERROR;
 }
@@ -627,22 +610,19 @@ MMRESULT waveInStop(HWAVEIN device) {
 
 MMRESULT waveInReset(HWAVEIN device) {
     if (device == nullptr) return MMSYSERR_INVALHANDLE;
-    WinWaveIn& in = *FromHandle(device);
-    EndRecording(in);
-    GiveBackAll(in);
+    GiveBackAll(*FromHandle(device));
     return MMSYSERR_NOERROR;
 }
 
 MMRESULT waveInClose(HWAVEIN device) {
     if (device == nullptr) return MMSYSERR_INVALHANDLE;
     WinWaveIn* in = FromHandle(device);
-    EndRecording(*in);
     GiveBackAll(*in);
-    EnterCriticalSection(&in->lock);
-    if (in->device != nullptr) CloseDriver(*in);
-    in->state = DeviceState::Closed;
-    LeaveCriticalSection(&in->lock);
-
+    {
+        const Locked locked(in->lock);
+        if (in->device != nullptr) CloseDriver(*in);
+        in->state = DeviceState::Closed;
+    }
     SetEvent(in->quitEvent);
     WaitForSingleObject(in->worker, INFINITE);
     CloseHandle(in->worker);

@@ -42,8 +42,7 @@ void AnnounceStopRequests(ConsoleStop& stop) {
         requests = stop.requests;
     }
     for (; stop.announced < requests; ++stop.announced) {
-        std::fputs(kAppTexts.stopping, stop.out);
-        std::fflush(stop.out);
+        PrintText(stop.out, kAppTexts.stopping);
     }
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/texts.h"
+
 namespace app {
 
 namespace {
@@ -56,30 +58,29 @@ void Say(const Diagnosis& d, DiagnosisKind kind) {
     const int64_t begun = int64_t{f.frames} + f.errors;
     switch (kind) {
         case DiagnosisKind::Silent:
-            std::fprintf(d.out, kDiagnosisTexts.silent, Dbfs(f.peak));
+            PrintText(d.out, kDiagnosisTexts.silent, Dbfs(f.peak));
             break;
         case DiagnosisKind::NoSync:
-            std::fprintf(d.out, kDiagnosisTexts.noSync, Dbfs(f.peak), PerSecond(f.runs, f.windowMs),
+            PrintText(d.out, kDiagnosisTexts.noSync, Dbfs(f.peak), PerSecond(f.runs, f.windowMs),
                          common::kSyncCells);
             break;
         case DiagnosisKind::AllFail:
-            std::fprintf(d.out, kDiagnosisTexts.allFail, PerSecond(begun, f.windowMs),
+            PrintText(d.out, kDiagnosisTexts.allFail, PerSecond(begun, f.windowMs),
                          static_cast<int32_t>((f.errors * int64_t{100} + begun / 2) /
                                               std::max<int64_t>(begun, 1)),
                          PerSecond(f.errors, f.windowMs));
             break;
         case DiagnosisKind::Fine:
             if (d.mode == common::Mode::Test) {
-                std::fprintf(d.out, kDiagnosisTexts.framesAgain, PerSecond(f.frames, f.windowMs));
+                PrintText(d.out, kDiagnosisTexts.framesAgain, PerSecond(f.frames, f.windowMs));
             } else {
-                std::fprintf(d.out, kDiagnosisTexts.syncRunsAgain,
+                PrintText(d.out, kDiagnosisTexts.syncRunsAgain,
                              PerSecond(f.syncRuns, f.windowMs));
             }
             break;
         case DiagnosisKind::None:
-            return;
+            break;
     }
-    std::fflush(d.out);
 }
 
 }  // namespace

@@ -124,15 +124,12 @@ std::vector<Frame> BuildFrames(const SynthConfig& config, SynthSummary& summary)
         for (int32_t& symbol : frame.slots) symbol = static_cast<int32_t>(NextBelow(payload, 64));
         if (config.badWords) {
             frame.slots.fill(-1);
-            ++(frame.kind == FrameKind::A ? summary.framesA : summary.framesB);
         } else if (frame.kind == FrameKind::B) {
             const int32_t pos1 = Pos1ForFrame(config, summary.framesB);
             SetPos1(frame, pos1);
             summary.pos1Values.push_back(pos1);
-            ++summary.framesB;
-        } else {
-            ++summary.framesA;
         }
+        ++(frame.kind == FrameKind::A ? summary.framesA : summary.framesB);
     }
     return frames;
 }

@@ -62,20 +62,19 @@ void Say(const Diagnosis& d, DiagnosisKind kind) {
             break;
         case DiagnosisKind::NoSync:
             PrintText(d.out, kDiagnosisTexts.noSync, Dbfs(f.peak), PerSecond(f.runs, f.windowMs),
-                         common::kSyncCells);
+                      common::kSyncCells);
             break;
         case DiagnosisKind::AllFail:
             PrintText(d.out, kDiagnosisTexts.allFail, PerSecond(begun, f.windowMs),
-                         static_cast<int32_t>((f.errors * int64_t{100} + begun / 2) /
-                                              std::max<int64_t>(begun, 1)),
-                         PerSecond(f.errors, f.windowMs));
+                      static_cast<int32_t>((f.errors * int64_t{100} + begun / 2) /
+                                           std::max<int64_t>(begun, 1)),
+                      PerSecond(f.errors, f.windowMs));
             break;
         case DiagnosisKind::Fine:
             if (d.mode == common::Mode::Test) {
                 PrintText(d.out, kDiagnosisTexts.framesAgain, PerSecond(f.frames, f.windowMs));
             } else {
-                PrintText(d.out, kDiagnosisTexts.syncRunsAgain,
-                             PerSecond(f.syncRuns, f.windowMs));
+                PrintText(d.out, kDiagnosisTexts.syncRunsAgain, PerSecond(f.syncRuns, f.windowMs));
             }
             break;
         case DiagnosisKind::None:

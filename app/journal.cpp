@@ -191,8 +191,8 @@ void CloseJournal(Journal& journal, const common::RunLog& log, int32_t logExitCo
         RemoveJournal(journal.path, journal.diagnostics);
         return;
     } else if (journaled == runs) {
-        PrintText(journal.diagnostics, kAppTexts.journalHoldsAll, log.path,
-                  static_cast<long>(runs), journal.path.c_str());
+        PrintText(journal.diagnostics, kAppTexts.journalHoldsAll, log.path, static_cast<long>(runs),
+                  journal.path.c_str());
     } else {
         PrintText(journal.diagnostics, kAppTexts.journalHoldsSome, log.path, journal.path.c_str(),
                   static_cast<long>(journaled), static_cast<long>(runs));

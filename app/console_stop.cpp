@@ -41,9 +41,7 @@ void AnnounceStopRequests(ConsoleStop& stop) {
         const std::lock_guard<std::mutex> guard(stop.lock);
         requests = stop.requests;
     }
-    for (; stop.announced < requests; ++stop.announced) {
-        PrintText(stop.out, kAppTexts.stopping);
-    }
+    for (; stop.announced < requests; ++stop.announced) PrintText(stop.out, kAppTexts.stopping);
 }
 
 void CloseStopRequests(ConsoleStop& stop) {

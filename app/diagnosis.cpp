@@ -35,11 +35,6 @@ constexpr int64_t kMinSyncsPerSecond = 1;
 // Failed frames per 10 begun above which nearly all fail.
 constexpr int64_t kFailTenths = 9;
 
-void AddToWord(std::atomic<int32_t>& word, uint32_t amount) {
-    common::WriteWord(word,
-                      static_cast<int32_t>(static_cast<uint32_t>(common::ReadWord(word)) + amount));
-}
-
 bool AtLeastOncePerSecond(int64_t count, int32_t windowMs) {
     return count * 1000 >= kMinSyncsPerSecond * windowMs;
 }
@@ -86,9 +81,9 @@ void Say(const Diagnosis& d, DiagnosisKind kind) {
 
 void NoteBlock(HearingWords& words, const decode::RunSlicer& slicer, uint32_t samples, int32_t runs,
                int32_t syncRuns) {
-    AddToWord(words.samples, samples);
-    AddToWord(words.runs, static_cast<uint32_t>(runs));
-    if (syncRuns != 0) AddToWord(words.syncRuns, static_cast<uint32_t>(syncRuns));
+    common::AddToCounter(words.samples, samples);
+    common::AddToCounter(words.runs, static_cast<uint32_t>(runs));
+    if (syncRuns != 0) common::AddToCounter(words.syncRuns, static_cast<uint32_t>(syncRuns));
     // The slicer keeps upper at or above lower, and both within 16 bits.
     const double halfGap = (slicer.upper - slicer.lower) * 0.5;
     common::WriteWord(words.amplitude, static_cast<int32_t>(halfGap * kAmplitudeScale));

@@ -30,11 +30,11 @@ struct Pipeline {
 inline void UpdateStatusWords(common::SharedStatus& status, const decode::DecodeEvent& event) {
     switch (event.kind) {
         case decode::DecodeEventKind::FrameComplete:
-            common::IncrementCounter(status.pcmFrames);
+            common::AddToCounter(status.pcmFrames, 1);
             break;
         case decode::DecodeEventKind::BadHeader:
         case decode::DecodeEventKind::InvalidWord:
-            common::IncrementCounter(status.pcmErrors);
+            common::AddToCounter(status.pcmErrors, 1);
             break;
         case decode::DecodeEventKind::Pos1Written:
             common::WriteWord(status.pos1, event.pos1);

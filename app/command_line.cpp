@@ -28,12 +28,11 @@ CommandLine ParseCommandLine(int count, const char* const* words, FILE* out) {
             result.runCount = static_cast<int32_t>(runCount);
             return result;
         }
-        std::fprintf(out, kAppTexts.countOutOfRange, words[2]);
+        PrintText(out, kAppTexts.countOutOfRange, words[2]);
     } else {
         // The program name in the usage text is fixed; it does not follow argv[0].
-        std::fputs(kAppTexts.usage, out);
+        PrintText(out, kAppTexts.usage);
     }
-    std::fflush(out);
     result.exitCode = 1;
     return result;
 }

@@ -25,7 +25,8 @@ struct CommandLine {
 
 // `words` are the `count` words after the program name, compared whole and case-sensitively,
 // `T` before `L`; words after a complete form are ignored. Anything else prints the usage text to
-// `out`, a run count below 0 or from kMaxLogEntries on the out-of-range line; both give exit code 1.
+// `out`, a run count below 0 or from kMaxLogEntries on the out-of-range line; both give exit
+// code 1.
 CommandLine ParseCommandLine(int count, const char* const* words, FILE* out);
 
 // Reads a count as the C library's atol does, but clamped to [-2^31, 2^31 - 1] instead of

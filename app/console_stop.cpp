@@ -41,10 +41,7 @@ void AnnounceStopRequests(ConsoleStop& stop) {
         const std::lock_guard<std::mutex> guard(stop.lock);
         requests = stop.requests;
     }
-    for (; stop.announced < requests; ++stop.announced) {
-        std::fputs(kAppTexts.stopping, stop.out);
-        std::fflush(stop.out);
-    }
+    for (; stop.announced < requests; ++stop.announced) PrintText(stop.out, kAppTexts.stopping);
 }
 
 void CloseStopRequests(ConsoleStop& stop) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/texts.h"
+
 namespace app {
 
 namespace {
@@ -33,11 +35,6 @@ constexpr int64_t kMinSyncsPerSecond = 1;
 // Failed frames per 10 begun above which nearly all fail.
 constexpr int64_t kFailTenths = 9;
 
-void AddToWord(std::atomic<int32_t>& word, uint32_t amount) {
-    common::WriteWord(word,
-                      static_cast<int32_t>(static_cast<uint32_t>(common::ReadWord(word)) + amount));
-}
-
 bool AtLeastOncePerSecond(int64_t count, int32_t windowMs) {
     return count * 1000 >= kMinSyncsPerSecond * windowMs;
 }
@@ -56,39 +53,37 @@ void Say(const Diagnosis& d, DiagnosisKind kind) {
     const int64_t begun = int64_t{f.frames} + f.errors;
     switch (kind) {
         case DiagnosisKind::Silent:
-            std::fprintf(d.out, kDiagnosisTexts.silent, Dbfs(f.peak));
+            PrintText(d.out, kDiagnosisTexts.silent, Dbfs(f.peak));
             break;
         case DiagnosisKind::NoSync:
-            std::fprintf(d.out, kDiagnosisTexts.noSync, Dbfs(f.peak), PerSecond(f.runs, f.windowMs),
-                         common::kSyncCells);
+            PrintText(d.out, kDiagnosisTexts.noSync, Dbfs(f.peak), PerSecond(f.runs, f.windowMs),
+                      common::kSyncCells);
             break;
         case DiagnosisKind::AllFail:
-            std::fprintf(d.out, kDiagnosisTexts.allFail, PerSecond(begun, f.windowMs),
-                         static_cast<int32_t>((f.errors * int64_t{100} + begun / 2) /
-                                              std::max<int64_t>(begun, 1)),
-                         PerSecond(f.errors, f.windowMs));
+            PrintText(d.out, kDiagnosisTexts.allFail, PerSecond(begun, f.windowMs),
+                      static_cast<int32_t>((f.errors * int64_t{100} + begun / 2) /
+                                           std::max<int64_t>(begun, 1)),
+                      PerSecond(f.errors, f.windowMs));
             break;
         case DiagnosisKind::Fine:
             if (d.mode == common::Mode::Test) {
-                std::fprintf(d.out, kDiagnosisTexts.framesAgain, PerSecond(f.frames, f.windowMs));
+                PrintText(d.out, kDiagnosisTexts.framesAgain, PerSecond(f.frames, f.windowMs));
             } else {
-                std::fprintf(d.out, kDiagnosisTexts.syncRunsAgain,
-                             PerSecond(f.syncRuns, f.windowMs));
+                PrintText(d.out, kDiagnosisTexts.syncRunsAgain, PerSecond(f.syncRuns, f.windowMs));
             }
             break;
         case DiagnosisKind::None:
-            return;
+            break;
     }
-    std::fflush(d.out);
 }
 
 }  // namespace
 
 void NoteBlock(HearingWords& words, const decode::RunSlicer& slicer, uint32_t samples, int32_t runs,
                int32_t syncRuns) {
-    AddToWord(words.samples, samples);
-    AddToWord(words.runs, static_cast<uint32_t>(runs));
-    if (syncRuns != 0) AddToWord(words.syncRuns, static_cast<uint32_t>(syncRuns));
+    common::AddToCounter(words.samples, samples);
+    common::AddToCounter(words.runs, static_cast<uint32_t>(runs));
+    if (syncRuns != 0) common::AddToCounter(words.syncRuns, static_cast<uint32_t>(syncRuns));
     // The slicer keeps upper at or above lower, and both within 16 bits.
     const double halfGap = (slicer.upper - slicer.lower) * 0.5;
     common::WriteWord(words.amplitude, static_cast<int32_t>(halfGap * kAmplitudeScale));

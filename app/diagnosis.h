@@ -152,8 +152,8 @@ HearingFigures FiguresOver(const Diagnosis& diagnosis, int32_t ticks);
 
 // Once per status line: a snapshot, a judgement of the whole window, and a line on `out` when the
 // same judgement twice in a row differs from the last one said (a judgement of None changes
-// nothing); the line shows the figures of the last status line's span. Returns the kind said now, or
-// None when nothing was written.
+// nothing); the line shows the figures of the last status line's span. Returns the kind said now,
+// or None when nothing was written.
 DiagnosisKind TickDiagnosis(Diagnosis& diagnosis);
 
 }  // namespace app

@@ -62,9 +62,8 @@ std::string TemporaryBase(const common::RunLog& log) {
 void ReportFailure(Journal& journal, int error) {
     if (journal.failureReported) return;
     journal.failureReported = true;
-    std::fprintf(journal.diagnostics, kAppTexts.journalNotWritten, journal.path.c_str(),
-                 std::strerror(error));
-    std::fflush(journal.diagnostics);
+    PrintText(journal.diagnostics, kAppTexts.journalNotWritten, journal.path.c_str(),
+              std::strerror(error));
 }
 
 // Writes the entries of `log` from byte `bytes` of their encoding up to `wantedBytes` (whole
@@ -92,8 +91,7 @@ int WriteEntries(int file, const common::RunLog& log, int64_t& bytes, int64_t wa
 
 void RemoveJournal(const std::string& path, FILE* diagnostics) {
     if (std::remove(path.c_str()) != 0) {
-        std::fprintf(diagnostics, kAppTexts.journalNotRemoved, path.c_str(), std::strerror(errno));
-        std::fflush(diagnostics);
+        PrintText(diagnostics, kAppTexts.journalNotRemoved, path.c_str(), std::strerror(errno));
     }
 }
 
@@ -118,15 +116,13 @@ void MoveToTemporaryDirectory(Journal& journal, const common::RunLog& log, int64
     }
     if (error != 0) {
         journal.failureReported = true;
-        std::fprintf(journal.diagnostics, kAppTexts.journalNotMoved, journal.path.c_str(),
-                     std::strerror(cause), path.c_str(), std::strerror(error));
-        std::fflush(journal.diagnostics);
+        PrintText(journal.diagnostics, kAppTexts.journalNotMoved, journal.path.c_str(),
+                  std::strerror(cause), path.c_str(), std::strerror(error));
         return;
     }
     CloseFile(journal.file);
-    std::fprintf(journal.diagnostics, kAppTexts.journalMoved, journal.path.c_str(),
-                 std::strerror(cause), path.c_str());
-    std::fflush(journal.diagnostics);
+    PrintText(journal.diagnostics, kAppTexts.journalMoved, journal.path.c_str(),
+              std::strerror(cause), path.c_str());
     RemoveJournal(journal.path, journal.diagnostics);
     journal.file = file;
     journal.path = path;
@@ -150,14 +146,13 @@ void OpenJournal(Journal& journal, const common::RunLog& log, FILE* diagnostics)
     if (journal.file < 0)
         journal.file = CreateInSeries(TemporaryBase(log), journal.path, tempError);
     if (journal.file >= 0) {
-        std::fprintf(diagnostics, kAppTexts.journalElsewhere, wanted.c_str(),
-                     std::strerror(besideError), journal.path.c_str());
+        PrintText(diagnostics, kAppTexts.journalElsewhere, wanted.c_str(),
+                  std::strerror(besideError), journal.path.c_str());
     } else {
-        std::fprintf(diagnostics, kAppTexts.journalNowhere, wanted.c_str(),
-                     std::strerror(besideError), journal.path.c_str(), std::strerror(tempError));
+        PrintText(diagnostics, kAppTexts.journalNowhere, wanted.c_str(), std::strerror(besideError),
+                  journal.path.c_str(), std::strerror(tempError));
         journal.path.clear();
     }
-    std::fflush(diagnostics);
 }
 
 void AppendToJournal(Journal& journal, const common::RunLog& log) {
@@ -190,19 +185,18 @@ void CloseJournal(Journal& journal, const common::RunLog& log, int32_t logExitCo
             RemoveJournal(journal.path, journal.diagnostics);
             return;
         }
-        std::fprintf(journal.diagnostics, kAppTexts.logNotSynced, log.path, std::strerror(error),
-                     journal.path.c_str());
+        PrintText(journal.diagnostics, kAppTexts.logNotSynced, log.path, std::strerror(error),
+                  journal.path.c_str());
     } else if (runs == 0) {
         RemoveJournal(journal.path, journal.diagnostics);
         return;
     } else if (journaled == runs) {
-        std::fprintf(journal.diagnostics, kAppTexts.journalHoldsAll, log.path,
-                     static_cast<long>(runs), journal.path.c_str());
+        PrintText(journal.diagnostics, kAppTexts.journalHoldsAll, log.path, static_cast<long>(runs),
+                  journal.path.c_str());
     } else {
-        std::fprintf(journal.diagnostics, kAppTexts.journalHoldsSome, log.path,
-                     journal.path.c_str(), static_cast<long>(journaled), static_cast<long>(runs));
+        PrintText(journal.diagnostics, kAppTexts.journalHoldsSome, log.path, journal.path.c_str(),
+                  static_cast<long>(journaled), static_cast<long>(runs));
     }
-    std::fflush(journal.diagnostics);
 }
 
 }  // namespace app

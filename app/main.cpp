@@ -43,18 +43,17 @@ int main(int argc, char** argv) {
     soundInput.capturing = &status.capturing;
     capture::StartSoundInput(soundInput);
 
-    app::StatusLoop statusLoop;
-    statusLoop.mode = mode;
-    statusLoop.status = &status;
-    statusLoop.runLog = &runLog;
-    statusLoop.journal = mode == common::Mode::Log ? &journal : nullptr;
-    statusLoop.out = stdout;
-    statusLoop.diagnostics = stderr;
     // On stderr, what the input carries while nothing decodes.
     app::Diagnosis diagnosis{mode, &status, &pipeline.hearing, stderr, app::kStatusPeriodMs};
-    statusLoop.diagnosis = &diagnosis;
-    statusLoop.sleep = app::SleepUntilStopRequest;
-    statusLoop.sleepContext = &consoleStop;
+    app::StatusLoop statusLoop{.mode = mode,
+                               .status = &status,
+                               .runLog = &runLog,
+                               .journal = mode == common::Mode::Log ? &journal : nullptr,
+                               .out = stdout,
+                               .diagnostics = stderr,
+                               .sleep = app::SleepUntilStopRequest,
+                               .sleepContext = &consoleStop,
+                               .diagnosis = &diagnosis};
     app::RunStatusLoop(statusLoop);
     app::AnnounceStopRequests(consoleStop);
 

@@ -30,11 +30,11 @@ struct Pipeline {
 inline void UpdateStatusWords(common::SharedStatus& status, const decode::DecodeEvent& event) {
     switch (event.kind) {
         case decode::DecodeEventKind::FrameComplete:
-            common::IncrementCounter(status.pcmFrames);
+            common::AddToCounter(status.pcmFrames, 1);
             break;
         case decode::DecodeEventKind::BadHeader:
         case decode::DecodeEventKind::InvalidWord:
-            common::IncrementCounter(status.pcmErrors);
+            common::AddToCounter(status.pcmErrors, 1);
             break;
         case decode::DecodeEventKind::Pos1Written:
             common::WriteWord(status.pos1, event.pos1);
@@ -60,8 +60,8 @@ inline void UpdateStatusWords(common::SharedStatus& status, const decode::Decode
     NoteBlock(p.hearing, p.slicer, bytes / 2, runs, 0);
 }
 
-// Log mode, a capture::SampleSink over a Pipeline: samples -> run slicer -> run log (and the stop request
-// once it is full).
+// Log mode, a capture::SampleSink over a Pipeline: samples -> run slicer -> run log (and the stop
+// request once it is full).
 [[gnu::flatten]] inline void LogBlock(void* pipeline, const void* samples, uint32_t bytes) {
     Pipeline& p = *static_cast<Pipeline*>(pipeline);
     int32_t runs = 0;

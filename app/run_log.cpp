@@ -18,8 +18,7 @@ int32_t CreateRunLog(common::RunLog& log, const char* path, int32_t runCount, FI
         entries =
             static_cast<int32_t*>(std::calloc(static_cast<size_t>(runCount), sizeof(int32_t)));
         if (entries == nullptr) {
-            std::fprintf(out, kAppTexts.noMemory, static_cast<long>(runCount));
-            std::fflush(out);
+            PrintText(out, kAppTexts.noMemory, static_cast<long>(runCount));
             return 1;
         }
     }
@@ -31,41 +30,31 @@ int32_t CreateRunLog(common::RunLog& log, const char* path, int32_t runCount, FI
 }
 
 int32_t WriteLogFile(common::RunLog& log, FILE* out) {
-    std::fputs(kAppTexts.writingLog, out);
-    std::fflush(out);
-
+    PrintText(out, kAppTexts.writingLog);
+    const char* failure = nullptr;
     FILE* file = std::fopen(log.path, "wb");
     if (file == nullptr) {
-        std::fprintf(out, kAppTexts.cannotOpenLog, log.path);
-        std::fflush(out);
-        std::free(log.entries);
-        log.entries = nullptr;
-        return 1;
-    }
-
-    // The file is little-endian whatever the host; capture has stopped, so the entries may be
-    // turned in place.
-    if constexpr (std::endian::native != std::endian::little) {
-        for (int32_t k = 0; k < log.capacity; ++k) {
-            common::EncodeLe32(static_cast<uint32_t>(log.entries[k]),
-                               reinterpret_cast<uint8_t*>(&log.entries[k]));
+        failure = kAppTexts.cannotOpenLog;
+    } else {
+        // The file is little-endian whatever the host; capture has stopped, so the entries may be
+        // turned in place.
+        if constexpr (std::endian::native != std::endian::little) {
+            for (int32_t k = 0; k < log.capacity; ++k) {
+                common::EncodeLe32(static_cast<uint32_t>(log.entries[k]),
+                                   reinterpret_cast<uint8_t*>(&log.entries[k]));
+            }
         }
+        const auto capacity = static_cast<size_t>(log.capacity);
+        const bool written =
+            capacity == 0 || std::fwrite(log.entries, sizeof(int32_t), capacity, file) == capacity;
+        // Buffered bytes reach the disk only here, so a full disk often shows up at the close.
+        if (std::fclose(file) != 0 || !written) failure = kAppTexts.cannotWriteLog;
     }
-
-    const auto capacity = static_cast<size_t>(log.capacity);
-    bool complete =
-        capacity == 0 || std::fwrite(log.entries, sizeof(int32_t), capacity, file) == capacity;
-    // Buffered bytes reach the disk only here, so a full disk often shows up at the close.
-    if (std::fclose(file) != 0) complete = false;
     std::free(log.entries);
     log.entries = nullptr;
-
-    if (!complete) {
-        std::fprintf(out, kAppTexts.cannotWriteLog, log.path);
-        std::fflush(out);
-        return 1;
-    }
-    return 0;
+    if (failure == nullptr) return 0;
+    PrintText(out, failure, log.path);
+    return 1;
 }
 
 void AppendRun(common::RunLog& log, common::SharedStatus& status, common::Run run) {

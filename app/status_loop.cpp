@@ -54,8 +54,7 @@ void RunStatusLoop(StatusLoop& loop) {
         if (error != 0 && StandardOutputIsGone(error)) {
             // A stop request like Ctrl+C's, said on stderr, since nobody reads "Stopping...".
             common::WriteWord(loop.status->stopRequested, 1);
-            std::fprintf(loop.diagnostics, kAppTexts.outputGone, std::strerror(error));
-            std::fflush(loop.diagnostics);
+            PrintText(loop.diagnostics, kAppTexts.outputGone, std::strerror(error));
             continue;
         }
         if (loop.journal != nullptr && ++linesSinceJournal == kLinesPerJournal) {

@@ -2,6 +2,8 @@
 // name a line instead of spelling it out. printf formats; each line ends in "\n".
 #pragma once
 
+#include <cstdio>
+
 namespace app {
 
 inline constexpr struct AppTexts {
@@ -42,5 +44,13 @@ inline constexpr struct AppTexts {
         "vorlank: log file \"%s\" may not have reached the disk (%s); journal \"%s\" kept\n";
     const char* journalNotRemoved = "vorlank: cannot remove journal \"%s\" (%s)\n";
 } kAppTexts;
+
+// Prints a line of kAppTexts or kDiagnosisTexts with its figures and flushes it, so that it is out
+// before whatever the tool does next, even on a pipe or a file.
+template <typename... Figures>
+void PrintText(FILE* out, const char* text, Figures... figures) {
+    std::fprintf(out, text, figures...);
+    std::fflush(out);
+}
 
 }  // namespace app

@@ -48,11 +48,11 @@ inline int32_t ReadPublishedCount(const std::atomic<int32_t>& count) {
     return count.load(std::memory_order_acquire);
 }
 
-// Adds one to a counter that only its writing thread changes. The counters run for as long as
-// the tool does, so the addition wraps (two's complement, as unsigned arithmetic defines it)
+// Adds `amount` to a counter that only its writing thread changes. The counters run for as long
+// as the tool does, so the addition wraps (two's complement, as unsigned arithmetic defines it)
 // instead of overflowing a signed value.
-inline void IncrementCounter(std::atomic<int32_t>& counter) {
-    WriteWord(counter, static_cast<int32_t>(static_cast<uint32_t>(ReadWord(counter)) + 1u));
+inline void AddToCounter(std::atomic<int32_t>& counter, uint32_t amount) {
+    WriteWord(counter, static_cast<int32_t>(static_cast<uint32_t>(ReadWord(counter)) + amount));
 }
 
 static_assert(std::atomic<int32_t>::is_always_lock_free,

@@ -19,7 +19,7 @@ constexpr uint32_t kLowerHalf[32] = {
 
 constexpr std::array<int32_t, kCodeWordCount> BuildTable() {
     std::array<int32_t, kCodeWordCount> table{};
-    for (int32_t& entry : table) entry = -1;
+    table.fill(-1);
     constexpr uint32_t kAllOnes = kCodeWordCount - 1;
     for (int32_t value = 0; value < 32; ++value) {
         table[kLowerHalf[value]] = value;

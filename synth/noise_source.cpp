@@ -1,25 +1,22 @@
 #include "synth/noise_source.h"
 
+#include <bit>
 #include <cmath>
 
 namespace synth {
 
 namespace {
 
-uint64_t RotateLeft(uint64_t x, int k) {
-    return (x << k) | (x >> (64 - k));
-}
-
 uint64_t NextU64(NoiseSource& source) {
     uint64_t* s = source.s;
-    const uint64_t result = RotateLeft(s[1] * 5, 7) * 9;
+    const uint64_t result = std::rotl(s[1] * 5, 7) * 9;
     const uint64_t t = s[1] << 17;
     s[2] ^= s[0];
     s[3] ^= s[1];
     s[1] ^= s[2];
     s[0] ^= s[3];
     s[2] ^= t;
-    s[3] = RotateLeft(s[3], 45);
+    s[3] = std::rotl(s[3], 45);
     return result;
 }
 

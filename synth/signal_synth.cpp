@@ -1,5 +1,6 @@
 #include "synth/signal_synth.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "synth/noise_source.h"
@@ -35,13 +36,8 @@ constexpr std::array<uint16_t, 64> kCodeWords = {
 // sync's 18 cells with the header or the gap beside them.
 constexpr uint16_t kOutsideWord = 0b1111111100;
 
-constexpr bool InCode(uint16_t word) {
-    for (uint16_t w : kCodeWords) {
-        if (w == word) return true;
-    }
-    return false;
-}
-static_assert(!InCode(kOutsideWord), "the word of a bad symbol must lie outside the code");
+static_assert(std::find(kCodeWords.begin(), kCodeWords.end(), kOutsideWord) == kCodeWords.end(),
+              "the word of a bad symbol must lie outside the code");
 
 // The two bits after a kind-B header carry nothing. Sent as 0s they lengthen the header's run of
 // zeros instead of making a one-cell pulse.
@@ -128,15 +124,12 @@ std::vector<Frame> BuildFrames(const SynthConfig& config, SynthSummary& summary)
         for (int32_t& symbol : frame.slots) symbol = static_cast<int32_t>(NextBelow(payload, 64));
         if (config.badWords) {
             frame.slots.fill(-1);
-            ++(frame.kind == FrameKind::A ? summary.framesA : summary.framesB);
         } else if (frame.kind == FrameKind::B) {
             const int32_t pos1 = Pos1ForFrame(config, summary.framesB);
             SetPos1(frame, pos1);
             summary.pos1Values.push_back(pos1);
-            ++summary.framesB;
-        } else {
-            ++summary.framesA;
         }
+        ++(frame.kind == FrameKind::A ? summary.framesA : summary.framesB);
     }
     return frames;
 }
@@ -177,10 +170,7 @@ std::vector<int16_t> RenderCells(const std::vector<uint8_t>& cells, const SynthC
             y = filtered ? y + alpha * (ideal - y) : ideal;
             double v = y + config.offset;
             if (config.noise > 0.0) v += config.noise * NextGaussian(noise);
-            v = std::floor(v + 0.5);
-            if (v > 32767.0) v = 32767.0;
-            if (v < -32768.0) v = -32768.0;
-            out.push_back(static_cast<int16_t>(v));
+            out.push_back(static_cast<int16_t>(std::clamp(std::floor(v + 0.5), -32768.0, 32767.0)));
         }
     };
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <type_traits>
 
 #include <CLI/CLI.hpp>
@@ -23,15 +24,10 @@ template <typename Field>
 using Wide = std::conditional_t<std::is_floating_point_v<Field>, double,
                                 std::conditional_t<std::is_signed_v<Field>, int64_t, uint64_t>>;
 
+// A bound as the messages show it: a whole number in full, a real as printf's %g would.
 template <typename Number>
 std::string ShowBound(Number bound) {
-    if constexpr (std::is_floating_point_v<Number>) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%g", bound);
-        return text;
-    } else {
-        return std::to_string(bound);
-    }
+    return (std::ostringstream() << bound).str();
 }
 
 template <typename Number>

@@ -1,13 +1,9 @@
 #include "analyze/analyze_cli.h"
 
-#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <set>
-#include <stdexcept>
 #include <system_error>
-
-#include <CLI/CLI.hpp>
 
 #include "analyze/advice.h"
 #include "analyze/analysis.h"
@@ -71,51 +67,6 @@ const ValueOption* FindValueOption(const std::string& name) {
         if (name == o.name) return &o;
     }
     return nullptr;
-}
-
-// The words as CLI11 takes them: each value glued on as "--name=VALUE" whatever it looks like
-// ("-", "-x", "--"), an empty or missing one as the two words "--name" "". The words stop before
-// the first one that is no option of ours (a flag given a value too), which goes to `unknown`.
-std::vector<std::string> CliWords(const std::vector<std::string>& args, std::string& unknown) {
-    std::vector<std::string> words;
-    bool ended = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        const size_t equals = word.find('=');
-        const ValueOption* option = FindValueOption(word.substr(0, equals));
-        if (ended || word.size() < 2 || word[0] != '-' || word == "--" || word == "--raw" ||
-            word == "-h" || word == "--help" || word == "--version") {
-            ended = ended || word == "--";
-            words.push_back(word);
-        } else if (option != nullptr) {
-            const bool glued = equals != std::string::npos;
-            const std::string value = glued                 ? word.substr(equals + 1)
-                                      : i + 1 < args.size() ? args[++i]
-                                                            : std::string();
-            words.push_back(value.empty() ? option->name : std::string(option->name) + "=" + value);
-            if (value.empty()) words.emplace_back();
-        } else {
-            unknown = word;
-            break;
-        }
-    }
-    return words;
-}
-
-// The words CLI11 set aside so far, in order, are the input file ("--" ends the options). Throws
-// at a second input.
-void TakeInput(const CLI::App& app, AnalyzeOptions& options) {
-    options.input.clear();
-    bool ended = false;
-    for (const std::string& word : app.remaining()) {
-        if (!ended && word == "--") {
-            ended = true;
-        } else if (!options.input.empty()) {
-            throw std::runtime_error(Fill(kCliTexts.twoInputs, {options.input, word}));
-        } else {
-            options.input = word;
-        }
-    }
 }
 
 // The rules that need the whole line: an empty text when it holds together.
@@ -193,57 +144,56 @@ bool Each(Outputs& outputs, std::FILE* err, SignalGuard& guard, Step&& step) {
 bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& options,
                       std::string& error) {
     options = AnalyzeOptions{};
-    CLI::App app;
-    // Our own -h, a plain flag: the help text is ours, and a bad word before it must win.
-    app.set_help_flag();
-    // Words CLI11 does not take are kept, in order: the input, or a second one to report.
-    app.allow_extras();
-    app.allow_windows_style_options(false);
+    error.clear();
     std::set<std::string> given;
-    for (const ValueOption& o : kValueOptions) {
-        app.add_option(o.name)->each([&, o](const std::string& value) {
-            TakeInput(app, options);
-            const bool file = o.path != nullptr;
-            if (value.empty())
-                throw std::runtime_error(
-                    Fill(file ? kCliTexts.needsFileName : kCliTexts.needsValue, {o.name}));
-            if (!given.insert(o.name).second)
-                throw std::runtime_error(Fill(kCliTexts.twice, {o.name}));
-            if (file) {
-                options.*(o.path) = value;
-            } else if (!o.take(value, options.request)) {
-                throw std::runtime_error(Fill(kCliTexts.badValue, {o.name, o.expects, value}));
+    bool ended = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        if (ended || word.size() < 2 || word[0] != '-') {
+            // "" stands for no input yet, so a word after it is no second one.
+            if (!options.input.empty()) {
+                error = Fill(kCliTexts.twoInputs, {options.input, word});
+                return false;
             }
-        });
+            options.input = word;
+            continue;
+        }
+        if (word == "--") {
+            ended = true;
+            continue;
+        }
+        // -h and --version need nothing else; a wrong word before them wins, none after counts.
+        if (word == "-h" || word == "--help" || word == "--version") {
+            (word == "--version" ? options.version : options.help) = true;
+            return true;
+        }
+        if (word == "--raw") {
+            options.request.raw = true;
+            continue;
+        }
+        const size_t equals = word.find('=');
+        const ValueOption* o = FindValueOption(word.substr(0, equals));
+        if (o == nullptr) {
+            error = Fill(kCliTexts.unknownOption, {word});
+            return false;
+        }
+        // The value is glued on after '=', or the next word whatever it looks like ("-", "--").
+        const std::string value = equals != std::string::npos ? word.substr(equals + 1)
+                                  : i + 1 < args.size()       ? args[++i]
+                                                              : std::string();
+        const bool file = o->path != nullptr;
+        if (value.empty()) {
+            error = Fill(file ? kCliTexts.needsFileName : kCliTexts.needsValue, {o->name});
+        } else if (!given.insert(o->name).second) {
+            error = Fill(kCliTexts.twice, {o->name});
+        } else if (file) {
+            options.*(o->path) = value;
+        } else if (!o->take(value, options.request)) {
+            error = Fill(kCliTexts.badValue, {o->name, o->expects, value});
+        }
+        if (!error.empty()) return false;
     }
-    app.add_flag_callback("--raw", [&] {
-        TakeInput(app, options);
-        options.request.raw = true;
-    });
-    app.add_flag_callback("-h,--help", [&] {
-        TakeInput(app, options);
-        throw CLI::CallForHelp();
-    });
-    app.add_flag_callback("--version", [&] {
-        TakeInput(app, options);
-        throw CLI::CallForVersion();
-    });
-    for (CLI::Option* option : app.get_options()) option->trigger_on_parse();
-    try {
-        std::string unknown;
-        std::vector<std::string> reversed = CliWords(args, unknown);
-        std::reverse(reversed.begin(), reversed.end());
-        app.parse(reversed);
-        TakeInput(app, options);
-        if (!unknown.empty()) throw std::runtime_error(Fill(kCliTexts.unknownOption, {unknown}));
-        error = WholeLineError(options, given);
-    } catch (const CLI::CallForHelp&) {
-        options.help = true;
-    } catch (const CLI::CallForVersion&) {
-        options.version = true;
-    } catch (const std::runtime_error& e) {
-        error = e.what();
-    }
+    error = WholeLineError(options, given);
     return error.empty();
 }
 

@@ -49,10 +49,11 @@ void UnlistTemporary(OutputFile& output, SignalGuard& guard) {
     output.tempPath.clear();
 }
 
-// Closes and removes a staged output's temporary file. Only while held.
-void RemoveTemporary(OutputFile& output, SignalGuard& guard) {
+// Closes the output, and removes its temporary file if it is staged. Only while held.
+void CloseAndRemove(OutputFile& output, SignalGuard& guard) {
     if (output.file != nullptr) std::fclose(output.file);
     output.file = nullptr;
+    if (output.tempPath.empty()) return;
     std::remove(output.tempPath.c_str());
     UnlistTemporary(output, guard);
 }
@@ -73,7 +74,7 @@ bool CreateTemporary(OutputFile& output, SignalGuard& guard, std::string& error)
         if (output.file != nullptr) {
             output.tempPath = (target.parent_path() / name).string();
             const bool listed = ListTemporaryFile(guard, output.tempPath.c_str());
-            if (!listed) RemoveTemporary(output, guard);
+            if (!listed) CloseAndRemove(output, guard);
             ReleaseSignals(guard);
             if (!listed) error = Fill(kOutputTexts.cannotCreate, {kOutputTexts.tooManyTemporary});
             return listed;
@@ -183,12 +184,7 @@ void AbandonOutput(OutputFile& output, SignalGuard& guard) {
         return;
     }
     HoldSignals(guard);
-    if (!output.tempPath.empty()) {
-        RemoveTemporary(output, guard);
-    } else if (output.file != nullptr) {
-        std::fclose(output.file);
-        output.file = nullptr;
-    }
+    CloseAndRemove(output, guard);
     ReleaseSignals(guard);
 }
 

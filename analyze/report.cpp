@@ -49,7 +49,7 @@ void PrintInput(OutputFile& out, const ReportFigures& f) {
         }
     } else {
         Line(out, "Input         %s, %s, %" PRId64 " samples\n", f.audio.container.c_str(),
-             f.format.c_str(), f.samples);
+             f.format.c_str(), f.level.samples);
     }
     Line(out, "Duration      %.3f s\n", f.durationSeconds);
     Line(out, "Runs          %" PRId64 "\n", f.runs);
@@ -75,7 +75,8 @@ void PrintLevel(OutputFile& out, const ReportFigures& f) {
     Line(out,
          "Signal        peaks %d .. %d (midpoint %+.1f), DC offset (mean) %+.1f, clipped samples "
          "%" PRId64 " (%.3f%%)\n",
-         f.minSample, f.maxSample, f.peakMidpoint, f.dcOffset, f.clippedSamples, f.clippedPercent);
+         f.level.minSample, f.level.maxSample, f.peakMidpoint, f.dcOffset, f.level.clipped,
+         f.clippedPercent);
 }
 
 void PrintCellFit(OutputFile& out, const ReportFigures& f) {
@@ -89,7 +90,7 @@ void PrintCellFit(OutputFile& out, const ReportFigures& f) {
          "Cell length   %.4f samples (%.1f cells/s), fitted over %" PRId64
          " %s of %d to %d cells; the decoder assumes %.4f (%+.2f%%)\n",
          fit.cellLength, f.fittedCellsPerSecond, fit.runsUsed, Noun(fit.runsUsed, "run", "runs"),
-         kFitMinCells, kFitMaxCells, f.decoderCellLength, f.cellLengthDeviationPercent);
+         kFitMinCells, kFitMaxCells, common::kSamplesPerCell, f.cellLengthDeviationPercent);
     Line(out,
          "Worst margin  %.3f cells with the decoder's cell length (runs of %d samples, read as %d "
          "%s)\n",

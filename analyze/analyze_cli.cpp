@@ -159,6 +159,52 @@ std::string WholeLineError(const AnalyzeOptions& options, const std::set<std::st
     return {};
 }
 
+// The words in order, into `options`: the error of the first wrong one, or an empty text.
+std::string ReadWords(const std::vector<std::string>& args, AnalyzeOptions& options) {
+    std::set<std::string> given;
+    bool ended = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        if (ended || word.size() < 2 || word[0] != '-') {
+            // "" stands for no input yet, so a word after it is no second one.
+            if (!options.input.empty()) return Fill(kCliTexts.twoInputs, {options.input, word});
+            options.input = word;
+            continue;
+        }
+        if (word == "--") {
+            ended = true;
+            continue;
+        }
+        // -h and --version need nothing else; a wrong word before them wins, none after counts.
+        if (word == "-h" || word == "--help" || word == "--version") {
+            options.help = word != "--version";
+            options.version = word == "--version";
+            return {};
+        }
+        if (word == "--raw") {
+            options.request.raw = true;
+            continue;
+        }
+        const size_t equals = word.find('=');
+        const ValueOption* o = FindValueOption(word.substr(0, equals));
+        if (o == nullptr) return Fill(kCliTexts.unknownOption, {word});
+        // The value is glued on after '=', or the next word whatever it looks like ("-", "--").
+        const std::string value = equals != std::string::npos ? word.substr(equals + 1)
+                                  : i + 1 < args.size()       ? args[++i]
+                                                              : std::string();
+        const bool file = o->path != nullptr;
+        if (value.empty())
+            return Fill(file ? kCliTexts.needsFileName : kCliTexts.needsValue, {o->name});
+        if (!given.insert(o->name).second) return Fill(kCliTexts.twice, {o->name});
+        if (file) {
+            options.*(o->path) = value;
+        } else if (!o->take(value, options.request)) {
+            return Fill(kCliTexts.badValue, {o->name, o->expects, value});
+        }
+    }
+    return WholeLineError(options, given);
+}
+
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code ec;
     return std::filesystem::exists(b, ec) && std::filesystem::equivalent(a, b, ec);
@@ -212,56 +258,7 @@ bool Each(Outputs& outputs, std::FILE* err, SignalGuard& guard, Step&& step) {
 bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& options,
                       std::string& error) {
     options = AnalyzeOptions{};
-    error.clear();
-    std::set<std::string> given;
-    bool ended = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
-        if (ended || word.size() < 2 || word[0] != '-') {
-            // "" stands for no input yet, so a word after it is no second one.
-            if (!options.input.empty()) {
-                error = Fill(kCliTexts.twoInputs, {options.input, word});
-                return false;
-            }
-            options.input = word;
-            continue;
-        }
-        if (word == "--") {
-            ended = true;
-            continue;
-        }
-        // -h and --version need nothing else; a wrong word before them wins, none after counts.
-        if (word == "-h" || word == "--help" || word == "--version") {
-            (word == "--version" ? options.version : options.help) = true;
-            return true;
-        }
-        if (word == "--raw") {
-            options.request.raw = true;
-            continue;
-        }
-        const size_t equals = word.find('=');
-        const ValueOption* o = FindValueOption(word.substr(0, equals));
-        if (o == nullptr) {
-            error = Fill(kCliTexts.unknownOption, {word});
-            return false;
-        }
-        // The value is glued on after '=', or the next word whatever it looks like ("-", "--").
-        const std::string value = equals != std::string::npos ? word.substr(equals + 1)
-                                  : i + 1 < args.size()       ? args[++i]
-                                                              : std::string();
-        const bool file = o->path != nullptr;
-        if (value.empty()) {
-            error = Fill(file ? kCliTexts.needsFileName : kCliTexts.needsValue, {o->name});
-        } else if (!given.insert(o->name).second) {
-            error = Fill(kCliTexts.twice, {o->name});
-        } else if (file) {
-            options.*(o->path) = value;
-        } else if (!o->take(value, options.request)) {
-            error = Fill(kCliTexts.badValue, {o->name, o->expects, value});
-        }
-        if (!error.empty()) return false;
-    }
-    error = WholeLineError(options, given);
+    error = ReadWords(args, options);
     return error.empty();
 }
 

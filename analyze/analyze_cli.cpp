@@ -270,13 +270,9 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         std::fprintf(err, "%s: %s\n%s\n", kProgram, error.c_str(), kCliTexts.tryHelp);
         return kExitUsage;
     }
-    if (options.help) {
-        std::fputs(kUsage, out);
-        std::fflush(out);
-        return kExitOk;
-    }
-    if (options.version) {
-        std::fprintf(out, "%s %s\n", kProgram, common::kVersion);
+    if (options.help || options.version) {
+        if (options.help) std::fputs(kUsage, out);
+        if (options.version) std::fprintf(out, "%s %s\n", kProgram, common::kVersion);
         std::fflush(out);
         return kExitOk;
     }

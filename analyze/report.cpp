@@ -157,17 +157,14 @@ void WriteFrameRow(OutputFile& csv, const FrameRecord& frame) {
                           : frame.outcome == FrameOutcome::BadHeader   ? "bad_header"
                           : frame.outcome == FrameOutcome::InvalidWord ? "invalid_word"
                                                                        : "unfinished";
-    std::string row;
-    const auto number = [&](bool present, int32_t value) {
-        row += ',';
-        if (present) row += std::to_string(value);
+    // A number's field, empty where there is none
+    const auto field = [](bool present, int32_t value) {
+        return present ? "," + std::to_string(value) : std::string(",");
     };
-    number(frame.header >= 0, frame.header);
-    row += ',';
-    row += outcome;
-    number(frame.failedSlot >= 0, frame.failedSlot);
+    std::string row = field(frame.header >= 0, frame.header) + "," + outcome +
+                      field(frame.failedSlot >= 0, frame.failedSlot);
     for (int32_t slot = 0; slot < common::kSlotCount; ++slot) {
-        number((frame.storedSlots >> slot & 1u) != 0, frame.sym[static_cast<size_t>(slot)]);
+        row += field((frame.storedSlots >> slot & 1u) != 0, frame.sym[static_cast<size_t>(slot)]);
     }
     Emit(csv, "%.6f,%s%s\n", Seconds(frame.startSample), kind, row.c_str());
 }

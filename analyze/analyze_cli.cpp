@@ -247,6 +247,8 @@ bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& opti
     return error.empty();
 }
 
+namespace {
+
 const char* AnalyzeUsage() {
     return "Usage: vorlank-analyze [--raw [--format F] [--rate HZ] [--channels N]] [--channel K]\n"
            "                       [--pos1 FILE.csv] [--frames FILE.csv] [--json FILE]\n"
@@ -316,6 +318,8 @@ const char* AnalyzeUsage() {
            "text report included.\n";
 }
 
+}  // namespace
+
 int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
                SignalGuard& guard) {
     AnalyzeOptions options;
@@ -324,13 +328,12 @@ int RunAnalyze(const std::vector<std::string>& args, std::FILE* out, std::FILE* 
         std::fprintf(err, "%s: %s\n%s\n", kProgram, error.c_str(), kCliTexts.tryHelp);
         return kExitUsage;
     }
-    if (options.help) {
-        std::fputs(AnalyzeUsage(), out);
-        std::fflush(out);
-        return kExitOk;
-    }
-    if (options.version) {
-        std::fprintf(out, "%s %s\n", kProgram, common::kVersion);
+    if (options.help || options.version) {
+        if (options.help) {
+            std::fputs(AnalyzeUsage(), out);
+        } else {
+            std::fprintf(out, "%s %s\n", kProgram, common::kVersion);
+        }
         std::fflush(out);
         return kExitOk;
     }

@@ -61,8 +61,6 @@ struct AnalyzeOptions {
 bool ParseAnalyzeArgs(const std::vector<std::string>& args, AnalyzeOptions& options,
                       std::string& error);
 
-const char* AnalyzeUsage();
-
 // Runs the whole tool: the report goes to `out`, messages to `err` as
 // "vorlank-analyze: <what>: <why>\n"; the temporary files of the outputs are listed with `guard`
 // while they exist, and it learns whether the input is a pipe. Returns the exit code.

@@ -15,9 +15,6 @@ inline std::string Reason(int errorNumber) {
     return std::strerror(errorNumber != 0 ? errorNumber : EIO);
 }
 
-// common::CreateNewFile as a binary stdio stream; null with errno set.
-std::FILE* CreateNewStream(const char* path);
-
 // True when `path` leads to the very file `stream` writes (/dev/stdout for standard output): a
 // second stream of its own would truncate what the first wrote.
 bool IsSameOpenFile(const char* path, std::FILE* stream);

@@ -1,20 +1,9 @@
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "analyze/file_access.h"
-#include "common/new_file.h"
 
 namespace analyze {
-
-std::FILE* CreateNewStream(const char* path) {
-    int error = 0;
-    const int fd = common::CreateNewFile(path, error);
-    std::FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
-    if (fd >= 0 && file == nullptr) close(fd);
-    if (fd < 0) errno = error;
-    return file;
-}
 
 bool IsSameOpenFile(const char* path, std::FILE* stream) {
     struct stat named {};

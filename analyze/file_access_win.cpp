@@ -4,18 +4,8 @@
 #include <windows.h>
 
 #include "analyze/file_access.h"
-#include "common/new_file.h"
 
 namespace analyze {
-
-std::FILE* CreateNewStream(const char* path) {
-    int error = 0;
-    const int fd = common::CreateNewFile(path, error);
-    std::FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
-    if (fd >= 0 && file == nullptr) _close(fd);
-    if (fd < 0) errno = error;
-    return file;
-}
 
 // Windows has no /dev/stdout; a path never names an open standard stream there.
 bool IsSameOpenFile(const char*, std::FILE*) {

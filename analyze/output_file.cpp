@@ -1,16 +1,31 @@
 #include "analyze/output_file.h"
 
+// fdopen and close: POSIX names, which MinGW's C runtime offers as well.
+#include <unistd.h>
+
 #include <filesystem>
 #include <random>
 #include <system_error>
 
 #include "analyze/file_access.h"
+#include "analyze/texts.h"
+#include "common/new_file.h"
 
 namespace analyze {
 
 namespace {
 
 namespace fs = std::filesystem;
+
+// common::CreateNewFile as a binary stdio stream; null with errno set.
+std::FILE* CreateNewStream(const char* path) {
+    int error = 0;
+    const int fd = common::CreateNewFile(path, error);
+    std::FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
+    if (fd >= 0 && file == nullptr) close(fd);
+    if (fd < 0) errno = error;
+    return file;
+}
 
 // Names tried for a temporary file before giving up; a clash means another file of that name.
 constexpr int kTempAttempts = 50;
@@ -34,10 +49,11 @@ void UnlistTemporary(OutputFile& output, SignalGuard& guard) {
     output.tempPath.clear();
 }
 
-// Closes and removes a staged output's temporary file. Only while held.
-void RemoveTemporary(OutputFile& output, SignalGuard& guard) {
+// Closes the output, and removes its temporary file if it is staged. Only while held.
+void CloseAndRemove(OutputFile& output, SignalGuard& guard) {
     if (output.file != nullptr) std::fclose(output.file);
     output.file = nullptr;
+    if (output.tempPath.empty()) return;
     std::remove(output.tempPath.c_str());
     UnlistTemporary(output, guard);
 }
@@ -58,15 +74,15 @@ bool CreateTemporary(OutputFile& output, SignalGuard& guard, std::string& error)
         if (output.file != nullptr) {
             output.tempPath = (target.parent_path() / name).string();
             const bool listed = ListTemporaryFile(guard, output.tempPath.c_str());
-            if (!listed) RemoveTemporary(output, guard);
+            if (!listed) CloseAndRemove(output, guard);
             ReleaseSignals(guard);
-            if (!listed) error = "cannot create the file: too many temporary files at once";
+            if (!listed) error = Fill(kOutputTexts.cannotCreate, {kOutputTexts.tooManyTemporary});
             return listed;
         }
         ReleaseSignals(guard);
         if (errorNumber != EEXIST) break;
     }
-    error = "cannot create the file: " + Reason(errorNumber);
+    error = Fill(kOutputTexts.cannotCreate, {Reason(errorNumber)});
     return false;
 }
 
@@ -99,7 +115,7 @@ bool OpenOutput(OutputFile& output, std::FILE* standardOutput, SignalGuard& guar
     errno = 0;
     output.file = std::fopen(output.path.c_str(), "wb");
     if (output.file == nullptr) {
-        error = "cannot open it for writing: " + Reason(errno);
+        error = Fill(kOutputTexts.cannotOpen, {Reason(errno)});
         return false;
     }
     // Whoever reads a device or a FIFO sees each line as it is written.
@@ -133,7 +149,7 @@ bool FlushOutput(OutputFile& output, std::string& error) {
     if (output.file == nullptr) return true;
     EmitFlush(output);
     if (output.failure == 0 && std::ferror(output.file) == 0) return true;
-    error = "writing failed: " + Reason(output.failure);
+    error = Fill(kOutputTexts.writeFailed, {Reason(output.failure)});
     return false;
 }
 
@@ -148,7 +164,7 @@ bool CommitOutput(OutputFile& output, SignalGuard& guard, std::string& error) {
     const bool closed = std::fclose(output.file) == 0;
     output.file = nullptr;
     if (!closed) {
-        error = "writing failed: " + Reason(errno);
+        error = Fill(kOutputTexts.writeFailed, {Reason(errno)});
         return false;
     }
     if (output.tempPath.empty()) return true;
@@ -157,7 +173,7 @@ bool CommitOutput(OutputFile& output, SignalGuard& guard, std::string& error) {
     fs::rename(output.tempPath, output.target, ec);
     if (!ec) UnlistTemporary(output, guard);
     ReleaseSignals(guard);
-    if (ec) error = "cannot replace it: " + ec.message();
+    if (ec) error = Fill(kOutputTexts.cannotReplace, {ec.message()});
     return !ec;
 }
 
@@ -168,12 +184,7 @@ void AbandonOutput(OutputFile& output, SignalGuard& guard) {
         return;
     }
     HoldSignals(guard);
-    if (!output.tempPath.empty()) {
-        RemoveTemporary(output, guard);
-    } else if (output.file != nullptr) {
-        std::fclose(output.file);
-        output.file = nullptr;
-    }
+    CloseAndRemove(output, guard);
     ReleaseSignals(guard);
 }
 

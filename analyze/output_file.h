@@ -11,6 +11,15 @@
 
 namespace analyze {
 
+// What went wrong with an output, after "vorlank-analyze: OUTPUT: "; %s takes the system's reason.
+inline constexpr struct OutputTexts {
+    const char* cannotCreate = "cannot create the file: %s";
+    const char* tooManyTemporary = "too many temporary files at once";
+    const char* cannotOpen = "cannot open it for writing: %s";
+    const char* writeFailed = "writing failed: %s";
+    const char* cannotReplace = "cannot replace it: %s";
+} kOutputTexts;
+
 // A regular file, a link to one or nothing is staged in a temporary file beside the target and
 // renamed over it at the end; "-" or /dev/stdout is the caller's stream; anything else (a device,
 // a FIFO) is written straight through.

@@ -49,7 +49,7 @@ void PrintInput(OutputFile& out, const ReportFigures& f) {
         }
     } else {
         Line(out, "Input         %s, %s, %" PRId64 " samples\n", f.audio.container.c_str(),
-             f.format.c_str(), f.samples);
+             f.format.c_str(), f.level.samples);
     }
     Line(out, "Duration      %.3f s\n", f.durationSeconds);
     Line(out, "Runs          %" PRId64 "\n", f.runs);
@@ -75,7 +75,8 @@ void PrintLevel(OutputFile& out, const ReportFigures& f) {
     Line(out,
          "Signal        peaks %d .. %d (midpoint %+.1f), DC offset (mean) %+.1f, clipped samples "
          "%" PRId64 " (%.3f%%)\n",
-         f.minSample, f.maxSample, f.peakMidpoint, f.dcOffset, f.clippedSamples, f.clippedPercent);
+         f.level.minSample, f.level.maxSample, f.peakMidpoint, f.dcOffset, f.level.clipped,
+         f.clippedPercent);
 }
 
 void PrintCellFit(OutputFile& out, const ReportFigures& f) {
@@ -89,7 +90,7 @@ void PrintCellFit(OutputFile& out, const ReportFigures& f) {
          "Cell length   %.4f samples (%.1f cells/s), fitted over %" PRId64
          " %s of %d to %d cells; the decoder assumes %.4f (%+.2f%%)\n",
          fit.cellLength, f.fittedCellsPerSecond, fit.runsUsed, Noun(fit.runsUsed, "run", "runs"),
-         kFitMinCells, kFitMaxCells, f.decoderCellLength, f.cellLengthDeviationPercent);
+         kFitMinCells, kFitMaxCells, common::kSamplesPerCell, f.cellLengthDeviationPercent);
     Line(out,
          "Worst margin  %.3f cells with the decoder's cell length (runs of %d samples, read as %d "
          "%s)\n",
@@ -156,17 +157,14 @@ void WriteFrameRow(OutputFile& csv, const FrameRecord& frame) {
                           : frame.outcome == FrameOutcome::BadHeader   ? "bad_header"
                           : frame.outcome == FrameOutcome::InvalidWord ? "invalid_word"
                                                                        : "unfinished";
-    std::string row;
-    const auto number = [&](bool present, int32_t value) {
-        row += ',';
-        if (present) row += std::to_string(value);
+    // A number's field, empty where there is none
+    const auto field = [](bool present, int32_t value) {
+        return present ? "," + std::to_string(value) : std::string(",");
     };
-    number(frame.header >= 0, frame.header);
-    row += ',';
-    row += outcome;
-    number(frame.failedSlot >= 0, frame.failedSlot);
+    std::string row = field(frame.header >= 0, frame.header) + "," + outcome +
+                      field(frame.failedSlot >= 0, frame.failedSlot);
     for (int32_t slot = 0; slot < common::kSlotCount; ++slot) {
-        number((frame.storedSlots >> slot & 1u) != 0, frame.sym[static_cast<size_t>(slot)]);
+        row += field((frame.storedSlots >> slot & 1u) != 0, frame.sym[static_cast<size_t>(slot)]);
     }
     Emit(csv, "%.6f,%s%s\n", Seconds(frame.startSample), kind, row.c_str());
 }

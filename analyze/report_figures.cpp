@@ -10,20 +10,17 @@ double Percent(int64_t part, int64_t whole) {
     return whole > 0 ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 0.0;
 }
 
+// A longer run never rounds to fewer cells, so the rows come out fewest cells first.
 void GatherHistogram(ReportFigures& f, const RunStats& stats) {
-    const std::vector<int64_t> byCells = RunsByCells(stats);
-    int32_t length = 1;
-    for (size_t cells = 0; cells < byCells.size(); ++cells) {
-        HistogramRow row;
-        row.cells = static_cast<int32_t>(cells);
-        row.runs = byCells[cells];
-        row.sharePercent = Percent(row.runs, stats.runCount);
-        for (; length < kHistogramLengths && decode::CellsInRun(length) == row.cells; ++length) {
-            if (stats.byLength[length] != 0)
-                row.lengths.push_back({length, stats.byLength[length]});
-        }
-        if (row.runs != 0) f.histogram.push_back(std::move(row));
+    for (int32_t length = 1; length < kHistogramLengths; ++length) {
+        if (stats.byLength[length] == 0) continue;
+        const int32_t cells = decode::CellsInRun(length);
+        if (f.histogram.empty() || f.histogram.back().cells != cells)
+            f.histogram.emplace_back().cells = cells;
+        f.histogram.back().runs += stats.byLength[length];
+        f.histogram.back().lengths.push_back({length, stats.byLength[length]});
     }
+    for (HistogramRow& row : f.histogram) row.sharePercent = Percent(row.runs, stats.runCount);
     f.longRuns = stats.longRuns;
     f.longRunsSharePercent = Percent(stats.longRuns, stats.runCount);
     f.longestRunSamples = stats.longestRun;
@@ -51,7 +48,6 @@ ReportFigures GatherFigures(const std::string& file, const Analysis& a) {
     } else {
         f.audio = a.audio;
         f.format = DescribeAudio(a.audio);
-        f.samples = a.level.samples;
     }
     f.durationSeconds = Seconds(DurationSamples(a));
     f.runs = a.runs.runCount;
@@ -70,20 +66,17 @@ ReportFigures GatherFigures(const std::string& file, const Analysis& a) {
 
     f.hasLevel = a.kind != InputKind::RunLog;
     if (f.hasLevel) {
-        f.minSample = a.level.minSample;
-        f.maxSample = a.level.maxSample;
+        f.level = a.level;
         f.peakMidpoint = (a.level.minSample + a.level.maxSample) / 2.0;
         f.dcOffset = DcOffset(a.level);
-        f.clippedSamples = a.level.clipped;
         f.clippedPercent = Percent(a.level.clipped, a.level.samples);
     }
 
     f.fit = FitCellLength(a.runs);
-    f.decoderCellLength = 1.0 / common::kCellsPerSample;
     if (f.fit.runsUsed > 0) {
         f.fittedCellsPerSecond = common::kSampleRateHz / f.fit.cellLength;
         f.cellLengthDeviationPercent =
-            100.0 * (f.fit.cellLength - f.decoderCellLength) / f.decoderCellLength;
+            100.0 * (f.fit.cellLength - common::kSamplesPerCell) / common::kSamplesPerCell;
         f.decoderWorstCells = decode::CellsInRun(f.fit.decoderWorstLength);
         f.nearMissPercent = Percent(f.fit.nearMisses, f.fit.runsUsed);
     }

@@ -32,8 +32,7 @@ struct ReportFigures {
     InputKind kind = InputKind::RunLog;
     // Recordings and raw samples
     AudioDescription audio;
-    std::string format;   // "16-bit PCM, mono, 44100 Hz", with the channel and resampling if any
-    int64_t samples = 0;  // at 44 100 Hz
+    std::string format;  // "16-bit PCM, mono, 44100 Hz", with the channel and resampling if any
     // Run logs
     int64_t logEntries = 0;  // zero tail included
     int64_t zeroTail = 0;    // zero entries at the end, left out
@@ -51,22 +50,19 @@ struct ReportFigures {
     int64_t pos1Writes = 0;
     double pos1LastSeconds = 0.0;  // valid when pos1Writes > 0
 
-    // Signal level: recordings and raw samples only
+    // Signal level of every sample at 44 100 Hz: recordings and raw samples only
     bool hasLevel = false;
-    int32_t minSample = 0;
-    int32_t maxSample = 0;
+    SignalLevel level;
     double peakMidpoint = 0.0;  // where the slicer's threshold settles
     double dcOffset = 0.0;      // the mean
-    int64_t clippedSamples = 0;
     double clippedPercent = 0.0;
 
     // Cell length and margins: fit.runsUsed == 0 when no run of 1..8 cells was seen
     CellFit fit;
     double fittedCellsPerSecond = 0.0;
-    double decoderCellLength = 0.0;  // samples per cell the decoder assumes
-    double cellLengthDeviationPercent = 0.0;
-    int32_t decoderWorstCells = 0;  // how the decoder reads the run of the worst margin
-    double nearMissPercent = 0.0;   // of the fitted runs
+    double cellLengthDeviationPercent = 0.0;  // from the decoder's common::kSamplesPerCell
+    int32_t decoderWorstCells = 0;            // how the decoder reads the run of the worst margin
+    double nearMissPercent = 0.0;             // of the fitted runs
 
     std::vector<HistogramRow> histogram;  // rows with runs only, fewest cells first
     int64_t longRuns = 0;                 // runs of kHistogramLengths samples or more

@@ -12,33 +12,29 @@ Json Input(const ReportFigures& f) {
     if (f.kind == InputKind::RunLog)
         return Json{{"kind", "run_log"}, {"entries", f.logEntries}, {"zero_tail", f.zeroTail}};
     return Json{{"kind", f.audio.kind},         {"format", f.format},
-                {"samples", f.samples},         {"encoding", f.audio.encoding},
+                {"samples", f.level.samples},   {"encoding", f.audio.encoding},
                 {"channels", f.audio.channels}, {"sample_rate", f.audio.rate},
                 {"channel", f.audio.channel},   {"resampled", f.audio.resampled}};
 }
 
 Json Signal(const ReportFigures& f) {
     if (!f.hasLevel) return nullptr;
-    return Json{{"min_sample", f.minSample},           {"max_sample", f.maxSample},
-                {"peak_midpoint", f.peakMidpoint},     {"dc_offset", f.dcOffset},
-                {"clipped_samples", f.clippedSamples}, {"clipped_percent", f.clippedPercent}};
+    return Json{{"min_sample", f.level.minSample},    {"max_sample", f.level.maxSample},
+                {"peak_midpoint", f.peakMidpoint},    {"dc_offset", f.dcOffset},
+                {"clipped_samples", f.level.clipped}, {"clipped_percent", f.clippedPercent}};
 }
 
 // The cell length fit, its margins and near misses: all null when no run could be fitted.
 void AddCellFit(Json& report, const ReportFigures& f) {
     const CellFit& fit = f.fit;
-    if (fit.runsUsed == 0) {
-        report["cell_length"] = nullptr;
-        report["margins"] = nullptr;
-        report["near_misses"] = nullptr;
-        return;
-    }
+    for (const char* key : {"cell_length", "margins", "near_misses"}) report[key] = nullptr;
+    if (fit.runsUsed == 0) return;
     report["cell_length"] = Json{{"samples", fit.cellLength},
                                  {"cells_per_s", f.fittedCellsPerSecond},
                                  {"fitted_runs", fit.runsUsed},
                                  {"fit_min_cells", kFitMinCells},
                                  {"fit_max_cells", kFitMaxCells},
-                                 {"decoder_samples", f.decoderCellLength},
+                                 {"decoder_samples", common::kSamplesPerCell},
                                  {"deviation_percent", f.cellLengthDeviationPercent}};
     report["margins"] =
         Json{{"decoder",

@@ -2,6 +2,8 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include "analyze/signal_guard.h"
 
 namespace analyze {
@@ -14,13 +16,6 @@ constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIG
 
 // The record the handler serves, left here as a handler gets no context pointer.
 std::atomic<SignalGuard*> handlerTarget{nullptr};
-
-sigset_t EndingSignals() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (int signal : kEndingSignals) sigaddset(&signals, signal);
-    return signals;
-}
 
 // Runs with every ending signal blocked; the one raised again at the end acts by default once it
 // returns, so the exit status tells which signal it was.
@@ -35,11 +30,8 @@ void EndBySignal(int signal) {
     for (const char* path : guard.files) {
         if (path != nullptr) unlink(path);
     }
-    struct sigaction byDefault {};
-    byDefault.sa_handler = SIG_DFL;
-    sigemptyset(&byDefault.sa_mask);
-    sigaction(signal, &byDefault, nullptr);
-    raise(signal);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
 }
 
 // The signals the handler serves: none before InstallSignalGuard, so holding leaves tests be.
@@ -61,7 +53,8 @@ void InstallSignalGuard(SignalGuard& guard) {
     handlerTarget.store(&guard);
     struct sigaction handler {};
     handler.sa_handler = EndBySignal;
-    handler.sa_mask = EndingSignals();
+    sigemptyset(&handler.sa_mask);
+    for (int signal : kEndingSignals) sigaddset(&handler.sa_mask, signal);
     // A Ctrl+C let pass must not cut a read short: the interrupted read carries on.
     handler.sa_flags = SA_RESTART;
     sigset_t blocked;
@@ -79,11 +72,8 @@ void InstallSignalGuard(SignalGuard& guard) {
 void RemoveSignalGuard(SignalGuard&) {
     const sigset_t served = ServedSignals();
     sigprocmask(SIG_BLOCK, &served, nullptr);
-    struct sigaction byDefault {};
-    byDefault.sa_handler = SIG_DFL;
-    sigemptyset(&byDefault.sa_mask);
     for (int signal : kEndingSignals) {
-        if (sigismember(&served, signal) == 1) sigaction(signal, &byDefault, nullptr);
+        if (sigismember(&served, signal) == 1) std::signal(signal, SIG_DFL);
     }
     handlerTarget.store(nullptr);
     // One that came meanwhile acts by default now.

@@ -358,6 +358,32 @@ TEST_F(AnalyzeToolTest, MistakesGetANextStep) {
     }
 }
 
+// The words are read in order: the first wrong one is reported, -h and --version end the reading
+// wherever they stand, "--" ends the options, and a value is the next word whatever it looks like.
+TEST_F(AnalyzeToolTest, WordsAreReadInOrder) {
+    const struct {
+        const char* args;
+        int code;
+        const char* start;  // of standard output and standard error together
+    } table[] = {
+        {"-h -x", 0, "Usage: vorlank-analyze "},
+        {"-x -h", 2, "vorlank-analyze: unknown option '-x'\nTry 'vorlank-analyze --help'.\n"},
+        {"a --version b c", 0, "vorlank-analyze "},
+        {"a b --version", 2, "vorlank-analyze: more than one input file ('a' and 'b')\n"},
+        {"x -- --", 2, "vorlank-analyze: more than one input file ('x' and '--')\n"},
+        {"--raw --raw -- -h", 1, "vorlank-analyze: -h: cannot open it: "},
+        {"--pos1 -- x", 1, "vorlank-analyze: x: cannot open it: "},
+        // An empty word is no input yet, so one after it is not a second input.
+        {"'' x", 1, "vorlank-analyze: x: cannot open it: "},
+        {"x ''", 2, "vorlank-analyze: more than one input file ('x' and '')\n"},
+    };
+    for (const auto& row : table) {
+        const Result r = Sh(std::string("$A ") + row.args);
+        EXPECT_EQ(r.code, row.code) << row.args;
+        EXPECT_TRUE((r.out + r.err).starts_with(row.start)) << row.args << ": " << r.out << r.err;
+    }
+}
+
 // A signal as the terminal sends Ctrl+C: to every process of the pipeline at once. The analyzer
 // and the writer of its input share a process group of their own, and signals go to the group.
 class SignalTest : public AnalyzeToolTest {

@@ -55,7 +55,7 @@ std::string RateDoubt(const ReportFigures& f, const InputRequest& request) {
     } else if (f.kind == InputKind::Raw) {
         // Samples of another size than read also change the rate they seem to have.
         std::snprintf(text + used, rest, kAdviceTexts.tryRateAndFormat, fits,
-                      RawEncodingText(request.layout.encoding));
+                      kRawEncodings[static_cast<size_t>(request.layout.encoding)].name);
     } else {
         std::snprintf(text + used, rest, kAdviceTexts.rateOrClock, fits, readAt);
     }

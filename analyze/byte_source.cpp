@@ -33,7 +33,6 @@ size_t Take(ByteSource& source, uint8_t* into, size_t count) {
     errno = 0;
     const size_t got = std::fread(into, 1, count, source.file);
     if (got < count && std::ferror(source.file)) {
-        source.readFailed = true;
         source.readErrno = errno != 0 ? errno : EIO;
     }
     if (source.keeping && got > 0) Keep(source, into, got, source.filePos);
@@ -93,19 +92,6 @@ void StartBytes(ByteSource& source, std::FILE* file, int64_t knownSize) {
 size_t ReadBytes(ByteSource& source, void* into, size_t count) {
     auto* bytes = static_cast<uint8_t*>(into);
     return source.seekable ? ReadFile(source, bytes, count) : ReadStream(source, bytes, count);
-}
-
-void SeekBytes(ByteSource& source, uint64_t position) {
-    source.at = position;
-}
-
-void RebaseBytes(ByteSource& source, uint64_t position) {
-    source.origin += position;
-    source.at = 0;
-}
-
-void StopKeeping(ByteSource& source) {
-    source.keeping = false;
 }
 
 }  // namespace analyze

@@ -139,8 +139,8 @@ bool OpenLog(InputReader& reader, const InputRequest& request) {
         return Fail(reader, kInputTexts.logHasNoChannels, InputFailure::NoSuchChannel);
     }
     reader.kind = InputKind::RunLog;
-    StopKeeping(reader.source);
-    SeekBytes(reader.source, 0);
+    reader.source.keeping = false;
+    reader.source.at = 0;
     if (reader.source.seekable && reader.source.size % kEntryBytes != 0) {
         return Fail(reader, NotMultipleOfFour(reader.source.size));
     }
@@ -183,7 +183,7 @@ bool OpenSamples(InputReader& reader, const InputRequest& request, const std::st
 bool Classify(InputReader& reader, const InputRequest& request, const std::string& name) {
     std::array<uint8_t, kInputHeadBytes> head{};
     const size_t got = ReadBytes(reader.source, head.data(), head.size());
-    if (reader.source.readFailed) {
+    if (reader.source.readErrno != 0) {
         return Fail(reader, Fill(kInputTexts.readError, {Reason(reader.source.readErrno)}));
     }
     if (got == 0 && !reader.source.seekable) {
@@ -247,7 +247,7 @@ int64_t ReadLogRuns(InputReader& reader, int32_t* runs, size_t capacity) {
     while (out < capacity) {
         const size_t want = std::min(capacity - out, kBlockEntries) * kEntryBytes;
         const size_t got = ReadBytes(reader.source, block.data(), want);
-        if (reader.source.readFailed) {
+        if (reader.source.readErrno != 0) {
             reader.error = Fill(kInputTexts.logReadError, {Reason(reader.source.readErrno)});
             return -1;
         }

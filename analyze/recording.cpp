@@ -42,7 +42,7 @@ sf_count_t VioSeek(sf_count_t offset, int whence, void* user) {
         target = static_cast<sf_count_t>(source.at) + offset;
     }
     if (target < 0) return -1;  // SEEK_END too: the end is not known
-    SeekBytes(source, static_cast<uint64_t>(target));
+    source.at = static_cast<uint64_t>(target);
     return target;
 }
 
@@ -159,28 +159,9 @@ void Describe(RecordingReader& reader, const SF_INFO& info, int32_t channel) {
     d.resampled = info.samplerate != common::kSampleRateHz;
 }
 
-struct RawEncodingName {
-    RawEncoding encoding;
-    const char* name;
-    int subtype;
-};
-
-constexpr RawEncodingName kRawEncodings[] = {
-    {RawEncoding::U8, "u8", SF_FORMAT_PCM_U8},
-    {RawEncoding::S16LE, "s16le", SF_FORMAT_PCM_16},
-    {RawEncoding::S24LE, "s24le", SF_FORMAT_PCM_24},
-    {RawEncoding::S32LE, "s32le", SF_FORMAT_PCM_32},
-    {RawEncoding::Float32LE, "float32le", SF_FORMAT_FLOAT},
-};
-
-const RawEncodingName& Raw(RawEncoding encoding) {
-    return *std::find_if(std::begin(kRawEncodings), std::end(kRawEncodings),
-                         [&](const RawEncodingName& n) { return n.encoding == encoding; });
-}
-
 SNDFILE* OpenSound(RecordingReader& reader, ByteSource& source, SF_INFO& info) {
     reader.io = SF_VIRTUAL_IO{VioLength, VioSeek, VioRead, nullptr, VioTell};
-    SeekBytes(source, 0);
+    source.at = 0;
     reader.opening = true;
     SNDFILE* sound = sf_open_virtual(&reader.io, SFM_READ, &info, &reader);
     reader.opening = false;
@@ -208,7 +189,9 @@ bool ReopenUnsizedData(RecordingReader& reader, ByteSource& source, SF_INFO& inf
     data.channels = info.channels;
     data.format = SF_FORMAT_RAW | subtype | (bigEndian ? SF_ENDIAN_BIG : SF_ENDIAN_LITTLE);
     sf_close(reader.sound);
-    RebaseBytes(source, source.at);
+    // The samples are read on their own, from where the header ends.
+    source.origin += source.at;
+    source.at = 0;
     reader.sound = OpenSound(reader, source, data);
     if (reader.sound == nullptr) return false;
     info.frames = data.frames;
@@ -234,7 +217,7 @@ int64_t ReadFrames(RecordingReader& reader, size_t frames, std::string& error) {
         reader.framesRead += got;
         return got;
     }
-    if (reader.source->readFailed) {
+    if (reader.source->readErrno != 0) {
         error = Fill(kRecordingTexts.readError, {Reason(reader.source->readErrno)});
         return -1;
     }
@@ -290,10 +273,6 @@ bool ParseRawEncoding(const std::string& name, RawEncoding& encoding) {
     return false;
 }
 
-const char* RawEncodingText(RawEncoding encoding) {
-    return Raw(encoding).name;
-}
-
 std::string DescribeAudio(const AudioDescription& audio) {
     std::string text = audio.encoding + ", ";
     text += audio.channels == 1   ? "mono"
@@ -328,7 +307,7 @@ RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const R
     if (raw != nullptr) {
         info.samplerate = raw->rate;
         info.channels = raw->channels;
-        info.format = SF_FORMAT_RAW | Raw(raw->encoding).subtype | SF_ENDIAN_LITTLE;
+        info.format = SF_FORMAT_RAW | kRawEncodings[static_cast<size_t>(raw->encoding)].subtype | SF_ENDIAN_LITTLE;
     }
     reader.sound = OpenSound(reader, source, info);
     if (reader.sound == nullptr || !ReopenUnsizedData(reader, source, info)) {
@@ -339,7 +318,7 @@ RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const R
         return code == SF_ERR_UNRECOGNISED_FORMAT && !inCircles ? RecordingOpen::NotRecognised
                                                                 : RecordingOpen::CannotRead;
     }
-    StopKeeping(source);
+    source.keeping = false;
     Describe(reader, info, channel);
     if (info.samplerate < kMinSampleRate || info.samplerate > kMaxSampleRate) {
         error = Fill(kRecordingTexts.rateOutside,

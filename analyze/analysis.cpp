@@ -38,15 +38,13 @@ void TakeRun(Analysis& analysis, const AnalysisOutputs& outputs, int32_t length)
 // The readers below return false, with `reader.error` set, when the input turns out corrupt.
 bool AnalyzeLog(InputReader& reader, Analysis& analysis, const AnalysisOutputs& outputs) {
     std::vector<int32_t> runs(kLogChunkRuns);
-    for (;;) {
-        const int64_t count = ReadLogRuns(reader, runs.data(), runs.size());
-        if (count < 0) return false;
-        if (count == 0) break;
+    int64_t count = 0;
+    while ((count = ReadLogRuns(reader, runs.data(), runs.size())) > 0) {
         for (int64_t i = 0; i < count; ++i)
             TakeRun(analysis, outputs, runs[static_cast<size_t>(i)]);
     }
     analysis.zeroTail = reader.pendingZeros;
-    return true;
+    return count == 0;
 }
 
 // Slices `count` bytes and takes every run that ends: sample by sample while an error trace still
@@ -70,15 +68,13 @@ bool AnalyzeSamples(InputReader& reader, Analysis& analysis, const AnalysisOutpu
     if (outputs.traceErrors) analysis.errors = std::make_unique<ErrorTrace>();
     decode::RunSlicer slicer;
     std::vector<uint8_t> bytes(kSampleChunkBytes);
-    for (;;) {
-        const int64_t count = ReadSampleBytes(reader, bytes.data(), bytes.size());
-        if (count < 0) return false;
-        if (count == 0) break;
+    int64_t count = 0;
+    while ((count = ReadSampleBytes(reader, bytes.data(), bytes.size())) > 0) {
         AddSamples(analysis.level, bytes.data(), static_cast<size_t>(count));
         SliceChunk(slicer, analysis, outputs, bytes.data(), static_cast<size_t>(count));
     }
     if (analysis.errors != nullptr) FinishTrace(*analysis.errors);
-    return true;
+    return count == 0;
 }
 
 }  // namespace

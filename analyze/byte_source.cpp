@@ -11,6 +11,10 @@ namespace analyze {
 
 namespace {
 
+// How far back a stream's bytes are kept while a header is parsed, and how far ahead a step may
+// go: far more than any header, far less than an hour's samples.
+constexpr size_t kLookBackBytes = size_t{1} << 20;
+
 // Copies `count` bytes, taken at input byte `from`, into the ring.
 void Keep(ByteSource& source, const uint8_t* bytes, size_t count, uint64_t from) {
     if (count >= kLookBackBytes) {
@@ -23,9 +27,8 @@ void Keep(ByteSource& source, const uint8_t* bytes, size_t count, uint64_t from)
     std::memcpy(source.kept.get() + slot, bytes, first);
     std::memcpy(source.kept.get(), bytes + first, count - first);
     source.keptTo = from + count;
-    source.keptFrom = source.keptTo > kLookBackBytes
-                          ? std::max(source.keptFrom, source.keptTo - kLookBackBytes)
-                          : source.keptFrom;
+    if (source.keptTo > kLookBackBytes)
+        source.keptFrom = std::max(source.keptFrom, source.keptTo - kLookBackBytes);
 }
 
 // Reads on from where the file stands.

@@ -10,10 +10,6 @@
 
 namespace analyze {
 
-// How far back a stream's bytes are kept while a header is parsed, and how far ahead a step may
-// go: far more than any header, far less than an hour's samples.
-inline constexpr size_t kLookBackBytes = size_t{1} << 20;
-
 struct ByteSource {
     std::FILE* file = nullptr;
     bool seekable = false;  // a regular file, whose size is known
@@ -22,9 +18,8 @@ struct ByteSource {
     // Position of the next read, from origin: set it to seek; whether the bytes there can be had
     // shows when they are read.
     uint64_t at = 0;
-    uint64_t filePos = 0;   // byte of the input the file stands at: for a stream, the bytes taken
-    // Stream: the latest bytes taken while they are kept, a ring of kLookBackBytes indexed by input
-    // byte.
+    uint64_t filePos = 0;  // byte of the input the file stands at: for a stream, the bytes taken
+    // Stream: the latest bytes taken while they are kept, a ring indexed by input byte.
     std::unique_ptr<uint8_t[]> kept;
     uint64_t keptFrom = 0;  // input bytes [keptFrom, keptTo) stand in `kept`
     uint64_t keptTo = 0;

@@ -174,8 +174,8 @@ bool OpenSamples(InputReader& reader, const InputRequest& request, const std::st
                                   ConvertLine(name)}));
     }
     if (noLogStart.empty()) return OpenLog(reader, request);
-    return Fail(reader,
-                Fill(kInputTexts.unknownFormat, {noLogStart, kInputTexts.rawHint, ConvertLine(name)}));
+    return Fail(reader, Fill(kInputTexts.unknownFormat,
+                             {noLogStart, kInputTexts.rawHint, ConvertLine(name)}));
 }
 
 // The kind from the first 12 bytes: a container no library here reads is refused with the ffmpeg

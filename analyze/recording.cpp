@@ -160,10 +160,11 @@ void Describe(RecordingReader& reader, const SF_INFO& info, int32_t channel) {
 }
 
 SNDFILE* OpenSound(RecordingReader& reader, ByteSource& source, SF_INFO& info) {
-    reader.io = SF_VIRTUAL_IO{VioLength, VioSeek, VioRead, nullptr, VioTell};
+    // libsndfile keeps a copy of the callbacks, and the address of the reader.
+    SF_VIRTUAL_IO io{VioLength, VioSeek, VioRead, nullptr, VioTell};
     source.at = 0;
     reader.opening = true;
-    SNDFILE* sound = sf_open_virtual(&reader.io, SFM_READ, &info, &reader);
+    SNDFILE* sound = sf_open_virtual(&io, SFM_READ, &info, &reader);
     reader.opening = false;
     if (sound != nullptr && reader.emptyReads > kEmptyReadsInCircles) {
         sf_close(sound);
@@ -205,9 +206,8 @@ std::string LibraryReason(SNDFILE* sound) {
     return reason;
 }
 
-// Reads up to `frames` frames at the input's rate into `shorts` or `floats`. Returns how many, 0
-// at the end, or -1 with `error` set on a read error of the input; a decoder that gave up (a file
-// cut inside a compressed frame) only ends the samples there.
+// Reads up to `frames` frames at the input's rate into `shorts` or `floats`; returns them counted
+// as ReadRecording counts bytes.
 int64_t ReadFrames(RecordingReader& reader, size_t frames, std::string& error) {
     const auto wanted = static_cast<sf_count_t>(std::min(frames, reader.chunkFrames));
     const sf_count_t got = reader.asShorts
@@ -307,7 +307,8 @@ RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const R
     if (raw != nullptr) {
         info.samplerate = raw->rate;
         info.channels = raw->channels;
-        info.format = SF_FORMAT_RAW | kRawEncodings[static_cast<size_t>(raw->encoding)].subtype | SF_ENDIAN_LITTLE;
+        info.format = SF_FORMAT_RAW | kRawEncodings[static_cast<size_t>(raw->encoding)].subtype |
+                      SF_ENDIAN_LITTLE;
     }
     reader.sound = OpenSound(reader, source, info);
     if (reader.sound == nullptr || !ReopenUnsizedData(reader, source, info)) {

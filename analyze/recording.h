@@ -86,7 +86,6 @@ inline constexpr struct RecordingTexts {
 
 struct RecordingReader {
     SNDFILE* sound = nullptr;
-    SF_VIRTUAL_IO io{};
     ByteSource* source = nullptr;
     AudioDescription description;
     int64_t declaredFrames = -1;  // sample frames the header promises; -1 when it says none
@@ -122,7 +121,8 @@ RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const R
 
 // Reads up to `capacity` bytes (even) of 16-bit little-endian samples at 44 100 Hz. Returns the
 // count, 0 at the end, or -1 with `error` set on a read error of the input. A decoder that gives
-// up part-way ends the samples there, with its reason in `stoppedBy`.
+// up part-way (a file cut inside a compressed frame) ends the samples there, with its reason in
+// `stoppedBy`.
 int64_t ReadRecording(RecordingReader& reader, uint8_t* bytes, size_t capacity, std::string& error);
 
 void CloseRecording(RecordingReader& reader);

@@ -34,13 +34,11 @@ sf_count_t VioLength(void* /*user*/) {
 
 sf_count_t VioSeek(sf_count_t offset, int whence, void* user) {
     ByteSource& source = *static_cast<RecordingReader*>(user)->source;
-    sf_count_t target = -1;
-    if (whence == SEEK_SET) {
-        target = offset;
-    } else if (whence == SEEK_CUR) {
-        target = static_cast<sf_count_t>(source.at) + offset;
-    }
-    if (target < 0) return -1;  // SEEK_END too: the end is not known
+    // SEEK_END is refused: the end is not known.
+    const sf_count_t target = whence == SEEK_SET   ? offset
+                              : whence == SEEK_CUR ? static_cast<sf_count_t>(source.at) + offset
+                                                   : -1;
+    if (target < 0) return -1;
     source.at = static_cast<uint64_t>(target);
     return target;
 }

@@ -24,8 +24,8 @@ void TakeRun(Analysis& analysis, const AnalysisOutputs& outputs, int32_t length)
     const decode::DecodeEvent event = TallyRun(analysis.tally, length, at);
     const bool complete = event.kind == Kind::FrameComplete;
     const bool error = event.kind == Kind::BadHeader || event.kind == Kind::InvalidWord;
-    if (complete) AddFrame(analysis.timeline, at);
-    if (error) AddError(analysis.timeline, at);
+    if (complete) ++TimelineAt(analysis.timeline, at).frames;
+    if (error) ++TimelineAt(analysis.timeline, at).errors;
     if (analysis.errors != nullptr && TraceWanted(*analysis.errors))
         TraceRun(*analysis.errors, at, length, event);
     // Either ends the frame that a sync started.

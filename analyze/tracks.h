@@ -39,8 +39,7 @@ struct Timeline {
     int64_t bucketSamples = common::kSampleRateHz;
 };
 
-// Counts a completed frame or a decoding error at sample `at` (never decreasing).
-void AddFrame(Timeline& timeline, int64_t at);
-void AddError(Timeline& timeline, int64_t at);
+// The bucket that counts the frames and errors at sample `at` (never decreasing).
+TimelineBucket& TimelineAt(Timeline& timeline, int64_t at);
 
 }  // namespace analyze

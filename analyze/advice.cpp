@@ -17,6 +17,9 @@ constexpr int32_t kCommonRates[] = {8000,  11025, 16000, 22050, 24000,  32000,
                                     44100, 48000, 88200, 96000, 176400, 192000};
 constexpr double kCommonRateTolerance = 0.02;
 
+// Cells fitted further off than this, in percent, raise the question of the sample rate.
+constexpr double kRateDoubtPercent = 5.0;
+
 // The rate at which the input's cells would last 6.623 samples, a common one when near (then
 // `common` is set).
 int32_t FittingRate(double readAt, double cellLength, bool& common) {
@@ -55,7 +58,7 @@ std::string RateDoubt(const ReportFigures& f, const InputRequest& request) {
     } else if (f.kind == InputKind::Raw) {
         // Samples of another size than read also change the rate they seem to have.
         std::snprintf(text + used, rest, kAdviceTexts.tryRateAndFormat, fits,
-                      RawEncodingText(request.layout.encoding));
+                      kRawEncodings[static_cast<size_t>(request.layout.encoding)].name);
     } else {
         std::snprintf(text + used, rest, kAdviceTexts.rateOrClock, fits, readAt);
     }

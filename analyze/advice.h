@@ -34,11 +34,10 @@ inline constexpr struct AdviceTexts {
 // 32-bit entries makes runs of hours), was most likely no run log of `vorlank L`.
 std::string RunLogDoubt(const ReportFigures& figures);
 
-// Bit cells fitted more than kRateDoubtPercent away from the decoder's 6.623 samples: the sample
-// rate that would bring them to 6.623 (a common one when one is near), with --rate to try for raw
-// samples, or --format as well when no common rate fits (raw samples of another size than they
-// were read as seem to have another rate). `request` is how the input was read.
-inline constexpr double kRateDoubtPercent = 5.0;
+// Bit cells fitted more than 5% away from the decoder's 6.623 samples: the sample rate that would
+// bring them to 6.623 (a common one when one is near), with --rate to try for raw samples, or
+// --format as well when no common rate fits (raw samples of another size than they were read as
+// seem to have another rate). `request` is how the input was read.
 std::string RateDoubt(const ReportFigures& figures, const InputRequest& request);
 
 }  // namespace analyze

@@ -11,6 +11,8 @@ namespace analyze {
 
 namespace {
 
+using Kind = decode::DecodeEventKind;
+
 constexpr size_t kLogChunkRuns = size_t{64} * 1024;       // 256 KiB of log per read
 constexpr size_t kSampleChunkBytes = size_t{128} * 1024;  // 64 Ki samples per read
 
@@ -20,16 +22,17 @@ void TakeRun(Analysis& analysis, const AnalysisOutputs& outputs, int32_t length)
     AddRun(analysis.runs, length);
     const int64_t at = analysis.runs.totalSamples;
     const decode::DecodeEvent event = TallyRun(analysis.tally, length, at);
-    if (event.kind == decode::DecodeEventKind::FrameComplete) AddFrame(analysis.timeline, at);
-    if (event.kind == decode::DecodeEventKind::BadHeader ||
-        event.kind == decode::DecodeEventKind::InvalidWord)
-        AddError(analysis.timeline, at);
+    const bool complete = event.kind == Kind::FrameComplete;
+    const bool error = event.kind == Kind::BadHeader || event.kind == Kind::InvalidWord;
+    if (complete) ++TimelineAt(analysis.timeline, at).frames;
+    if (error) ++TimelineAt(analysis.timeline, at).errors;
     if (analysis.errors != nullptr && TraceWanted(*analysis.errors))
         TraceRun(*analysis.errors, at, length, event);
-    if (EndsFrame(event.kind) && outputs.framesCsv != nullptr) {
+    // Either ends the frame that a sync started.
+    if ((complete || error) && outputs.framesCsv != nullptr) {
         WriteFrameRow(*outputs.framesCsv, analysis.tally.frame);
     }
-    if (event.kind != decode::DecodeEventKind::Pos1Written) return;
+    if (event.kind != Kind::Pos1Written) return;
     AddPos1(analysis.track, at, event.pos1);
     analysis.lastPos1At = at;
     if (outputs.pos1Csv != nullptr) WritePos1Row(*outputs.pos1Csv, at, event.pos1);
@@ -38,15 +41,13 @@ void TakeRun(Analysis& analysis, const AnalysisOutputs& outputs, int32_t length)
 // The readers below return false, with `reader.error` set, when the input turns out corrupt.
 bool AnalyzeLog(InputReader& reader, Analysis& analysis, const AnalysisOutputs& outputs) {
     std::vector<int32_t> runs(kLogChunkRuns);
-    for (;;) {
-        const int64_t count = ReadLogRuns(reader, runs.data(), runs.size());
-        if (count < 0) return false;
-        if (count == 0) break;
+    int64_t count = 0;
+    while ((count = ReadLogRuns(reader, runs.data(), runs.size())) > 0) {
         for (int64_t i = 0; i < count; ++i)
             TakeRun(analysis, outputs, runs[static_cast<size_t>(i)]);
     }
     analysis.zeroTail = reader.pendingZeros;
-    return true;
+    return count == 0;
 }
 
 // Slices `count` bytes and takes every run that ends: sample by sample while an error trace still
@@ -70,15 +71,13 @@ bool AnalyzeSamples(InputReader& reader, Analysis& analysis, const AnalysisOutpu
     if (outputs.traceErrors) analysis.errors = std::make_unique<ErrorTrace>();
     decode::RunSlicer slicer;
     std::vector<uint8_t> bytes(kSampleChunkBytes);
-    for (;;) {
-        const int64_t count = ReadSampleBytes(reader, bytes.data(), bytes.size());
-        if (count < 0) return false;
-        if (count == 0) break;
+    int64_t count = 0;
+    while ((count = ReadSampleBytes(reader, bytes.data(), bytes.size())) > 0) {
         AddSamples(analysis.level, bytes.data(), static_cast<size_t>(count));
         SliceChunk(slicer, analysis, outputs, bytes.data(), static_cast<size_t>(count));
     }
     if (analysis.errors != nullptr) FinishTrace(*analysis.errors);
-    return true;
+    return count == 0;
 }
 
 }  // namespace
@@ -93,8 +92,10 @@ bool AnalyzeInput(InputReader& reader, Analysis& analysis, const AnalysisOutputs
     const bool read = reader.kind == InputKind::RunLog ? AnalyzeLog(reader, analysis, outputs)
                                                        : AnalyzeSamples(reader, analysis, outputs);
     if (!read) error = reader.error;
-    if (read && FinishTally(analysis.tally) && outputs.framesCsv != nullptr) {
-        WriteFrameRow(*outputs.framesCsv, analysis.tally.frame);
+    // A frame still being read when the input ends stays unfinished.
+    if (read && analysis.tally.decoder.state != decode::DecoderState::Hunting) {
+        analysis.tally.frame.outcome = FrameOutcome::Unfinished;
+        if (outputs.framesCsv != nullptr) WriteFrameRow(*outputs.framesCsv, analysis.tally.frame);
     }
     return read;
 }

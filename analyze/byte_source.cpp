@@ -11,6 +11,10 @@ namespace analyze {
 
 namespace {
 
+// How far back a stream's bytes are kept while a header is parsed, and how far ahead a step may
+// go: far more than any header, far less than an hour's samples.
+constexpr size_t kLookBackBytes = size_t{1} << 20;
+
 // Copies `count` bytes, taken at input byte `from`, into the ring.
 void Keep(ByteSource& source, const uint8_t* bytes, size_t count, uint64_t from) {
     if (count >= kLookBackBytes) {
@@ -23,9 +27,8 @@ void Keep(ByteSource& source, const uint8_t* bytes, size_t count, uint64_t from)
     std::memcpy(source.kept.get() + slot, bytes, first);
     std::memcpy(source.kept.get(), bytes + first, count - first);
     source.keptTo = from + count;
-    source.keptFrom = source.keptTo > kLookBackBytes
-                          ? std::max(source.keptFrom, source.keptTo - kLookBackBytes)
-                          : source.keptFrom;
+    if (source.keptTo > kLookBackBytes)
+        source.keptFrom = std::max(source.keptFrom, source.keptTo - kLookBackBytes);
 }
 
 // Reads on from where the file stands.
@@ -33,7 +36,6 @@ size_t Take(ByteSource& source, uint8_t* into, size_t count) {
     errno = 0;
     const size_t got = std::fread(into, 1, count, source.file);
     if (got < count && std::ferror(source.file)) {
-        source.readFailed = true;
         source.readErrno = errno != 0 ? errno : EIO;
     }
     if (source.keeping && got > 0) Keep(source, into, got, source.filePos);
@@ -93,19 +95,6 @@ void StartBytes(ByteSource& source, std::FILE* file, int64_t knownSize) {
 size_t ReadBytes(ByteSource& source, void* into, size_t count) {
     auto* bytes = static_cast<uint8_t*>(into);
     return source.seekable ? ReadFile(source, bytes, count) : ReadStream(source, bytes, count);
-}
-
-void SeekBytes(ByteSource& source, uint64_t position) {
-    source.at = position;
-}
-
-void RebaseBytes(ByteSource& source, uint64_t position) {
-    source.origin += position;
-    source.at = 0;
-}
-
-void StopKeeping(ByteSource& source) {
-    source.keeping = false;
 }
 
 }  // namespace analyze

@@ -10,25 +10,23 @@
 
 namespace analyze {
 
-// How far back a stream's bytes are kept while a header is parsed, and how far ahead a step may
-// go: far more than any header, far less than an hour's samples.
-inline constexpr size_t kLookBackBytes = size_t{1} << 20;
-
 struct ByteSource {
     std::FILE* file = nullptr;
     bool seekable = false;  // a regular file, whose size is known
     uint64_t size = 0;      // seekable: bytes in the file
     uint64_t origin = 0;    // byte of the input where position 0 lies
-    uint64_t at = 0;        // position of the next read, from origin
-    uint64_t filePos = 0;   // byte of the input the file stands at: for a stream, the bytes taken
-    // Stream: the latest bytes taken while they are kept, a ring of kLookBackBytes indexed by input
-    // byte.
+    // Position of the next read, from origin: set it to seek; whether the bytes there can be had
+    // shows when they are read.
+    uint64_t at = 0;
+    uint64_t filePos = 0;  // byte of the input the file stands at: for a stream, the bytes taken
+    // Stream: the latest bytes taken while they are kept, a ring indexed by input byte.
     std::unique_ptr<uint8_t[]> kept;
     uint64_t keptFrom = 0;  // input bytes [keptFrom, keptTo) stand in `kept`
     uint64_t keptTo = 0;
+    // Cleared once the header is read: from then on a stream's bytes go straight through, and only
+    // those kept so far can be read again.
     bool keeping = false;
     int readErrno = 0;  // errno of a failed read; 0 while none failed
-    bool readFailed = false;
 };
 
 // Starts reading `file` from its first byte. `knownSize` is its size, or -1 for a stream, whose
@@ -36,18 +34,8 @@ struct ByteSource {
 void StartBytes(ByteSource& source, std::FILE* file, int64_t knownSize);
 
 // Reads up to `count` bytes at the current position. Fewer at the end of the input, after a read
-// error (readFailed set), at a position that a stream can no longer go back to, or further ahead
+// error (readErrno set), at a position that a stream can no longer go back to, or further ahead
 // in a stream than a step may go.
 size_t ReadBytes(ByteSource& source, void* into, size_t count);
-
-// Sets the position of the next read; whether the bytes there can be had shows when they are read.
-void SeekBytes(ByteSource& source, uint64_t position);
-
-// Makes `position` the new position 0 (a part of the input read on its own).
-void RebaseBytes(ByteSource& source, uint64_t position);
-
-// The header is read: from here on a stream's bytes go straight through, and only those kept so
-// far can be read again.
-void StopKeeping(ByteSource& source);
 
 }  // namespace analyze

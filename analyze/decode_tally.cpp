@@ -49,14 +49,4 @@ decode::DecodeEvent TallyRun(DecodeTally& tally, int32_t length, int64_t endSamp
     return event;
 }
 
-bool EndsFrame(Kind kind) {
-    return kind == Kind::BadHeader || kind == Kind::FrameComplete || kind == Kind::InvalidWord;
-}
-
-bool FinishTally(DecodeTally& tally) {
-    if (tally.decoder.state == decode::DecoderState::Hunting) return false;
-    tally.frame.outcome = FrameOutcome::Unfinished;
-    return true;
-}
-
 }  // namespace analyze

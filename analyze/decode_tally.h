@@ -54,11 +54,4 @@ struct DecodeTally {
 // decoder did.
 decode::DecodeEvent TallyRun(DecodeTally& tally, int32_t length, int64_t endSample);
 
-// True for the events after which `tally.frame` holds a frame that has just ended.
-bool EndsFrame(decode::DecodeEventKind kind);
-
-// At the end of the input: marks a frame still being read as unfinished. Returns true if there
-// was one.
-bool FinishTally(DecodeTally& tally);
-
 }  // namespace analyze

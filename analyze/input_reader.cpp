@@ -18,6 +18,8 @@ namespace analyze {
 namespace {
 
 constexpr size_t kEntryBytes = 4;
+// Bytes that opening reads, to classify the input and to tell an empty one.
+constexpr size_t kHeadBytes = 12;
 
 bool Fail(InputReader& reader, std::string message, InputFailure failure = InputFailure::BadInput) {
     reader.error = std::move(message);
@@ -139,17 +141,17 @@ bool OpenLog(InputReader& reader, const InputRequest& request) {
         return Fail(reader, kInputTexts.logHasNoChannels, InputFailure::NoSuchChannel);
     }
     reader.kind = InputKind::RunLog;
-    StopKeeping(reader.source);
-    SeekBytes(reader.source, 0);
+    reader.source.keeping = false;
+    reader.source.at = 0;
     if (reader.source.seekable && reader.source.size % kEntryBytes != 0) {
         return Fail(reader, NotMultipleOfFour(reader.source.size));
     }
     return true;
 }
 
+// `signature` and `noLogStart` (NoLogStart of the first bytes) tell what else the input could be.
 bool OpenSamples(InputReader& reader, const InputRequest& request, const std::string& name,
-                 const uint8_t* head, size_t got, bool logStart) {
-    const Signature* signature = FindSignature(head, got);
+                 const Signature* signature, const std::string& noLogStart) {
     std::string why;
     const RecordingOpen opened =
         OpenRecording(reader.recording, reader.source, request.raw ? &request.layout : nullptr,
@@ -171,9 +173,9 @@ bool OpenSamples(InputReader& reader, const InputRequest& request, const std::st
                                  {signature != nullptr ? signature->name : "a recording", why,
                                   ConvertLine(name)}));
     }
-    if (logStart) return OpenLog(reader, request);
+    if (noLogStart.empty()) return OpenLog(reader, request);
     return Fail(reader, Fill(kInputTexts.unknownFormat,
-                             {NoLogStart(head, got), kInputTexts.rawHint, ConvertLine(name)}));
+                             {noLogStart, kInputTexts.rawHint, ConvertLine(name)}));
 }
 
 // The kind from the first 12 bytes: a container no library here reads is refused with the ffmpeg
@@ -181,15 +183,15 @@ bool OpenSamples(InputReader& reader, const InputRequest& request, const std::st
 // rest is a run log, never offered (a first run could match a weak signature such as MPEG's sync).
 // An empty file is a log of no runs; a stream empty from the start is a recorder that never wrote.
 bool Classify(InputReader& reader, const InputRequest& request, const std::string& name) {
-    std::array<uint8_t, kInputHeadBytes> head{};
+    std::array<uint8_t, kHeadBytes> head{};
     const size_t got = ReadBytes(reader.source, head.data(), head.size());
-    if (reader.source.readFailed) {
+    if (reader.source.readErrno != 0) {
         return Fail(reader, Fill(kInputTexts.readError, {Reason(reader.source.readErrno)}));
     }
     if (got == 0 && !reader.source.seekable) {
         return Fail(reader, kInputTexts.empty, InputFailure::Empty);
     }
-    if (request.raw) return OpenSamples(reader, request, name, head.data(), got, false);
+    if (request.raw) return OpenSamples(reader, request, name, nullptr, "");
     if (got == 0) return OpenLog(reader, request);
     const Signature* signature = FindSignature(head.data(), got);
     const std::string otherForm = OtherForm(head.data(), got);
@@ -197,9 +199,9 @@ bool Classify(InputReader& reader, const InputRequest& request, const std::strin
     if (signature != nullptr && !signature->readable) {
         return Fail(reader, Fill(kInputTexts.noLibrary, {signature->name, ConvertLine(name)}));
     }
-    const bool logStart = NoLogStart(head.data(), got).empty();
-    if (signature != nullptr || PrintableCode(head.data(), got) || !logStart) {
-        return OpenSamples(reader, request, name, head.data(), got, logStart);
+    const std::string noLogStart = NoLogStart(head.data(), got);
+    if (signature != nullptr || PrintableCode(head.data(), got) || !noLogStart.empty()) {
+        return OpenSamples(reader, request, name, signature, noLogStart);
     }
     return OpenLog(reader, request);
 }
@@ -247,7 +249,7 @@ int64_t ReadLogRuns(InputReader& reader, int32_t* runs, size_t capacity) {
     while (out < capacity) {
         const size_t want = std::min(capacity - out, kBlockEntries) * kEntryBytes;
         const size_t got = ReadBytes(reader.source, block.data(), want);
-        if (reader.source.readFailed) {
+        if (reader.source.readErrno != 0) {
             reader.error = Fill(kInputTexts.logReadError, {Reason(reader.source.readErrno)});
             return -1;
         }

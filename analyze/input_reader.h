@@ -74,9 +74,6 @@ inline constexpr struct InputTexts {
         "cut short: read %s of the %s its header declares; analysed as far as it goes";
 } kInputTexts;
 
-// Bytes that opening reads, to classify the input and to tell an empty one.
-inline constexpr size_t kInputHeadBytes = 12;
-
 struct InputReader {
     ByteSource source;
     bool ownsFile = false;  // false for standard input, which is never closed

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -35,14 +34,12 @@ sf_count_t VioLength(void* /*user*/) {
 
 sf_count_t VioSeek(sf_count_t offset, int whence, void* user) {
     ByteSource& source = *static_cast<RecordingReader*>(user)->source;
-    sf_count_t target = -1;
-    if (whence == SEEK_SET) {
-        target = offset;
-    } else if (whence == SEEK_CUR) {
-        target = static_cast<sf_count_t>(source.at) + offset;
-    }
-    if (target < 0) return -1;  // SEEK_END too: the end is not known
-    SeekBytes(source, static_cast<uint64_t>(target));
+    // SEEK_END is refused: the end is not known.
+    const sf_count_t target = whence == SEEK_SET   ? offset
+                              : whence == SEEK_CUR ? static_cast<sf_count_t>(source.at) + offset
+                                                   : -1;
+    if (target < 0) return -1;
+    source.at = static_cast<uint64_t>(target);
     return target;
 }
 
@@ -159,30 +156,12 @@ void Describe(RecordingReader& reader, const SF_INFO& info, int32_t channel) {
     d.resampled = info.samplerate != common::kSampleRateHz;
 }
 
-struct RawEncodingName {
-    RawEncoding encoding;
-    const char* name;
-    int subtype;
-};
-
-constexpr RawEncodingName kRawEncodings[] = {
-    {RawEncoding::U8, "u8", SF_FORMAT_PCM_U8},
-    {RawEncoding::S16LE, "s16le", SF_FORMAT_PCM_16},
-    {RawEncoding::S24LE, "s24le", SF_FORMAT_PCM_24},
-    {RawEncoding::S32LE, "s32le", SF_FORMAT_PCM_32},
-    {RawEncoding::Float32LE, "float32le", SF_FORMAT_FLOAT},
-};
-
-const RawEncodingName& Raw(RawEncoding encoding) {
-    return *std::find_if(std::begin(kRawEncodings), std::end(kRawEncodings),
-                         [&](const RawEncodingName& n) { return n.encoding == encoding; });
-}
-
 SNDFILE* OpenSound(RecordingReader& reader, ByteSource& source, SF_INFO& info) {
-    reader.io = SF_VIRTUAL_IO{VioLength, VioSeek, VioRead, nullptr, VioTell};
-    SeekBytes(source, 0);
+    // libsndfile keeps a copy of the callbacks, and the address of the reader.
+    SF_VIRTUAL_IO io{VioLength, VioSeek, VioRead, nullptr, VioTell};
+    source.at = 0;
     reader.opening = true;
-    SNDFILE* sound = sf_open_virtual(&reader.io, SFM_READ, &info, &reader);
+    SNDFILE* sound = sf_open_virtual(&io, SFM_READ, &info, &reader);
     reader.opening = false;
     if (sound != nullptr && reader.emptyReads > kEmptyReadsInCircles) {
         sf_close(sound);
@@ -208,7 +187,9 @@ bool ReopenUnsizedData(RecordingReader& reader, ByteSource& source, SF_INFO& inf
     data.channels = info.channels;
     data.format = SF_FORMAT_RAW | subtype | (bigEndian ? SF_ENDIAN_BIG : SF_ENDIAN_LITTLE);
     sf_close(reader.sound);
-    RebaseBytes(source, source.at);
+    // The samples are read on their own, from where the header ends.
+    source.origin += source.at;
+    source.at = 0;
     reader.sound = OpenSound(reader, source, data);
     if (reader.sound == nullptr) return false;
     info.frames = data.frames;
@@ -222,9 +203,8 @@ std::string LibraryReason(SNDFILE* sound) {
     return reason;
 }
 
-// Reads up to `frames` frames at the input's rate into `shorts` or `floats`. Returns how many, 0
-// at the end, or -1 with `error` set on a read error of the input; a decoder that gave up (a file
-// cut inside a compressed frame) only ends the samples there.
+// Reads up to `frames` frames at the input's rate into `shorts` or `floats`; returns them counted
+// as ReadRecording counts bytes.
 int64_t ReadFrames(RecordingReader& reader, size_t frames, std::string& error) {
     const auto wanted = static_cast<sf_count_t>(std::min(frames, reader.chunkFrames));
     const sf_count_t got = reader.asShorts
@@ -234,7 +214,7 @@ int64_t ReadFrames(RecordingReader& reader, size_t frames, std::string& error) {
         reader.framesRead += got;
         return got;
     }
-    if (reader.source->readFailed) {
+    if (reader.source->readErrno != 0) {
         error = Fill(kRecordingTexts.readError, {Reason(reader.source->readErrno)});
         return -1;
     }
@@ -290,10 +270,6 @@ bool ParseRawEncoding(const std::string& name, RawEncoding& encoding) {
     return false;
 }
 
-const char* RawEncodingText(RawEncoding encoding) {
-    return Raw(encoding).name;
-}
-
 std::string DescribeAudio(const AudioDescription& audio) {
     std::string text = audio.encoding + ", ";
     text += audio.channels == 1   ? "mono"
@@ -328,7 +304,8 @@ RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const R
     if (raw != nullptr) {
         info.samplerate = raw->rate;
         info.channels = raw->channels;
-        info.format = SF_FORMAT_RAW | Raw(raw->encoding).subtype | SF_ENDIAN_LITTLE;
+        info.format = SF_FORMAT_RAW | kRawEncodings[static_cast<size_t>(raw->encoding)].subtype |
+                      SF_ENDIAN_LITTLE;
     }
     reader.sound = OpenSound(reader, source, info);
     if (reader.sound == nullptr || !ReopenUnsizedData(reader, source, info)) {
@@ -339,7 +316,7 @@ RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const R
         return code == SF_ERR_UNRECOGNISED_FORMAT && !inCircles ? RecordingOpen::NotRecognised
                                                                 : RecordingOpen::CannotRead;
     }
-    StopKeeping(source);
+    source.keeping = false;
     Describe(reader, info, channel);
     if (info.samplerate < kMinSampleRate || info.samplerate > kMaxSampleRate) {
         error = Fill(kRecordingTexts.rateOutside,

@@ -15,13 +15,29 @@
 
 namespace analyze {
 
-// The sample encodings that raw input takes, named as parec and paplay name them.
+// The sample encodings that raw input takes, in the order of kRawEncodings.
 enum class RawEncoding {
     U8,
     S16LE,
     S24LE,
     S32LE,
     Float32LE,
+};
+
+// Each raw encoding, indexed by RawEncoding: its name as parec and paplay name it, and its
+// libsndfile subtype.
+struct RawEncodingName {
+    RawEncoding encoding;
+    const char* name;
+    int subtype;
+};
+
+inline constexpr RawEncodingName kRawEncodings[] = {
+    {RawEncoding::U8, "u8", SF_FORMAT_PCM_U8},
+    {RawEncoding::S16LE, "s16le", SF_FORMAT_PCM_16},
+    {RawEncoding::S24LE, "s24le", SF_FORMAT_PCM_24},
+    {RawEncoding::S32LE, "s32le", SF_FORMAT_PCM_32},
+    {RawEncoding::Float32LE, "float32le", SF_FORMAT_FLOAT},
 };
 
 // Raw samples as the command line describes them; the defaults are what vorlank captures.
@@ -33,8 +49,6 @@ struct RawLayout {
 
 // "u8" -> U8 and so on; false for a name that is none of them.
 bool ParseRawEncoding(const std::string& name, RawEncoding& encoding);
-// U8 -> "u8" and so on.
-const char* RawEncodingText(RawEncoding encoding);
 
 // Rates a recording may have: far below and far above any that carries the signal, and the
 // bounds keep the resampler's work in proportion to the input.
@@ -72,7 +86,6 @@ inline constexpr struct RecordingTexts {
 
 struct RecordingReader {
     SNDFILE* sound = nullptr;
-    SF_VIRTUAL_IO io{};
     ByteSource* source = nullptr;
     AudioDescription description;
     int64_t declaredFrames = -1;  // sample frames the header promises; -1 when it says none
@@ -108,7 +121,8 @@ RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const R
 
 // Reads up to `capacity` bytes (even) of 16-bit little-endian samples at 44 100 Hz. Returns the
 // count, 0 at the end, or -1 with `error` set on a read error of the input. A decoder that gives
-// up part-way ends the samples there, with its reason in `stoppedBy`.
+// up part-way (a file cut inside a compressed frame) ends the samples there, with its reason in
+// `stoppedBy`.
 int64_t ReadRecording(RecordingReader& reader, uint8_t* bytes, size_t capacity, std::string& error);
 
 void CloseRecording(RecordingReader& reader);

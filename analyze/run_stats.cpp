@@ -22,10 +22,6 @@ int64_t CellsAt(int32_t length, double cellsPerSample) {
     return static_cast<int64_t>(std::floor(length * cellsPerSample + 0.5));
 }
 
-bool Fitted(int64_t cells) {
-    return cells >= kFitMinCells && cells <= kFitMaxCells;
-}
-
 struct Sums {
     double lengthTimesCells = 0.0;
     double cellsSquared = 0.0;
@@ -63,7 +59,8 @@ int64_t WorstMargin(const RunStats& stats, double cellsPerSample, double& margin
     where = 0;
     int64_t nearMisses = 0;
     for (int32_t length = 1; length < kHistogramLengths; ++length) {
-        if (stats.byLength[length] == 0 || !Fitted(CellsAt(length, cellsPerSample))) continue;
+        const int64_t cells = CellsAt(length, cellsPerSample);
+        if (stats.byLength[length] == 0 || cells < kFitMinCells || cells > kFitMaxCells) continue;
         const double m = RoundingMargin(length * cellsPerSample);
         if (m < kNearMissCells) nearMisses += stats.byLength[length];
         if (where == 0 || m < margin) {

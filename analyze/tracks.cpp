@@ -37,12 +37,8 @@ void AddPos1(Pos1Track& track, int64_t at, int32_t value) {
     bucket = Merged(bucket, Pos1Bucket{v, v, true});
 }
 
-void AddFrame(Timeline& timeline, int64_t at) {
-    ++BucketAt(timeline, at).frames;
-}
-
-void AddError(Timeline& timeline, int64_t at) {
-    ++BucketAt(timeline, at).errors;
+TimelineBucket& TimelineAt(Timeline& timeline, int64_t at) {
+    return BucketAt(timeline, at);
 }
 
 }  // namespace analyze

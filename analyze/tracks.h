@@ -13,8 +13,6 @@ namespace analyze {
 inline constexpr int32_t kTrackBuckets = 512;
 // Starting width of a Pos1 bucket: 0.1 s, finer than any picture of a recording needs.
 inline constexpr int64_t kTrackStartBucketSamples = common::kSampleRateHz / 10;
-// Starting width of a timeline bucket: 1 s, so that its counts are rates per second.
-inline constexpr int64_t kTimelineStartBucketSamples = common::kSampleRateHz;
 
 struct Pos1Bucket {
     int16_t low = 0;  // valid when used
@@ -37,11 +35,11 @@ struct TimelineBucket {
 
 struct Timeline {
     std::array<TimelineBucket, kTrackBuckets> buckets{};
-    int64_t bucketSamples = kTimelineStartBucketSamples;
+    // Width of one bucket, samples: 1 s at first, so that its counts are rates per second
+    int64_t bucketSamples = common::kSampleRateHz;
 };
 
-// Counts a completed frame or a decoding error at sample `at` (never decreasing).
-void AddFrame(Timeline& timeline, int64_t at);
-void AddError(Timeline& timeline, int64_t at);
+// The bucket that counts the frames and errors at sample `at` (never decreasing).
+TimelineBucket& TimelineAt(Timeline& timeline, int64_t at);
 
 }  // namespace analyze

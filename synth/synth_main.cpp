@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
         std::string error;
         if (!synth::WriteWavFile(cmd.outputPath, result.samples, error)) {
             synth::PrintLine(
-                synth::FillText(synth::kSynthTexts.cannotWriteFile, {cmd.outputPath, error}));
+                synth::Fill(synth::kSynthTexts.cannotWriteFile, {cmd.outputPath, error}));
             return synth::kExitWriteFailed;
         }
     }

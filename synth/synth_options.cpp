@@ -55,9 +55,9 @@ Number ReadNumber(const std::string& word, Number lo, Number hi) {
     // The negated range test also rejects NaN; a real's underflow to zero is no error.
     if (!clean || *end != '\0' || (std::is_integral_v<Number> && errno == ERANGE) ||
         !(value >= lo && value <= hi)) {
-        throw CLI::ValidationError(FillText(
-            std::is_integral_v<Number> ? kSynthTexts.notWholeNumber : kSynthTexts.notNumber,
-            {word, ShowBound(lo), ShowBound(hi)}));
+        throw CLI::ValidationError(
+            Fill(std::is_integral_v<Number> ? kSynthTexts.notWholeNumber : kSynthTexts.notNumber,
+                 {word, ShowBound(lo), ShowBound(hi)}));
     }
     return value;
 }
@@ -74,7 +74,7 @@ void AddNumber(CLI::App& app, const std::string& names, Field& field,
 std::vector<FrameKind> ReadKinds(const std::string& word) {
     if (word.empty() || word.size() > kMaxPatternLength ||
         word.find_first_not_of("AaBb") != std::string::npos) {
-        throw CLI::ValidationError(FillText(kSynthTexts.notKinds, {word}));
+        throw CLI::ValidationError(Fill(kSynthTexts.notKinds, {word}));
     }
     std::vector<FrameKind> kinds;
     for (char c : word) kinds.push_back(c == 'A' || c == 'a' ? FrameKind::A : FrameKind::B);
@@ -89,13 +89,13 @@ std::string ValueCountText(const CLI::App& app, const std::string& what) {
     if (name.rfind("--", 0) != 0) name = "--" + name;
     const CLI::Option* option = app.get_option_no_throw(name);
     const bool flag = option != nullptr && option->get_expected_max() == 0;
-    return FillText(flag ? kSynthTexts.takesNoValue : kSynthTexts.needsValue, {name});
+    return Fill(flag ? kSynthTexts.takesNoValue : kSynthTexts.needsValue, {name});
 }
 
 // A word CLI11 set aside: an option it does not know, or a word where an option was due.
 std::string StrayWordText(const std::string& word) {
     const bool option = word.size() == 2 ? word[0] == '-' : word.rfind("--", 0) == 0;
-    return FillText(option ? kSynthTexts.unknownOption : kSynthTexts.unexpectedWord, {word});
+    return Fill(option ? kSynthTexts.unknownOption : kSynthTexts.unexpectedWord, {word});
 }
 
 // The rules that need the whole line: an empty text when it holds together.
@@ -113,20 +113,6 @@ int32_t MillisecondsToSamples(int32_t ms) {
 }
 
 }  // namespace
-
-std::string FillText(std::string_view text, std::initializer_list<std::string_view> words) {
-    std::string filled;
-    const auto* word = words.begin();
-    for (size_t at = 0; at < text.size(); ++at) {
-        if (text.compare(at, 2, "%s") == 0 && word != words.end()) {
-            filled += *word++;
-            ++at;
-        } else {
-            filled += text[at];
-        }
-    }
-    return filled;
-}
 
 SynthCommand ParseSynthCommand(const std::vector<std::string>& args) {
     SynthCommand cmd;
@@ -244,7 +230,7 @@ std::string FormatSummary(const SynthSummary& s) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f",
                   static_cast<double>(s.sampleCount) / common::kSampleRateHz);
-    return FillText(
+    return Fill(
         kSynthTexts.summary,
         {std::to_string(s.framesA + s.framesB), std::to_string(s.framesA),
          std::to_string(s.framesB), anyB ? std::to_string(s.pos1Values.front()) : "-",

@@ -3,11 +3,10 @@
 // No shared state.
 #pragma once
 
-#include <initializer_list>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "common/fill_text.h"
 #include "synth/signal_synth.h"
 
 namespace synth {
@@ -19,7 +18,7 @@ inline constexpr int kExitWriteFailed = 1;
 inline constexpr int kExitUsage = 2;
 
 // Every text vorlank-synth writes to standard error, each on a line after "vorlank-synth: " but
-// tryHelp, a line of its own; FillText gives each %s its word in turn.
+// tryHelp, a line of its own; Fill gives each %s its word in turn.
 inline constexpr struct SynthTexts {
     const char* unknownOption = "unknown option '%s'";
     const char* unexpectedWord = "unexpected argument '%s'";
@@ -43,8 +42,7 @@ inline constexpr struct SynthTexts {
         "frames=%s kindA=%s kindB=%s pos1First=%s pos1Last=%s samples=%s seconds=%s";
 } kSynthTexts;
 
-// `text` with each %s replaced by the next of `words`.
-std::string FillText(std::string_view text, std::initializer_list<std::string_view> words);
+using common::Fill;
 
 struct SynthCommand {
     ParseStatus status = ParseStatus::Run;

@@ -396,10 +396,10 @@ SynthCommand Parse(const std::vector<std::string>& args) {
 TEST(Options, EachBadCommandLineGetsItsMessage) {
     const SynthTexts& t = kSynthTexts;
     auto whole = [&](const char* option, const char* word, const char* lo, const char* hi) {
-        return std::string(option) + ": " + FillText(t.notWholeNumber, {word, lo, hi});
+        return std::string(option) + ": " + Fill(t.notWholeNumber, {word, lo, hi});
     };
     auto real = [&](const char* option, const char* word, const char* lo, const char* hi) {
-        return std::string(option) + ": " + FillText(t.notNumber, {word, lo, hi});
+        return std::string(option) + ": " + Fill(t.notNumber, {word, lo, hi});
     };
     struct Case {
         std::vector<std::string> args;
@@ -409,7 +409,7 @@ TEST(Options, EachBadCommandLineGetsItsMessage) {
         {{}, t.noOutput},
         {{"-n", "3"}, t.noOutput},
         {{"--raw", "-o", "x.wav"}, t.twoOutputs},
-        {{"--raw", "--frames"}, FillText(t.needsValue, {"--frames"})},
+        {{"--raw", "--frames"}, Fill(t.needsValue, {"--frames"})},
         {{"--raw", "-n", "12x"}, whole("--frames", "12x", "0", "100000")},
         {{"--raw", "--frames", ""}, whole("--frames", "", "0", "100000")},
         {{"--raw", "--frames", " 5"}, whole("--frames", " 5", "0", "100000")},
@@ -426,18 +426,18 @@ TEST(Options, EachBadCommandLineGetsItsMessage) {
         {{"--raw", "--gap", "1"}, whole("--gap", "1", "2", "7")},
         {{"--raw", "--gap", "8"}, whole("--gap", "8", "2", "7")},
         {{"--raw", "--sweep-step", "0"}, whole("--sweep-step", "0", "1", "1023")},
-        {{"--raw", "--kinds", "AC"}, "--kinds: " + FillText(t.notKinds, {"AC"})},
-        {{"--raw", "--kinds", ""}, "--kinds: " + FillText(t.notKinds, {""})},
+        {{"--raw", "--kinds", "AC"}, "--kinds: " + Fill(t.notKinds, {"AC"})},
+        {{"--raw", "--kinds", ""}, "--kinds: " + Fill(t.notKinds, {""})},
         {{"--raw", "--seed", "-1"}, whole("--seed", "-1", "0", "18446744073709551615")},
         {{"--raw", "--frames", "3", "--duration", "1"}, t.framesAndDuration},
         {{"--raw", "--duration", "0.01"}, t.tooShort},
-        {{"--raw=yes"}, FillText(t.takesNoValue, {"--raw"})},
-        {{"--raw", "--bogus"}, FillText(t.unknownOption, {"--bogus"})},
-        {{"--raw", "-x"}, FillText(t.unknownOption, {"-x"})},
-        {{"--raw", "stray"}, FillText(t.unexpectedWord, {"stray"})},
+        {{"--raw=yes"}, Fill(t.takesNoValue, {"--raw"})},
+        {{"--raw", "--bogus"}, Fill(t.unknownOption, {"--bogus"})},
+        {{"--raw", "-x"}, Fill(t.unknownOption, {"-x"})},
+        {{"--raw", "stray"}, Fill(t.unexpectedWord, {"stray"})},
         {{"-o", ""}, "--output: " + std::string(t.emptyFileName)},
         // The first bad word on the line is the one reported, and a bad word wins over --help.
-        {{"--raw", "--bogus", "-n", "12x"}, FillText(t.unknownOption, {"--bogus"})},
+        {{"--raw", "--bogus", "-n", "12x"}, Fill(t.unknownOption, {"--bogus"})},
         {{"--raw", "--pos1", "1024", "-n", "12x"}, whole("--pos1", "1024", "0", "1023")},
         {{"--help", "-n", "12x"}, whole("--frames", "12x", "0", "100000")},
     };

@@ -160,6 +160,7 @@ SNDFILE* OpenSound(RecordingReader& reader, ByteSource& source, SF_INFO& info) {
     // libsndfile keeps a copy of the callbacks, and the address of the reader.
     SF_VIRTUAL_IO io{VioLength, VioSeek, VioRead, nullptr, VioTell};
     source.at = 0;
+    reader.emptyReads = 0;
     reader.opening = true;
     SNDFILE* sound = sf_open_virtual(&io, SFM_READ, &info, &reader);
     reader.opening = false;

@@ -103,7 +103,7 @@ struct RecordingReader {
     bool finished = false;
     std::string stoppedBy;  // why decoding ended before the input did (libsndfile's reason)
     bool opening = false;   // libsndfile is parsing the header
-    int emptyReads = 0;     // reads that found nothing while it did
+    int emptyReads = 0;     // reads that found nothing during the last open
 };
 
 enum class RecordingOpen {

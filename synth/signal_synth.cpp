@@ -3,40 +3,19 @@
 #include <algorithm>
 #include <cmath>
 
+#include "decode/symbol_code.h"
 #include "synth/noise_source.h"
 
 namespace synth {
 
 namespace {
 
-// Symbol -> code word, first-sent bit leftmost. Every run of equal bits in a word is at least two
-// cells long, so the signal never holds an isolated one-cell pulse; a word and its complement
-// carry v and 63 - v.
-constexpr std::array<uint16_t, 64> kCodeWords = {
-    0b1111111000, 0b1111110011, 0b1111100011, 0b1111100111,  //  0 ..  3
-    0b1111000111, 0b1111001111, 0b1110001111, 0b1110011111,  //  4 ..  7
-    0b0011111111, 0b0001111111, 0b0000111111, 0b1100111111,  //  8 .. 11
-    0b1100011111, 0b1100001111, 0b1110000111, 0b1111000011,  // 12 .. 15
-    0b0011111100, 0b0011110011, 0b0011100111, 0b0011001111,  // 16 .. 19
-    0b1111001100, 0b1110011100, 0b1100111100, 0b1100110011,  // 20 .. 23
-    0b1111110000, 0b1111100000, 0b1110000011, 0b1100000111,  // 24 .. 27
-    0b1100011100, 0b1110011000, 0b1110001100, 0b1100111000,  // 28 .. 31
-    0b0011000111, 0b0001110011, 0b0001100111, 0b0011100011,  // 32 .. 35
-    0b0011111000, 0b0001111100, 0b0000011111, 0b0000001111,  // 36 .. 39
-    0b0011001100, 0b0011000011, 0b0001100011, 0b0000110011,  // 40 .. 43
-    0b1100110000, 0b1100011000, 0b1100001100, 0b1100000011,  // 44 .. 47
-    0b0000111100, 0b0001111000, 0b0011110000, 0b0011100000,  // 48 .. 51
-    0b0011000000, 0b1111000000, 0b1110000000, 0b1100000000,  // 52 .. 55
-    0b0001100000, 0b0001110000, 0b0000110000, 0b0000111000,  // 56 .. 59
-    0b0000011000, 0b0000011100, 0b0000001100, 0b0000000111,  // 60 .. 63
-};
-
 // The word sent for a symbol of -1: the only word outside the code that, like every word in it,
 // starts with a 1, ends with a 0 and has no run of one cell. Its runs (8, 2) never add up to a
 // sync's 18 cells with the header or the gap beside them.
 constexpr uint16_t kOutsideWord = 0b1111111100;
 
-static_assert(std::find(kCodeWords.begin(), kCodeWords.end(), kOutsideWord) == kCodeWords.end(),
+static_assert(decode::kSymbolCodeTable[kOutsideWord] < 0,
               "the word of a bad symbol must lie outside the code");
 
 // The two bits after a kind-B header carry nothing. Sent as 0s they lengthen the header's run of
@@ -64,14 +43,6 @@ FrameKind KindOfFrame(const SynthConfig& config, int32_t index) {
 }
 
 }  // namespace
-
-uint16_t CodeWordOf(int32_t symbol) {
-    return kCodeWords[static_cast<size_t>(symbol & 63)];
-}
-
-const std::array<uint16_t, 64>& CodeWords() {
-    return kCodeWords;
-}
 
 void SetPos1(Frame& frame, int32_t pos1) {
     frame.slots[common::kPos1HighSlot] = (pos1 >> 4) & 63;
@@ -102,7 +73,9 @@ void AppendFrameCells(std::vector<uint8_t>& cells, const Frame& frame, int32_t g
     }
     for (int32_t slot = firstSlot; slot < firstSlot + words; ++slot) {
         const int32_t symbol = frame.slots[slot];
-        AppendBits(cells, symbol < 0 ? kOutsideWord : CodeWordOf(symbol), common::kCodeWordBits);
+        AppendBits(cells,
+                   symbol < 0 ? kOutsideWord : decode::kCodeWords[static_cast<size_t>(symbol)],
+                   common::kCodeWordBits);
     }
 }
 

@@ -28,12 +28,6 @@ inline constexpr double kMaxCellLength = 100.0;
 
 enum class FrameKind : uint8_t { A, B };
 
-// The 10-bit code word of `symbol` (0..63), first-sent bit as bit 9.
-uint16_t CodeWordOf(int32_t symbol);
-
-// All 64 code words, indexed by symbol.
-const std::array<uint16_t, 64>& CodeWords();
-
 // One frame before it becomes cells. Kind A uses slots 0..14, kind B slots 16..31.
 struct Frame {
     FrameKind kind = FrameKind::A;

@@ -67,6 +67,11 @@ TEST(SymbolCode, ComplementGivesSixtyThreeMinusValueAndWordsStartWithAPair) {
     }
 }
 
+TEST(SymbolCode, EverySymbolsWordReadsBackAsIt) {
+    for (int32_t v = 0; v < kSymbolCount; ++v)
+        EXPECT_EQ(LookupSymbol(decode::kCodeWords[static_cast<size_t>(v)]), v) << "symbol " << v;
+}
+
 TEST(SymbolCode, KnownWords) {
     const struct {
         uint32_t word;

@@ -6,11 +6,11 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "common/little_endian.h"
+#include "decode/symbol_code.h"
 #include "synth/noise_source.h"
 #include "synth/signal_synth.h"
 #include "synth/synth_options.h"
@@ -19,17 +19,6 @@
 namespace {
 
 using namespace synth;
-
-// Lengths of the runs of equal bits in a word, first-sent first.
-std::vector<int> RunLengths(uint32_t word, int bits) {
-    std::vector<int> runs;
-    for (int b = bits - 1; b >= 0; --b) {
-        const uint32_t bit = (word >> b) & 1u;
-        if (b == bits - 1 || bit != ((word >> (b + 1)) & 1u)) runs.push_back(0);
-        ++runs.back();
-    }
-    return runs;
-}
 
 struct CellRun {
     uint8_t bit;
@@ -51,41 +40,6 @@ uint32_t ReadBits(const std::vector<uint8_t>& cells, size_t at, int bits) {
     uint32_t v = 0;
     for (int i = 0; i < bits; ++i) v = (v << 1) | cells[at + i];
     return v;
-}
-
-int SymbolOfWord(uint32_t word) {
-    const auto& words = CodeWords();
-    for (int v = 0; v < 64; ++v) {
-        if (words[v] == word) return v;
-    }
-    return -1;
-}
-
-TEST(CodeTable, IsExactlyTheWordsWhoseRunsAreAllAtLeastTwoBitsLong) {
-    // The rule, enumerated from scratch: every run >= 2 bits, minus the two constant words and the
-    // two words whose single run of two would sit against a run of eight.
-    const std::set<uint32_t> excluded = {0b0000000000, 0b0000000011, 0b1111111100, 0b1111111111};
-    std::set<uint32_t> byRule;
-    for (uint32_t w = 0; w < 1024; ++w) {
-        const auto runs = RunLengths(w, 10);
-        bool ok = excluded.count(w) == 0;
-        for (int r : runs) ok = ok && r >= 2;
-        if (ok) byRule.insert(w);
-    }
-    const auto& words = CodeWords();
-    const std::set<uint32_t> table(words.begin(), words.end());
-    EXPECT_EQ(byRule.size(), 64u);
-    EXPECT_EQ(table.size(), 64u) << "two symbols share a word";
-    EXPECT_EQ(table, byRule);
-}
-
-TEST(CodeTable, ComplementCarriesSixtyThreeMinusTheValue) {
-    for (int v = 0; v < 64; ++v) {
-        EXPECT_EQ(CodeWordOf(63 - v), (~CodeWordOf(v)) & 0x3FFu) << "symbol " << v;
-    }
-    EXPECT_EQ(CodeWordOf(0), 0b1111111000);
-    EXPECT_EQ(CodeWordOf(8), 0b0011111111);
-    EXPECT_EQ(CodeWordOf(55), 0b1100000000);
 }
 
 struct LayoutCase {
@@ -121,7 +75,7 @@ TEST_P(FrameLayout, SyncHeaderAndWordsSitWhereTheReceiverReadsThem) {
     int sym[common::kSlotCount] = {};
     for (int w = 0; w < c.words; ++w) {
         const int slot = c.firstSlot + w;
-        sym[slot] = SymbolOfWord(
+        sym[slot] = decode::LookupSymbol(
             ReadBits(cells, header + static_cast<size_t>(c.bitsBeforeWords + 10 * w), 10));
         EXPECT_EQ(sym[slot], frame.slots[slot]) << "slot " << slot;
     }

@@ -15,7 +15,7 @@ namespace {
 // sync's 18 cells with the header or the gap beside them.
 constexpr uint16_t kOutsideWord = 0b1111111100;
 
-static_assert(decode::kSymbolCodeTable[kOutsideWord] < 0,
+static_assert(decode::LookupSymbol(kOutsideWord) < 0,
               "the word of a bad symbol must lie outside the code");
 
 // The two bits after a kind-B header carry nothing. Sent as 0s they lengthen the header's run of

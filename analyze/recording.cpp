@@ -43,15 +43,25 @@ sf_count_t VioSeek(sf_count_t offset, int whence, void* user) {
     return target;
 }
 
-// A header parser that meets the end of the input stops after a few reads there; libsndfile's
-// Wave64 parser, over a chunk that declares less than its own 24-byte header, steps back and reads
-// at the end again for ever. After this many reads that found nothing while a header is parsed, it
-// is given zeros instead: a list of empty chunks, which fills its header buffer and ends the walk,
-// and the open is refused.
+// A header parser that meets the end of the input stops after a few reads there. Two of
+// libsndfile's walk in circles over some malformed headers instead, and are stopped from here:
+// - Wave64, over a chunk that declares less than its own 24-byte header, steps back and reads at
+//   the end again for ever. After this many reads that found nothing, it is given zeros: a list
+//   of empty chunks, which fills its header buffer and ends the walk.
+// - 8SVX and 16SV, whose header buffer is full (an end met off the 4-byte grid, then zeros), ask
+//   where they are for ever and read nothing. After this many such questions in a row, the answer
+//   is the farthest position there is, past which every parser takes the header to end.
+// Either way the open that follows is refused.
 constexpr int kEmptyReadsInCircles = 4096;
+constexpr int kTellsInCircles = 65536;
+
+bool InCircles(const RecordingReader& reader) {
+    return reader.emptyReads > kEmptyReadsInCircles || reader.tellsUnread > kTellsInCircles;
+}
 
 sf_count_t VioRead(void* into, sf_count_t count, void* user) {
     auto& reader = *static_cast<RecordingReader*>(user);
+    reader.tellsUnread = 0;
     if (count <= 0) return 0;
     const size_t got = ReadBytes(*reader.source, into, static_cast<size_t>(count));
     if (got > 0 || !reader.opening || ++reader.emptyReads <= kEmptyReadsInCircles) {
@@ -62,7 +72,9 @@ sf_count_t VioRead(void* into, sf_count_t count, void* user) {
 }
 
 sf_count_t VioTell(void* user) {
-    return static_cast<sf_count_t>(static_cast<RecordingReader*>(user)->source->at);
+    auto& reader = *static_cast<RecordingReader*>(user);
+    if (reader.opening && ++reader.tellsUnread > kTellsInCircles) return SF_COUNT_MAX;
+    return static_cast<sf_count_t>(reader.source->at);
 }
 
 struct ContainerName {
@@ -161,10 +173,11 @@ SNDFILE* OpenSound(RecordingReader& reader, ByteSource& source, SF_INFO& info) {
     SF_VIRTUAL_IO io{VioLength, VioSeek, VioRead, nullptr, VioTell};
     source.at = 0;
     reader.emptyReads = 0;
+    reader.tellsUnread = 0;
     reader.opening = true;
     SNDFILE* sound = sf_open_virtual(&io, SFM_READ, &info, &reader);
     reader.opening = false;
-    if (sound != nullptr && reader.emptyReads > kEmptyReadsInCircles) {
+    if (sound != nullptr && InCircles(reader)) {
         sf_close(sound);
         return nullptr;
     }
@@ -310,7 +323,7 @@ RecordingOpen OpenRecording(RecordingReader& reader, ByteSource& source, const R
     }
     reader.sound = OpenSound(reader, source, info);
     if (reader.sound == nullptr || !ReopenUnsizedData(reader, source, info)) {
-        const bool inCircles = reader.emptyReads > kEmptyReadsInCircles;
+        const bool inCircles = InCircles(reader);
         const int code = sf_error(reader.sound);
         error = inCircles ? kRecordingTexts.headerInCircles : LibraryReason(reader.sound);
         CloseRecording(reader);

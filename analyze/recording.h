@@ -104,6 +104,7 @@ struct RecordingReader {
     std::string stoppedBy;  // why decoding ended before the input did (libsndfile's reason)
     bool opening = false;   // libsndfile is parsing the header
     int emptyReads = 0;     // reads that found nothing during the last open
+    int tellsUnread = 0;    // positions asked for since the last read, during the last open
 };
 
 enum class RecordingOpen {

@@ -46,10 +46,15 @@ inline constexpr struct AppTexts {
 } kAppTexts;
 
 // Prints a line of kAppTexts or kDiagnosisTexts with its figures and flushes it, so that it is out
-// before whatever the tool does next, even on a pipe or a file.
+// before whatever the tool does next, even on a pipe or a file. A text without figures is printed
+// as it stands rather than read as a format.
 template <typename... Figures>
 void PrintText(FILE* out, const char* text, Figures... figures) {
-    std::fprintf(out, text, figures...);
+    if constexpr (sizeof...(Figures) == 0) {
+        std::fputs(text, out);
+    } else {
+        std::fprintf(out, text, figures...);
+    }
     std::fflush(out);
 }
 

@@ -571,6 +571,12 @@ std::vector<BadInput> BadInputs() {
         PutU32(w64Circles, field);  // PCM, mono, rate, bytes per second, 2 per frame, 16 bits
     }
     putW64("abcd", idRest, 10);
+    // A 16SV header that ends a byte past the 4-byte grid its chunks keep to.
+    std::vector<uint8_t> svxOffGrid;
+    PutId(svxOffGrid, "FORM");
+    PutU32(svxOffGrid, 0x10000000);  // 16, big-endian
+    PutId(svxOffGrid, "16SV");
+    svxOffGrid.push_back('x');
     synth::SynthConfig config;
     config.frameCount = 1;
     std::vector<uint8_t> samples = synth::SamplesToBytes(synth::Synthesize(config).samples);
@@ -588,6 +594,8 @@ std::vector<BadInput> BadInputs() {
         {"flac", flac, "a FLAC recording that cannot be read"},
         {"w64_chunk_shorter_than_its_header", w64Circles,
          Fill(kInputTexts.unreadable, {"a W64 recording", kRecordingTexts.headerInCircles, ""})},
+        {"svx_header_off_the_grid", svxOffGrid,
+         Fill(kInputTexts.unreadable, {"an AIFF recording", kRecordingTexts.headerInCircles, ""})},
         {"m4a", m4a,
          "an MP4/M4A file (AAC audio, as phones and Windows' Voice Recorder save it), "
          "which no library here reads; convert it first: ffmpeg -i "},

@@ -50,7 +50,7 @@ sf_count_t VioSeek(sf_count_t offset, int whence, void* user) {
 //   of empty chunks, which fills its header buffer and ends the walk.
 // - 8SVX and 16SV, whose header buffer is full (an end met off the 4-byte grid, then zeros), ask
 //   where they are for ever and read nothing. After this many such questions in a row, the answer
-//   is the farthest position there is, past which every parser takes the header to end.
+//   is the length VioLength gives, where a header walk stops as at the end of its input.
 // Either way the open that follows is refused.
 constexpr int kEmptyReadsInCircles = 4096;
 constexpr int kTellsInCircles = 65536;
@@ -73,7 +73,7 @@ sf_count_t VioRead(void* into, sf_count_t count, void* user) {
 
 sf_count_t VioTell(void* user) {
     auto& reader = *static_cast<RecordingReader*>(user);
-    if (reader.opening && ++reader.tellsUnread > kTellsInCircles) return SF_COUNT_MAX;
+    if (reader.opening && ++reader.tellsUnread > kTellsInCircles) return VioLength(user);
     return static_cast<sf_count_t>(reader.source->at);
 }
 
